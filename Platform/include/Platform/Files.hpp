@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include <sys/types.h>
+
+namespace Platform::Files {
+
+// The whole content of a file, or nothing when it cannot be read.
+std::optional<std::string> read(const std::filesystem::path& path);
+
+// Replaces the file whole: the content goes to a temporary file beside it,
+// is flushed to disk and renamed over the target, so a reader in another
+// process sees the old or the new complete file, never a part. On failure
+// the target is untouched and the temporary file removed.
+std::error_code writeAtomically(const std::filesystem::path& path, std::string_view contents,
+                                mode_t mode = 0644);
+
+// Appends the text in a single write, creating the file when missing, so
+// lines appended by several processes never interleave.
+std::error_code append(const std::filesystem::path& path, std::string_view text);
+
+// Creates the directory with every missing parent; an existing one is fine.
+std::error_code createDirectories(const std::filesystem::path& path);
+
+} // namespace Platform::Files

@@ -1,0 +1,43 @@
+#include "Platform/Clock.hpp"
+#include "Platform/SimulatedHost.hpp"
+
+#include <cmath>
+#include <thread>
+
+namespace Platform {
+
+namespace {
+
+class HostClock final : public Clock {
+public:
+    Date now() const override { return std::chrono::system_clock::now(); }
+};
+
+class HostSleeper final : public Sleeper {
+public:
+    explicit HostSleeper(double rate) : rate_(rate) {}
+    void sleepFor(Duration duration) override { std::this_thread::sleep_for(hostDuration(duration, rate_)); }
+
+private:
+    double rate_;
+};
+
+} // namespace
+
+Clock& hostClock() {
+    static HostClock clock;
+    return clock;
+}
+
+Sleeper& hostSleeper() {
+    static HostSleeper sleeper(SimulatedHost::timeRate());
+    return sleeper;
+}
+
+Duration hostDuration(Duration simulated, double rate) {
+    if (simulated <= Duration::zero()) return Duration::zero();
+    if (!(rate > 0) || !std::isfinite(rate) || rate == 1.0) return simulated;
+    return Duration(static_cast<Duration::rep>(std::ceil(static_cast<double>(simulated.count()) / rate)));
+}
+
+} // namespace Platform

@@ -1,0 +1,69 @@
+#include "Platform/Files.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace Platform::Files {
+
+namespace {
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// Writes every byte, resuming after interruptions and short writes.
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t written = ::write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return std::move(content).str();
+}
+
+std::error_code writeAtomically(const std::filesystem::path& path, std::string_view contents, mode_t mode) {
+    std::string temporary = path.string() + ".XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return lastError();
+
+    bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, contents) && ::fsync(fd) == 0;
+    std::error_code error = written ? std::error_code{} : lastError();
+    if (::close(fd) != 0 && !error) error = lastError();
+    if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = lastError();
+    if (error) ::unlink(temporary.c_str());
+    return error;
+}
+
+std::error_code append(const std::filesystem::path& path, std::string_view text) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return lastError();
+    std::error_code error = writeAll(fd, text) ? std::error_code{} : lastError();
+    ::close(fd);
+    return error;
+}
+
+std::error_code createDirectories(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return error;
+}
+
+} // namespace Platform::Files

@@ -1,0 +1,96 @@
+#include "Platform/SimulatedHost.hpp"
+#include "Platform/Files.hpp"
+#include "Platform/User.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+namespace Platform::SimulatedHost {
+
+namespace {
+
+// The macOS system locations that live under the simulation root: folders
+// (with everything inside) and single files.
+constexpr std::array<std::string_view, 5> systemFolders{"/Applications", "/Library", "/System", "/Volumes",
+                                                        "/etc/sudoers.d"};
+constexpr std::array<std::string_view, 2> systemFiles{"/bin/launchctl", "/dev/console"};
+constexpr std::string_view toolFolder = "/usr/bin/";
+
+bool isWithin(std::string_view path, std::string_view folder) {
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+bool isSystemLocation(std::string_view macPath) {
+    for (auto folder : systemFolders)
+        if (isWithin(macPath, folder)) return true;
+    for (auto file : systemFiles)
+        if (macPath == file) return true;
+    return macPath.starts_with(toolFolder) && macPath.size() > toolFolder.size();
+}
+
+bool isMissingOrEmpty(const std::filesystem::path& folder) {
+    std::error_code error;
+    return !std::filesystem::exists(folder, error) || std::filesystem::is_empty(folder, error);
+}
+
+} // namespace
+
+const std::filesystem::path& root() {
+    static const std::filesystem::path root = [] {
+        std::filesystem::path chosen;
+        if (const char* variable = std::getenv("LUMRA_SIM_ROOT"); variable != nullptr && *variable != '\0')
+            chosen = variable;
+        else
+            chosen = homeDirectory() / ".local/share/lumra-sim";
+        std::error_code error;
+        std::filesystem::path absolute = std::filesystem::absolute(chosen, error);
+        if (!error) chosen = absolute;
+        chosen = chosen.lexically_normal();
+        if (chosen.has_relative_path() && chosen.filename().empty()) chosen = chosen.parent_path();
+        if (isMissingOrEmpty(chosen)) initialize(chosen);
+        return chosen;
+    }();
+    return root;
+}
+
+void initialize(const std::filesystem::path& root) {
+    for (std::string_view folder :
+         {"Applications", "Library", "System", "Volumes", "usr/bin", "bin", "etc/sudoers.d", "dev", "notifications"})
+        Files::createDirectories(root / folder);
+}
+
+double readTimeRate(const std::filesystem::path& root) {
+    auto text = Files::read(root / "clock.json");
+    if (!text) return 1.0;
+    auto json = nlohmann::json::parse(*text, nullptr, false);
+    if (!json.is_object() || !json.contains("rate") || !json["rate"].is_number()) return 1.0;
+    double rate = json["rate"].get<double>();
+    return rate > 0 && std::isfinite(rate) ? rate : 1.0;
+}
+
+double timeRate() {
+    static const double rate = readTimeRate(root());
+    return rate;
+}
+
+std::filesystem::path hostPath(std::string_view macPath, const std::filesystem::path& root) {
+    if (!isSystemLocation(macPath)) return std::filesystem::path(macPath);
+    return std::filesystem::path(root.string() + std::string(macPath));
+}
+
+std::filesystem::path hostPath(std::string_view macPath) { return hostPath(macPath, root()); }
+
+std::string macPath(const std::filesystem::path& hostPath, const std::filesystem::path& root) {
+    std::string path = hostPath.lexically_normal().string();
+    std::string prefix = root.lexically_normal().string();
+    if (path == prefix) return "/";
+    if (path.starts_with(prefix) && path[prefix.size()] == '/') return path.substr(prefix.size());
+    return path;
+}
+
+std::string macPath(const std::filesystem::path& hostPath) { return macPath(hostPath, root()); }
+
+} // namespace Platform::SimulatedHost

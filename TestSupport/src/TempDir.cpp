@@ -1,0 +1,20 @@
+#include "TestSupport/TempDir.hpp"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace TestSupport {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumra-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,15 @@
+# Every dependency comes from a Debian package that scripts/setup installs.
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+find_package(nlohmann_json 3.11 REQUIRED)
+find_package(GTest 1.12 CONFIG REQUIRED)
+find_package(benchmark 1.7 REQUIRED)
+
+# Asio is header-only with no CMake or pkg-config file.
+find_path(ASIO_INCLUDE_DIR NAMES asio.hpp REQUIRED)
+add_library(asio_standalone INTERFACE)
+target_include_directories(asio_standalone SYSTEM INTERFACE ${ASIO_INCLUDE_DIR})
+target_compile_definitions(asio_standalone INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(asio_standalone INTERFACE Threads::Threads)
+
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
