@@ -13,24 +13,25 @@ using Notifications = PermissionGrants::PermissionGrant::Notifications;
 
 namespace {
 
-// Decodes the UTF-8 sequence starting at `at`; invalid bytes decode as
-// themselves, one byte long, so they are never taken for white space.
+constexpr char32_t replacementCharacter = 0xFFFD;
+
+// Decodes the UTF-8 sequence starting at `at`. A byte that starts no valid
+// sequence decodes, one byte long, as U+FFFD, so it is never taken for
+// white space (a stray 0xA0 is not a no-break space).
 char32_t decodeAt(std::string_view text, size_t at, size_t& length) {
     auto byte = static_cast<unsigned char>(text[at]);
     size_t count = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3 : (byte >> 3) == 0x1E ? 4 : 0;
-    if (count <= 1 || at + count > text.size()) {
-        length = 1;
-        return byte;
-    }
+    length = 1;
+    if (count == 1) return byte;
+    if (count == 0 || at + count > text.size()) return replacementCharacter;
     char32_t code = byte & (0x7F >> count);
     for (size_t i = 1; i < count; ++i) {
         auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) {
-            length = 1;
-            return byte;
-        }
+        if ((next & 0xC0) != 0x80) return replacementCharacter;
         code = (code << 6) | (next & 0x3F);
     }
+    constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[count] || code > 0x10FFFF) return replacementCharacter; // overlong or out of range
     length = count;
     return code;
 }

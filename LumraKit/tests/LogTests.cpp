@@ -1,0 +1,77 @@
+#include <LumraKit/Identity.hpp>
+#include <LumraKit/Log.hpp>
+#include <TestSupport/TempDir.hpp>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(EngineLog, LineIsTimeSpaceMessageNewline) {
+    EXPECT_EQ(LumraKit::logLine(Platform::Date(1767225600s + 750ms), "claim ended"),
+              "2026-01-01T00:00:00Z claim ended\n");
+}
+
+TEST(EngineLog, WritesOneLineToStandardError) {
+    testing::internal::CaptureStderr();
+    LumraKit::log("apply: nothing to do");
+    std::string written = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(written, testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z "
+                                               "apply: nothing to do\n"));
+}
+
+TEST(ServiceLogRedirect, SendsBothOutputsToTheServiceLog) {
+    TestSupport::TempDir home;
+    auto logDir = home / "Library/Logs/lumra";
+    EXPECT_EXIT(
+        {
+            LumraKit::Paths::redirectOutput(logDir, logDir / "service.log");
+            std::printf("from standard output\n");
+            LumraKit::log("from standard error");
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    std::string log = contents(logDir / "service.log");
+    EXPECT_THAT(log, testing::HasSubstr("from standard output\n"));
+    EXPECT_THAT(log, testing::HasSubstr("Z from standard error\n"));
+}
+
+TEST(ServiceLogRedirect, AppendsToAnExistingLog) {
+    TestSupport::TempDir home;
+    std::ofstream(home / "service.log") << "earlier line\n";
+    EXPECT_EXIT(
+        {
+            LumraKit::Paths::redirectOutput(home.path(), home / "service.log");
+            LumraKit::log("later line");
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_THAT(contents(home / "service.log"), testing::MatchesRegex("earlier line\n.*Z later line\n"));
+}
+
+TEST(ServiceLogRedirect, KeepsOutputWhereItWasWhenTheLogCannotBeOpened) {
+    TestSupport::TempDir home;
+    std::ofstream(home / "not-a-folder") << "";
+    EXPECT_EXIT(
+        {
+            LumraKit::Paths::redirectOutput(home / "not-a-folder", home / "not-a-folder/service.log");
+            LumraKit::log("still on standard error");
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "cannot open the service log .*not-a-folder/service.log.*\n.*still on standard error");
+}
+
+} // namespace
