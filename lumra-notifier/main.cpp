@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     auto invocation = Notifier::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (!invocation) {
         std::string usage = std::string(Notifier::usageText) + "\n";
@@ -18,26 +18,26 @@ int main(int argc, char** argv) {
         return Notifier::ExitStatus::usage;
     }
 
-    const auto& paths = LumraKit::Paths::current();
-    Platform::MainLoop& loop = Platform::mainLoop();
-    Notifier::Run run(std::move(*invocation),
-                      Notifier::Host{
-                          .main = loop,
-                          .clock = Platform::hostClock(),
-                          .center = Platform::NotificationCenter::current(),
-                          .workspace = Platform::Workspace::shared(),
-                          .bundleID = Platform::mainBundleIdentifier(),
-                          .store = LumraKit::NotificationStore(paths.notificationsFile),
-                          .logDir = paths.logDir,
-                          .serviceLog = paths.serviceLog,
-                          // The first exit ends the process at once: nothing is
-                          // cleaned up, and threads still waiting on the platform
-                          // never run again.
-                          .exit = [](int status) {
-                              std::fflush(nullptr);
-                              std::_Exit(status);
-                          },
-                      });
+    const auto &paths = LumraKit::Paths::current();
+    Platform::MainLoop &loop = Platform::mainLoop();
+    Notifier::Run run(std::move(*invocation), Notifier::Host{
+                                                  .main = loop,
+                                                  .clock = Platform::hostClock(),
+                                                  .center = Platform::NotificationCenter::current(),
+                                                  .workspace = Platform::Workspace::shared(),
+                                                  .bundleID = Platform::mainBundleIdentifier(),
+                                                  .store = LumraKit::NotificationStore(paths.notificationsFile),
+                                                  .logDir = paths.logDir,
+                                                  .serviceLog = paths.serviceLog,
+                                                  // The first exit ends the process at once: nothing is
+                                                  // cleaned up, and threads still waiting on the platform
+                                                  // never run again.
+                                                  .exit =
+                                                      [](int status) {
+                                                          std::fflush(nullptr);
+                                                          std::_Exit(status);
+                                                      },
+                                              });
     run.start();
     loop.run();
     return Notifier::ExitStatus::noVerdict; // the loop only returns if stopped, which nothing does

@@ -1,5 +1,6 @@
 #include <LumraKit/Identity.hpp>
 #include <LumraKit/Log.hpp>
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
@@ -7,18 +8,12 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
-using namespace std::chrono_literals;
+using TestSupport::contents;
 
-std::string contents(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using namespace std::chrono_literals;
 
 TEST(EngineLog, LineIsTimeSpaceMessageNewline) {
     EXPECT_EQ(LumraKit::logLine(Platform::Date(1767225600s + 750ms), "claim ended"),
@@ -33,6 +28,8 @@ TEST(EngineLog, WritesOneLineToStandardError) {
                                                "apply: nothing to do\n"));
 }
 
+// The redirection changes the whole process's file descriptors, so each case
+// runs in a forked child (the parent's temporary folder must be the child's).
 TEST(ServiceLogRedirect, SendsBothOutputsToTheServiceLog) {
     TestSupport::TempDir home;
     auto logDir = home / "Library/Logs/lumra";
@@ -71,7 +68,8 @@ TEST(ServiceLogRedirect, KeepsOutputWhereItWasWhenTheLogCannotBeOpened) {
             LumraKit::log("still on standard error");
             std::exit(0);
         },
-        testing::ExitedWithCode(0), "cannot open the service log .*not-a-folder/service.log.*\n.*still on standard error");
+        testing::ExitedWithCode(0),
+        "cannot open the service log .*not-a-folder/service.log.*\n.*still on standard error");
 }
 
 } // namespace

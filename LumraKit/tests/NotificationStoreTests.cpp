@@ -1,4 +1,5 @@
 #include <LumraKit/NotificationStore.hpp>
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
@@ -11,17 +12,12 @@
 
 namespace {
 
+using TestSupport::contents;
+
 using LumraKit::NotificationStore;
 using Reach = NotificationStore::Reach;
 
-std::string contents(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-ino_t inode(const std::filesystem::path& file) {
+ino_t inode(const std::filesystem::path &file) {
     struct stat info {};
     return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
 }
@@ -52,7 +48,7 @@ TEST(NotificationStore, SavingTheSameValueReplacesTheFile) {
 TEST(NotificationStore, AnythingButOneOfTheFourValuesLoadsAsAbsent) {
     TestSupport::TempDir state;
     NotificationStore store(state / "notifications.json");
-    for (const char* damaged : {"", "allowed", "\"Allowed\"", "\"unknown\"", "3", "[\"allowed\"]", "{", "\"allowed",
+    for (const char *damaged : {"", "allowed", "\"Allowed\"", "\"unknown\"", "3", "[\"allowed\"]", "{", "\"allowed",
                                 "null", "\"allowed\" \"denied\""}) {
         std::ofstream(state / "notifications.json", std::ios::trunc) << damaged;
         EXPECT_EQ(store.load(), std::nullopt) << damaged;

@@ -2,6 +2,7 @@
 // temporary HOME and LUMRA_SIM_ROOT.
 
 #include <TestSupport/Subprocess.hpp>
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
@@ -9,48 +10,39 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <sstream>
 
 namespace {
+
+using TestSupport::contents;
 
 using testing::HasSubstr;
 using testing::MatchesRegex;
 
 const std::filesystem::path bundledNotifier = LUMRA_NOTIFIER_EXE;
 
-std::string contents(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<nlohmann::json> jsonLines(const std::filesystem::path& file) {
+std::vector<nlohmann::json> jsonLines(const std::filesystem::path &file) {
     std::vector<nlohmann::json> lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    for (const auto &line : TestSupport::lines(file)) lines.push_back(nlohmann::json::parse(line));
     return lines;
 }
 
 class NotifierExecutable : public testing::Test {
 protected:
-    TestSupport::Finished notify(const std::vector<std::string>& arguments,
-                                 const std::filesystem::path& executable = bundledNotifier) {
+    TestSupport::Finished notify(const std::vector<std::string> &arguments,
+                                 const std::filesystem::path &executable = bundledNotifier) {
         return TestSupport::runProcess(executable, arguments,
                                        {{"HOME", home.path().string()}, {"LUMRA_SIM_ROOT", sim.path().string()}});
     }
 
     // The simulated notification centre of the notifier's bundle.
-    std::filesystem::path centre(const std::string& file = "") const {
+    std::filesystem::path centre(const std::string &file = "") const {
         auto folder = sim / "notifications/app.lumra.service.notifier";
         std::filesystem::create_directories(folder);
         return file.empty() ? folder : folder / file;
     }
 
-    void write(const std::filesystem::path& file, const std::string& text) const { std::ofstream(file) << text; }
-
-    std::filesystem::path state(const std::string& root = "lumra") const { return home / ".local/state" / root; }
-    std::filesystem::path serviceLog(const std::string& root = "lumra") const {
+    std::filesystem::path state(const std::string &root = "lumra") const { return home / ".local/state" / root; }
+    std::filesystem::path serviceLog(const std::string &root = "lumra") const {
         return home / "Library/Logs" / root / "service.log";
     }
 
@@ -74,21 +66,22 @@ TEST_F(NotifierExecutable, ProbeRecordsTheReachOnAFreshHostAndExits0) {
     EXPECT_EQ(finished.status, 0);
     EXPECT_EQ(contents(state() / "notifications.json"), "\"notAsked\"");
     EXPECT_THAT(contents(serviceLog()),
-                MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z notifier: notification reach: notAsked\n"));
+                MatchesRegex(
+                    "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z notifier: notification reach: notAsked\n"));
     EXPECT_FALSE(std::filesystem::exists(centre("requests.jsonl")));
 }
 
 TEST_F(NotifierExecutable, ProbeReplacesADamagedRecord) {
     std::filesystem::create_directories(state());
-    write(state() / "notifications.json", "\"maybe\"");
-    write(centre("settings.json"), R"({"authorizationStatus":2,"alertSetting":2,"alertStyle":1})");
+    TestSupport::writeFile(state() / "notifications.json", "\"maybe\"");
+    TestSupport::writeFile(centre("settings.json"), R"({"authorizationStatus":2,"alertSetting":2,"alertStyle":1})");
     EXPECT_EQ(notify({"--probe"}).status, 0);
     EXPECT_EQ(contents(state() / "notifications.json"), "\"allowed\"");
     EXPECT_THAT(contents(serviceLog()), HasSubstr("notifier: notification reach: allowed\n"));
 }
 
 TEST_F(NotifierExecutable, UnreadableSettingsGiveNoReachAndThePostGoesOut) {
-    write(centre("settings.json"), "{not json");
+    TestSupport::writeFile(centre("settings.json"), "{not json");
     auto finished = notify({"claim ended"});
     EXPECT_EQ(finished.status, 0);
     EXPECT_FALSE(std::filesystem::exists(state() / "notifications.json"));
@@ -97,7 +90,7 @@ TEST_F(NotifierExecutable, UnreadableSettingsGiveNoReachAndThePostGoesOut) {
 }
 
 TEST_F(NotifierExecutable, AskedGrantedAndPostedExits0) {
-    write(centre("prompt.json"), R"({"grant":true})");
+    TestSupport::writeFile(centre("prompt.json"), R"({"grant":true})");
     auto finished = notify({"  Your", "claim   ended  "});
     EXPECT_EQ(finished.status, 0);
     EXPECT_EQ(contents(centre("requests.jsonl")), "{\"options\":6}\n");
@@ -110,22 +103,22 @@ TEST_F(NotifierExecutable, AskedGrantedAndPostedExits0) {
 }
 
 TEST_F(NotifierExecutable, RefusedAddExits1) {
-    write(centre("settings.json"), R"({"authorizationStatus":2,"alertSetting":2,"alertStyle":1})");
-    write(centre("add-error.txt"), "Notification centre is full\n");
+    TestSupport::writeFile(centre("settings.json"), R"({"authorizationStatus":2,"alertSetting":2,"alertStyle":1})");
+    TestSupport::writeFile(centre("add-error.txt"), "Notification centre is full\n");
     EXPECT_EQ(notify({"claim ended"}).status, 1);
     EXPECT_THAT(contents(serviceLog()), HasSubstr("notifier: add failed: Notification centre is full\n"));
     EXPECT_FALSE(std::filesystem::exists(centre("delivered.jsonl")));
 }
 
 TEST_F(NotifierExecutable, DeniedExits2) {
-    write(centre("settings.json"), R"({"authorizationStatus":1,"alertSetting":0,"alertStyle":0})");
+    TestSupport::writeFile(centre("settings.json"), R"({"authorizationStatus":1,"alertSetting":0,"alertStyle":0})");
     EXPECT_EQ(notify({"claim ended"}).status, 2);
     EXPECT_THAT(contents(serviceLog()),
                 HasSubstr("notifier: notifications denied for lumra; message dropped: claim ended\n"));
 }
 
 TEST_F(NotifierExecutable, RefusedAtThePromptExits2) {
-    write(centre("prompt.json"), R"({"grant":false})");
+    TestSupport::writeFile(centre("prompt.json"), R"({"grant":false})");
     EXPECT_EQ(notify({"--prime"}).status, 2);
     EXPECT_THAT(contents(serviceLog()), HasSubstr("notifier: notifications DENIED at the prompt\n"));
     EXPECT_THAT(contents(centre("settings.json")), HasSubstr("\"authorizationStatus\":1"));
@@ -134,7 +127,7 @@ TEST_F(NotifierExecutable, RefusedAtThePromptExits2) {
 // Time on the simulated host runs 1000 times faster, so the 120-second
 // watchdog fires after about 120 ms of real time.
 TEST_F(NotifierExecutable, UnansweredPromptExits3ByTheWatchdog) {
-    write(sim / "clock.json", R"({"rate":1000})");
+    TestSupport::writeFile(sim / "clock.json", R"({"rate":1000})");
     auto finished = notify({"claim ended"});
     EXPECT_EQ(finished.status, 3);
     EXPECT_THAT(contents(serviceLog()),

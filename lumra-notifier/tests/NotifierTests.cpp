@@ -3,6 +3,7 @@
 #include "Notifier.hpp"
 
 #include <TestSupport/FakeNotifications.hpp>
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 #include <TestSupport/VirtualTime.hpp>
 
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -39,27 +39,21 @@ protected:
 
     // The messages of the service log, without their time stamps.
     std::vector<std::string> logged() const {
-        std::ifstream in(dir / "logs/service.log");
         std::vector<std::string> messages;
-        for (std::string line; std::getline(in, line);) {
+        for (const auto &line : TestSupport::lines(dir / "logs/service.log")) {
             EXPECT_EQ(line.substr(20, 11), " notifier: ") << line;
             messages.push_back(line.substr(31));
         }
         return messages;
     }
 
-    std::string stored() const {
-        std::ifstream in(dir / "state/notifications.json");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string stored() const { return TestSupport::contents(dir / "state/notifications.json"); }
 
     void record(Reach reach) { LumraKit::NotificationStore(dir / "state/notifications.json").save(reach); }
 
     std::vector<std::string> postedBodies() const {
         std::vector<std::string> bodies;
-        for (const auto& request : center.added) bodies.push_back(request.body);
+        for (const auto &request : center.added) bodies.push_back(request.body);
         return bodies;
     }
 
@@ -75,7 +69,8 @@ TEST(NotifierArguments, NothingOrOnlyBlanksIsAUsageError) {
     EXPECT_EQ(Notifier::parse({}), std::nullopt);
     EXPECT_EQ(Notifier::parse({""}), std::nullopt);
     EXPECT_EQ(Notifier::parse({"  ", "\t", "\n"}), std::nullopt);
-    EXPECT_EQ(Notifier::parse({"\xC2\xA0\xE2\x80\xA8\xE3\x80\x80"}), std::nullopt); // no-break, line separator, ideographic
+    EXPECT_EQ(Notifier::parse({"\xC2\xA0\xE2\x80\xA8\xE3\x80\x80"}),
+              std::nullopt); // no-break, line separator, ideographic
 }
 
 TEST(NotifierArguments, OnlyTheEndsAreTrimmedAndWordsJoinWithOneSpace) {
@@ -83,7 +78,10 @@ TEST(NotifierArguments, OnlyTheEndsAreTrimmedAndWordsJoinWithOneSpace) {
     EXPECT_EQ(Notifier::parse({"claim", "ended"})->message, "claim ended");
     EXPECT_EQ(Notifier::parse({"", "claim", ""})->message, "claim");
     EXPECT_EQ(Notifier::parse({"a\nb"})->message, "a\nb");
-    EXPECT_EQ(Notifier::parse({"\xE2\x80\x83" "caf\xC3\xA9\xE3\x80\x80"})->message, "caf\xC3\xA9");
+    EXPECT_EQ(Notifier::parse({"\xE2\x80\x83"
+                               "caf\xC3\xA9\xE3\x80\x80"})
+                  ->message,
+              "caf\xC3\xA9");
     // Bytes that are not UTF-8 are kept, not mistaken for white space.
     EXPECT_EQ(Notifier::parse({" \xFF\xA0 "})->message, "\xFF\xA0");
     EXPECT_EQ(Notifier::parse({"\xE3\x80"})->message, "\xE3\x80");
@@ -109,7 +107,7 @@ TEST(NotifierArguments, OnlyTheFirstArgumentIsASwitch) {
 // One row of the decision table: the platform's state, the invocation, and
 // what the run must do.
 struct Decision {
-    const char* name;
+    const char *name;
     Platform::NotificationSettings settings;
     std::optional<bool> promptAnswer;
     bool prime;
@@ -119,12 +117,12 @@ struct Decision {
     std::string stored;
 };
 
-void PrintTo(const Decision& decision, std::ostream* out) { *out << decision.name; }
+void PrintTo(const Decision &decision, std::ostream *out) { *out << decision.name; }
 
 class NotifierDecision : public NotifierRun, public testing::WithParamInterface<Decision> {};
 
 TEST_P(NotifierDecision, FollowsTheReach) {
-    const Decision& row = GetParam();
+    const Decision &row = GetParam();
     center.settings = row.settings;
     center.promptAnswer = row.promptAnswer;
     start(row.prime ? std::vector<std::string>{"--prime"} : std::vector<std::string>{"claim", "ended"});
@@ -139,8 +137,16 @@ const std::string sample(Notifier::sampleMessage);
 INSTANTIATE_TEST_SUITE_P(
     Table, NotifierDecision,
     testing::Values(
-        Decision{"allowedPosts", {2, 2, 1}, {}, false, 0, {"claim ended"}, {"notification reach: allowed"}, "\"allowed\""},
-        Decision{"silencedPosts", {3, 0, 0}, {}, false, 0, {"claim ended"}, {"notification reach: silenced"}, "\"silenced\""},
+        Decision{
+            "allowedPosts", {2, 2, 1}, {}, false, 0, {"claim ended"}, {"notification reach: allowed"}, "\"allowed\""},
+        Decision{"silencedPosts",
+                 {3, 0, 0},
+                 {},
+                 false,
+                 0,
+                 {"claim ended"},
+                 {"notification reach: silenced"},
+                 "\"silenced\""},
         Decision{"primeFindsItAllowed", {2, 2, 1}, {}, true, 0, {}, {"notification reach: allowed"}, "\"allowed\""},
         Decision{"primeFindsItSilenced", {2, 2, 0}, {}, true, 0, {}, {"notification reach: silenced"}, "\"silenced\""},
         Decision{"deniedDrops",
@@ -151,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {"notification reach: denied", "notifications denied for lumra; message dropped: claim ended"},
                  "\"denied\""},
-        Decision{"primeDeniedSaysNothingMore", {1, 0, 0}, {}, true, 2, {}, {"notification reach: denied"}, "\"denied\""},
+        Decision{
+            "primeDeniedSaysNothingMore", {1, 0, 0}, {}, true, 2, {}, {"notification reach: denied"}, "\"denied\""},
         Decision{"grantedAtThePromptPosts",
                  {0, 0, 0},
                  true,
@@ -184,14 +191,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {"claim ended"},
                  {"an authorization status this build does not know, not recorded", "posting without a known reach"},
                  ""}),
-    [](const testing::TestParamInfo<Decision>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<Decision> &info) { return info.param.name; });
 
 TEST_F(NotifierRun, PostsWithTitleSoundAndAFreshUUID) {
     center.settings = {2, 2, 1};
     start({"first"});
     start({"second"});
     ASSERT_EQ(center.added.size(), 2u);
-    for (const auto& request : center.added) {
+    for (const auto &request : center.added) {
         EXPECT_EQ(request.title, "lumra");
         EXPECT_EQ(request.sound, "default");
         EXPECT_THAT(request.identifier,
@@ -205,7 +212,8 @@ TEST_F(NotifierRun, ARefusedAddIsLoggedWithTheErrorAndExitsOne) {
     center.addError = "The notification centre is unavailable";
     start({"claim ended"});
     EXPECT_THAT(exits, ElementsAre(1));
-    EXPECT_THAT(logged(), ElementsAre("notification reach: allowed", "add failed: The notification centre is unavailable"));
+    EXPECT_THAT(logged(),
+                ElementsAre("notification reach: allowed", "add failed: The notification centre is unavailable"));
 }
 
 TEST_F(NotifierRun, AnUnchangedReachIsNotLoggedButStillRewritten) {
@@ -258,8 +266,9 @@ TEST_F(NotifierRun, WithoutABundleIdentifierItCannotAskAndDrops) {
     start({"claim ended"}, std::nullopt);
     EXPECT_THAT(exits, ElementsAre(2));
     EXPECT_THAT(center.authorizationRequests, IsEmpty());
-    EXPECT_THAT(logged(), ElementsAre("notification reach: notAsked",
-                                      "no bundle identifier to ask for notifications with; message dropped: claim ended"));
+    EXPECT_THAT(logged(),
+                ElementsAre("notification reach: notAsked",
+                            "no bundle identifier to ask for notifications with; message dropped: claim ended"));
 }
 
 TEST_F(NotifierRun, WatchdogGivesUpOnAnUnansweredPromptAfter120Seconds) {
@@ -299,10 +308,8 @@ TEST_F(NotifierRun, TheFirstExitWins) {
 TEST_F(NotifierRun, LogLinesCarryTheClocksTimeInUTC) {
     center.settings = {1, 0, 0};
     start({"claim ended"});
-    std::ifstream in(dir / "logs/service.log");
-    std::string line;
-    std::getline(in, line);
-    EXPECT_EQ(line, "2026-01-01T00:00:00Z notifier: notification reach: denied");
+    EXPECT_EQ(TestSupport::lines(dir / "logs/service.log").at(0),
+              "2026-01-01T00:00:00Z notifier: notification reach: denied");
 }
 
 TEST_F(NotifierRun, AnUnwritableLogNeverFailsTheRun) {

@@ -51,14 +51,14 @@ public:
     virtual void add(NotificationRequest request, AddCompletion completion) = 0;
 
     // The centre of the running process's main bundle, on the simulated host.
-    static NotificationCenter& current();
+    static NotificationCenter &current();
 };
 
 // The simulated centre of `bundleID` under `root`/notifications/<bundleID>/,
 // delivering completions on `completions`. Without a usable bundle
 // identifier the centre reports "not determined", prompts nobody and adds
 // nothing.
-std::unique_ptr<NotificationCenter> makeSimulatedNotificationCenter(
-    std::filesystem::path root, std::optional<std::string> bundleID, Queue& completions);
+std::unique_ptr<NotificationCenter>
+makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue &completions);
 
 } // namespace Platform

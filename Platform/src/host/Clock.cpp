@@ -24,12 +24,12 @@ private:
 
 } // namespace
 
-Clock& hostClock() {
+Clock &hostClock() {
     static HostClock clock;
     return clock;
 }
 
-Sleeper& hostSleeper() {
+Sleeper &hostSleeper() {
     static HostSleeper sleeper(SimulatedHost::timeRate());
     return sleeper;
 }
@@ -37,7 +37,10 @@ Sleeper& hostSleeper() {
 Duration hostDuration(Duration simulated, double rate) {
     if (simulated <= Duration::zero()) return Duration::zero();
     if (!(rate > 0) || !std::isfinite(rate) || rate == 1.0) return simulated;
-    return Duration(static_cast<Duration::rep>(std::ceil(static_cast<double>(simulated.count()) / rate)));
+    double scaled = std::ceil(static_cast<double>(simulated.count()) / rate);
+    // A rate below 1 stretches waits; the longest one saturates instead of overflowing.
+    if (scaled >= static_cast<double>(Duration::max().count())) return Duration::max();
+    return Duration(static_cast<Duration::rep>(scaled));
 }
 
 } // namespace Platform

@@ -15,10 +15,10 @@ namespace {
 // The timer is made on the executor's own thread, so callers on any thread
 // never touch it.
 template <typename Executor>
-void scheduleAfter(const Executor& executor, Duration delay, double rate, Task task) {
+void scheduleAfter(const Executor &executor, Duration delay, double rate, Task task) {
     asio::post(executor, [executor, wait = hostDuration(delay, rate), task = std::move(task)]() mutable {
         auto timer = std::make_shared<asio::steady_timer>(executor, wait);
-        timer->async_wait([timer, task = std::move(task)](const std::error_code& error) {
+        timer->async_wait([timer, task = std::move(task)](const std::error_code &error) {
             if (!error) task();
         });
     });
@@ -28,7 +28,11 @@ void scheduleAfter(const Executor& executor, Duration delay, double rate, Task t
 class BackgroundQueue final : public Queue {
 public:
     explicit BackgroundQueue(double rate) : rate_(rate) {}
-    ~BackgroundQueue() override { pool_.join(); }
+    // Work still waiting (a timer an hour away) must not hold the exit up.
+    ~BackgroundQueue() override {
+        pool_.stop();
+        pool_.join();
+    }
 
     void async(Task task) override { asio::post(pool_, std::move(task)); }
     void asyncAfter(Duration delay, Task task) override {
@@ -59,18 +63,20 @@ void MainLoop::asyncAfter(Duration delay, Task task) {
 }
 
 void MainLoop::run() {
-    state_->context.restart();
+    // A stop() that came before run() still ends it; restarting afterwards
+    // lets the loop be run again.
     state_->context.run();
+    state_->context.restart();
 }
 
 void MainLoop::stop() { state_->context.stop(); }
 
-MainLoop& mainLoop() {
+MainLoop &mainLoop() {
     static MainLoop loop(SimulatedHost::timeRate());
     return loop;
 }
 
-Queue& globalQueue() {
+Queue &globalQueue() {
     static BackgroundQueue queue(SimulatedHost::timeRate());
     return queue;
 }

@@ -6,9 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace Platform::Files {
 
 namespace {
@@ -30,21 +27,32 @@ bool writeAll(int fd, std::string_view data) {
 
 } // namespace
 
-std::optional<std::string> read(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return std::move(content).str();
+std::optional<std::string> read(const std::filesystem::path &path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buffer[8192];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            content.append(buffer, static_cast<size_t>(count));
+        } else if (count == 0) {
+            break;
+        } else if (errno != EINTR) { // a folder, say
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    return content;
 }
 
-std::error_code writeAtomically(const std::filesystem::path& path, std::string_view contents, mode_t mode) {
+std::error_code writeAtomically(const std::filesystem::path &path, std::string_view contents, mode_t mode) {
     std::string temporary = path.string() + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) return lastError();
 
-    bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, contents) && ::fsync(fd) == 0;
+    bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, contents);
     std::error_code error = written ? std::error_code{} : lastError();
     if (::close(fd) != 0 && !error) error = lastError();
     if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = lastError();
@@ -52,7 +60,7 @@ std::error_code writeAtomically(const std::filesystem::path& path, std::string_v
     return error;
 }
 
-std::error_code append(const std::filesystem::path& path, std::string_view text) {
+std::error_code append(const std::filesystem::path &path, std::string_view text) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return lastError();
     std::error_code error = writeAll(fd, text) ? std::error_code{} : lastError();
@@ -60,7 +68,7 @@ std::error_code append(const std::filesystem::path& path, std::string_view text)
     return error;
 }
 
-std::error_code createDirectories(const std::filesystem::path& path) {
+std::error_code createDirectories(const std::filesystem::path &path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return error;

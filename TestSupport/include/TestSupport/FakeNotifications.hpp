@@ -14,30 +14,30 @@ namespace TestSupport {
 // public fields to script the platform, read them to see what it was asked.
 class FakeNotificationCenter final : public Platform::NotificationCenter {
 public:
-    explicit FakeNotificationCenter(Platform::Queue& completions) : completions_(completions) {}
+    explicit FakeNotificationCenter(Platform::Queue &completions) : completions_(completions) {}
 
     void getSettings(SettingsCompletion completion) override;
     void requestAuthorization(unsigned options, AuthorizationCompletion completion) override;
     void add(Platform::NotificationRequest request, AddCompletion completion) override;
 
     Platform::NotificationSettings settings;
-    bool answersSettings = true;          // false: settings reads never complete
-    std::optional<bool> promptAnswer;     // the person's answer; none: never answers
-    std::optional<std::string> addError;  // adding fails with this description
-    bool completesAdd = true;             // false: the add completion never arrives
+    bool answersSettings = true;         // false: settings reads never complete
+    std::optional<bool> promptAnswer;    // the person's answer; none: never answers
+    std::optional<std::string> addError; // adding fails with this description
+    bool completesAdd = true;            // false: the add completion never arrives
 
     int settingsReads = 0;
     std::vector<unsigned> authorizationRequests;
     std::vector<Platform::NotificationRequest> added;
 
 private:
-    Platform::Queue& completions_;
+    Platform::Queue &completions_;
 };
 
 // Records the URLs it is asked to open.
 class FakeWorkspace final : public Platform::Workspace {
 public:
-    void open(const Platform::URL& url) override { opened.push_back(url.text()); }
+    void open(const Platform::URL &url) override { opened.push_back(url.text()); }
     std::vector<std::string> opened;
 };
 

@@ -20,7 +20,7 @@ using TestSupport::FakeWorkspace;
 using TestSupport::ImmediateQueue;
 using TestSupport::VirtualTime;
 
-constexpr const char* settingsURL = "x-apple.systempreferences:com.apple.Notifications-Settings.extension?id=";
+constexpr const char *settingsURL = "x-apple.systempreferences:com.apple.Notifications-Settings.extension?id=";
 
 struct MappingRow {
     NotificationSettings settings;
@@ -30,7 +30,7 @@ struct MappingRow {
 class ReachMapping : public testing::TestWithParam<MappingRow> {};
 
 TEST_P(ReachMapping, MapsSettingsToReach) {
-    const auto& row = GetParam();
+    const auto &row = GetParam();
     EXPECT_EQ(Notifications::reach(row.settings), row.expected)
         << "status " << row.settings.authorizationStatus << ", alerts " << row.settings.alertSetting << ", style "
         << row.settings.alertStyle;
@@ -51,7 +51,7 @@ TEST(ReachRawValue, RoundTripsEveryCaseAndRejectsOtherSpellings) {
     for (Reach reach : {Reach::notAsked, Reach::denied, Reach::silenced, Reach::allowed})
         EXPECT_EQ(Notifications::reachNamed(Notifications::rawValue(reach)), reach);
     EXPECT_EQ(Notifications::rawValue(Reach::notAsked), "notAsked");
-    for (const char* other : {"Allowed", "notasked", "DENIED", "", " allowed", "allowed\n", "unknown"})
+    for (const char *other : {"Allowed", "notasked", "DENIED", "", " allowed", "allowed\n", "unknown"})
         EXPECT_EQ(Notifications::reachNamed(other), std::nullopt) << other;
 }
 
@@ -117,7 +117,8 @@ TEST_P(AskWhenAlreadyDecided, OpensSettingsInsteadOfPrompting) {
     center.settings = GetParam();
     center.promptAnswer = true;
     int completions = 0;
-    Notifications::ask(6, "app.lumra.service.notifier", [&] { ++completions; }, center, workspace);
+    Notifications::ask(
+        6, "app.lumra.service.notifier", [&] { ++completions; }, center, workspace);
     time.runUntilIdle();
     EXPECT_EQ(completions, 1);
     EXPECT_TRUE(center.authorizationRequests.empty());
@@ -135,7 +136,8 @@ TEST(Ask, PromptsWithTheGivenOptionsWhenNeverAsked) {
     FakeWorkspace workspace;
     center.promptAnswer = false;
     int completions = 0;
-    Notifications::ask(6, "app.lumra.service.notifier", [&] { ++completions; }, center, workspace);
+    Notifications::ask(
+        6, "app.lumra.service.notifier", [&] { ++completions; }, center, workspace);
     time.runUntilIdle();
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(center.authorizationRequests, std::vector<unsigned>{6});
@@ -148,7 +150,8 @@ TEST(Ask, DoesNotCompleteWhileThePromptIsUnanswered) {
     FakeNotificationCenter center(time);
     FakeWorkspace workspace;
     int completions = 0;
-    Notifications::ask(6, "app.lumra.service.notifier", [&] { ++completions; }, center, workspace);
+    Notifications::ask(
+        6, "app.lumra.service.notifier", [&] { ++completions; }, center, workspace);
     time.runUntilIdle();
     EXPECT_EQ(completions, 0);
     EXPECT_EQ(center.authorizationRequests.size(), 1u);

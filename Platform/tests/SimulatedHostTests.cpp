@@ -1,0 +1,145 @@
+#include <TestSupport/FileContents.hpp>
+
+#include <Platform/SimulatedHost.hpp>
+#include <TestSupport/TempDir.hpp>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace SimulatedHost = Platform::SimulatedHost;
+using TestSupport::contents;
+using TestSupport::TempDir;
+using TestSupport::writeFile;
+
+const std::string simRoot = "/tmp/sim-root";
+
+// --- hostPath
+
+TEST(SimulatedHostPath, SystemLocationsLiveUnderTheRoot) {
+    for (const char *mac :
+         {"/Applications", "/Applications/Lumra.app", "/Applications/Lumra.app/Contents/MacOS/lumra-notifier",
+          "/Library", "/Library/LaunchDaemons/app.lumra.service.plist", "/System", "/System/Library/CoreServices",
+          "/Volumes", "/Volumes/Lumra/Lumra.app", "/usr/bin/pmset", "/usr/bin/sudo", "/bin/launchctl", "/etc/sudoers.d",
+          "/etc/sudoers.d/lumra", "/dev/console"})
+        EXPECT_EQ(SimulatedHost::hostPath(mac, simRoot).string(), simRoot + mac) << mac;
+}
+
+// Only whole components count: a name that merely begins like a system
+// location, the tool folder itself and other system files stay where they are.
+TEST(SimulatedHostPath, EverythingElseIsUnchanged) {
+    for (const char *mac : {"/ApplicationsX",
+                            "/Applications.app",
+                            "/LibraryX/a",
+                            "/SystemX",
+                            "/VolumesX/a",
+                            "/usr/bin",
+                            "/usr/bin/",
+                            "/usr/binx/pmset",
+                            "/usr/local/bin/pmset",
+                            "/bin/ls",
+                            "/bin/launchctlX",
+                            "/etc/passwd",
+                            "/etc/sudoers",
+                            "/etc/sudoers.dX/lumra",
+                            "/dev/null",
+                            "/dev/consoleX",
+                            "/home/person/Library/Preferences",
+                            "/Users/person/Applications",
+                            "/",
+                            "",
+                            "Applications",
+                            "Applications/Lumra.app"})
+        EXPECT_EQ(SimulatedHost::hostPath(mac, simRoot).string(), mac) << mac;
+}
+
+// --- macPath
+
+TEST(SimulatedHostMacPath, PathsUnderTheRootLoseIt) {
+    EXPECT_EQ(SimulatedHost::macPath(simRoot + "/Applications/Lumra.app", simRoot), "/Applications/Lumra.app");
+    EXPECT_EQ(SimulatedHost::macPath(simRoot + "/Volumes/Lumra/Lumra.app/Contents", simRoot),
+              "/Volumes/Lumra/Lumra.app/Contents");
+    EXPECT_EQ(SimulatedHost::macPath(simRoot, simRoot), "/");
+    EXPECT_EQ(SimulatedHost::macPath(simRoot + "/", simRoot), "/");
+}
+
+TEST(SimulatedHostMacPath, DiscoveredPathsAreNormalisedFirst) {
+    EXPECT_EQ(SimulatedHost::macPath(simRoot + "/Applications/../Library/./x", simRoot), "/Library/x");
+    EXPECT_EQ(SimulatedHost::macPath(simRoot + "//Applications", simRoot), "/Applications");
+}
+
+TEST(SimulatedHostMacPath, PathsOutsideTheRootAreUnchanged) {
+    for (std::string host : {simRoot + "-other/Applications", simRoot + "other", std::string("/tmp"),
+                             std::string("/home/person/build/Lumra.app"), std::string("/Applications")})
+        EXPECT_EQ(SimulatedHost::macPath(host, simRoot), host) << host;
+}
+
+TEST(SimulatedHostMacPath, UndoesHostPath) {
+    for (const char *mac : {"/Applications/Lumra.app", "/usr/bin/pmset", "/bin/launchctl", "/dev/console",
+                            "/etc/sudoers.d/lumra", "/Volumes/Lumra"})
+        EXPECT_EQ(SimulatedHost::macPath(SimulatedHost::hostPath(mac, simRoot), simRoot), mac) << mac;
+}
+
+// A root given with a trailing slash names the same folder.
+TEST(SimulatedHostMacPath, RootWithTrailingSlashIsTheSameRoot) {
+    EXPECT_EQ(SimulatedHost::macPath(simRoot + "/Applications/Lumra.app", simRoot + "/"), "/Applications/Lumra.app");
+}
+
+// --- initialize
+
+const std::vector<std::string> systemFolders{"Applications", "Library",       "System", "Volumes",      "usr/bin",
+                                             "bin",          "etc/sudoers.d", "dev",    "notifications"};
+
+TEST(SimulatedHostInitialize, LaysOutTheSystemFolders) {
+    TempDir folder;
+    SimulatedHost::initialize(folder / "machine");
+    for (const auto &name : systemFolders)
+        EXPECT_TRUE(std::filesystem::is_directory(folder / "machine" / name)) << name;
+}
+
+TEST(SimulatedHostInitialize, AgainChangesNothingAndKeepsExistingFiles) {
+    TempDir folder;
+    const auto root = folder.path();
+    writeFile(root / "Applications/Lumra.app/Contents/Info.plist", "plist");
+    writeFile(root / "clock.json", "{\"rate\":1000}");
+    writeFile(root / "notifications/app.lumra.service/settings.json", "{\"authorizationStatus\":2}");
+
+    SimulatedHost::initialize(root);
+    SimulatedHost::initialize(root);
+
+    EXPECT_EQ(contents(root / "Applications/Lumra.app/Contents/Info.plist"), "plist");
+    EXPECT_EQ(contents(root / "clock.json"), "{\"rate\":1000}");
+    EXPECT_EQ(contents(root / "notifications/app.lumra.service/settings.json"), "{\"authorizationStatus\":2}");
+    for (const auto &name : systemFolders) EXPECT_TRUE(std::filesystem::is_directory(root / name)) << name;
+}
+
+// --- readTimeRate
+
+TEST(SimulatedHostTimeRate, MissingClockFileRunsInRealTime) {
+    TempDir folder;
+    EXPECT_EQ(SimulatedHost::readTimeRate(folder.path()), 1.0);
+}
+
+TEST(SimulatedHostTimeRate, PositiveRateIsTaken) {
+    TempDir folder;
+    for (auto [text, rate] : std::vector<std::pair<const char *, double>>{
+             {"{\"rate\":1000}", 1000}, {"{\"rate\": 2.5}\n", 2.5}, {"{\"rate\":0.5}", 0.5}, {"{\"rate\":1}", 1}}) {
+        writeFile(folder / "clock.json", text);
+        EXPECT_EQ(SimulatedHost::readTimeRate(folder.path()), rate) << text;
+    }
+}
+
+TEST(SimulatedHostTimeRate, AnythingButAPositiveNumberRunsInRealTime) {
+    TempDir folder;
+    for (const char *text : {"{\"rate\":0}", "{\"rate\":-5}", "{\"rate\":-0.001}", "{\"rate\":\"1000\"}",
+                             "{\"rate\":true}", "{\"rate\":null}", "{\"rate\":[1000]}", "{\"rate\":1e999}", "{}",
+                             "[1000]", "1000", "{\"rate\":1000", "", "not json"}) {
+        writeFile(folder / "clock.json", text);
+        EXPECT_EQ(SimulatedHost::readTimeRate(folder.path()), 1.0) << text;
+    }
+}
+
+} // namespace
