@@ -18,7 +18,7 @@ constexpr char32_t replacementCharacter = 0xFFFD;
 // Decodes the UTF-8 sequence starting at `at`. A byte that starts no valid
 // sequence decodes, one byte long, as U+FFFD, so it is never taken for
 // white space (a stray 0xA0 is not a no-break space).
-char32_t decodeAt(std::string_view text, size_t at, size_t &length) {
+char32_t decodeAt(std::string_view text, size_t at, size_t& length) {
     auto byte = static_cast<unsigned char>(text[at]);
     size_t count = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3 : (byte >> 3) == 0x1E ? 4 : 0;
     length = 1;
@@ -90,7 +90,7 @@ std::string trimmed(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-std::optional<Invocation> parse(const std::vector<std::string> &arguments) {
+std::optional<Invocation> parse(const std::vector<std::string>& arguments) {
     Invocation invocation;
     invocation.prime = !arguments.empty() && arguments.front() == "--prime";
     invocation.probe = !arguments.empty() && arguments.front() == "--probe";
@@ -152,11 +152,11 @@ void Run::record(std::function<void(std::optional<Reach>)> then) {
                          host_.center);
 }
 
-void Run::deliver(const std::string &message, bool prime) {
+void Run::deliver(const std::string& message, bool prime) {
     record([this, message, prime](std::optional<Reach> reach) { decide(reach, message, prime); });
 }
 
-void Run::decide(std::optional<Reach> reach, const std::string &message, bool prime) {
+void Run::decide(std::optional<Reach> reach, const std::string& message, bool prime) {
     if (!reach) {
         log("posting without a known reach");
         post(message);
@@ -178,7 +178,7 @@ void Run::decide(std::optional<Reach> reach, const std::string &message, bool pr
     }
 }
 
-void Run::ask(const std::string &message) {
+void Run::ask(const std::string& message) {
     // Asking needs the notifier's own bundle identifier; a bare executable
     // cannot be granted anything, so it ends as refused rather than crashing.
     if (!host_.bundleID) {
@@ -200,7 +200,7 @@ void Run::ask(const std::string &message) {
                        afterAsking, host_.center, host_.workspace);
 }
 
-void Run::post(const std::string &message) {
+void Run::post(const std::string& message) {
     Platform::NotificationRequest request{newUUID(), "lumra", message, "default"};
     host_.center.add(std::move(request), onMain([this](std::optional<std::string> error) {
                          if (error) {

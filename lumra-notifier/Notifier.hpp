@@ -41,7 +41,7 @@ struct Invocation {
 
 // The invocation the arguments (after the program name) ask for; none for a
 // usage error. Only the first argument is compared with the switches.
-std::optional<Invocation> parse(const std::vector<std::string> &arguments);
+std::optional<Invocation> parse(const std::vector<std::string>& arguments);
 
 // `text` without white space and line breaks (Unicode's) at either end.
 std::string trimmed(std::string_view text);
@@ -50,10 +50,10 @@ std::string trimmed(std::string_view text);
 // loop, the host clock and the simulated platform; tests pass virtual time
 // and fakes. `exit` ends the process.
 struct Host {
-    Platform::Queue &main;
-    Platform::Clock &clock;
-    Platform::NotificationCenter &center;
-    Platform::Workspace &workspace;
+    Platform::Queue& main;
+    Platform::Clock& clock;
+    Platform::NotificationCenter& center;
+    Platform::Workspace& workspace;
     std::optional<std::string> bundleID;
     LumraKit::NotificationStore store;
     std::filesystem::path logDir;
@@ -72,15 +72,15 @@ public:
     // Starts the task and arms the watchdog, both on the main queue.
     void start();
 
-    void deliver(const std::string &message, bool prime);
+    void deliver(const std::string& message, bool prime);
     void record(std::function<void(std::optional<Reach>)> then);
-    void post(const std::string &message);
+    void post(const std::string& message);
     // Appends one "notifier: " line to the service log; never fails the run.
     void log(std::string_view message);
 
 private:
-    void decide(std::optional<Reach> reach, const std::string &message, bool prime);
-    void ask(const std::string &message);
+    void decide(std::optional<Reach> reach, const std::string& message, bool prime);
+    void ask(const std::string& message);
     void finish(int status);
     // Wraps a platform completion so that it continues on the main queue,
     // unless the run has ended by then.

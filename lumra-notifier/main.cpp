@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     auto invocation = Notifier::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (!invocation) {
         std::string usage = std::string(Notifier::usageText) + "\n";
@@ -18,8 +18,8 @@ int main(int argc, char **argv) {
         return Notifier::ExitStatus::usage;
     }
 
-    const auto &paths = LumraKit::Paths::current();
-    Platform::MainLoop &loop = Platform::mainLoop();
+    const auto& paths = LumraKit::Paths::current();
+    Platform::MainLoop& loop = Platform::mainLoop();
     Notifier::Run run(std::move(*invocation), Notifier::Host{
                                                   .main = loop,
                                                   .clock = Platform::hostClock(),

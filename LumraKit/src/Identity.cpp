@@ -21,7 +21,7 @@ constexpr std::string_view notifierSuffix = ".notifier";
 
 std::string Identity::root(std::string_view name) const { return std::string(name) + (dev ? "-dev" : ""); }
 
-Identity Identity::resolve(const std::optional<std::string> &mainBundleID) {
+Identity Identity::resolve(const std::optional<std::string>& mainBundleID) {
     std::string bundleID;
     if (!mainBundleID) {
         bundleID = std::string(release) + ".dev";
@@ -33,12 +33,12 @@ Identity Identity::resolve(const std::optional<std::string> &mainBundleID) {
     return {std::move(bundleID), dev};
 }
 
-const Identity &Identity::current() {
+const Identity& Identity::current() {
     static const Identity identity = resolve(Platform::mainBundleIdentifier());
     return identity;
 }
 
-Paths Paths::derive(const std::filesystem::path &home, const Identity &identity) {
+Paths Paths::derive(const std::filesystem::path& home, const Identity& identity) {
     Paths paths;
     paths.stateDir = home / ".local/state" / identity.root("lumra");
     paths.claimsFile = paths.stateDir / "claims.json";
@@ -54,7 +54,7 @@ Paths Paths::derive(const std::filesystem::path &home, const Identity &identity)
     return paths;
 }
 
-const Paths &Paths::current() {
+const Paths& Paths::current() {
     static const Paths paths = derive(Platform::homeDirectory(), Identity::current());
     return paths;
 }
@@ -63,7 +63,7 @@ void Paths::ensureStateDir() { Platform::Files::createDirectories(current().stat
 
 void Paths::redirectOutputToServiceLog() { redirectOutput(current().logDir, current().serviceLog); }
 
-void Paths::redirectOutput(const std::filesystem::path &logDir, const std::filesystem::path &serviceLog) {
+void Paths::redirectOutput(const std::filesystem::path& logDir, const std::filesystem::path& serviceLog) {
     Platform::Files::createDirectories(logDir);
     int fd = ::open(serviceLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {

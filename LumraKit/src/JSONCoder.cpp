@@ -32,7 +32,7 @@ long long daysFromCivil(long long year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
 }
 
-bool digits(std::string_view text, size_t at, size_t count, int &value) {
+bool digits(std::string_view text, size_t at, size_t count, int& value) {
     if (at + count > text.size()) return false;
     value = 0;
     for (size_t i = at; i < at + count; ++i) {
@@ -84,10 +84,10 @@ json JSONCoder::encodeDate(Platform::Date date) const {
     return sinceReference.count();
 }
 
-Platform::Date JSONCoder::decodeDate(const json &value) const {
+Platform::Date JSONCoder::decodeDate(const json& value) const {
     if (style_ == DateStyle::iso8601) {
         if (!value.is_string()) throw DecodingError("Expected date string to be ISO8601-formatted.");
-        auto date = parseInternetDateTime(value.get_ref<const std::string &>());
+        auto date = parseInternetDateTime(value.get_ref<const std::string&>());
         if (!date) throw DecodingError("Expected date string to be ISO8601-formatted.");
         return *date;
     }
@@ -100,14 +100,14 @@ Platform::Date JSONCoder::decodeDate(const json &value) const {
     return Platform::Date(sinceEpoch);
 }
 
-std::string JSONCoder::encode(const json &value) const {
+std::string JSONCoder::encode(const json& value) const {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 json JSONCoder::decode(std::string_view text) const {
     try {
         return json::parse(text);
-    } catch (const json::exception &error) {
+    } catch (const json::exception& error) {
         throw DecodingError(std::string("The given data was not valid JSON. ") + error.what());
     }
 }

@@ -21,8 +21,8 @@ std::optional<NotificationStore::Reach> NotificationStore::load() const {
     try {
         auto value = JSONCoder::plain.decode(*text);
         if (!value.is_string()) return std::nullopt;
-        return Notifications::reachNamed(value.get_ref<const std::string &>());
-    } catch (const DecodingError &) {
+        return Notifications::reachNamed(value.get_ref<const std::string&>());
+    } catch (const DecodingError&) {
         return std::nullopt;
     }
 }

@@ -53,7 +53,7 @@ TEST(IsoDates, RejectAnythingElseWithTheDecoderMessage) {
         try {
             (void)JSONCoder::iso.decodeDate(bad);
             ADD_FAILURE() << bad.dump() << " decoded";
-        } catch (const DecodingError &error) {
+        } catch (const DecodingError& error) {
             EXPECT_STREQ(error.what(), "Expected date string to be ISO8601-formatted.") << bad.dump();
         }
     }

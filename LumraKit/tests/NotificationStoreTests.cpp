@@ -17,7 +17,7 @@ using TestSupport::contents;
 using LumraKit::NotificationStore;
 using Reach = NotificationStore::Reach;
 
-ino_t inode(const std::filesystem::path &file) {
+ino_t inode(const std::filesystem::path& file) {
     struct stat info {};
     return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
 }
@@ -48,7 +48,7 @@ TEST(NotificationStore, SavingTheSameValueReplacesTheFile) {
 TEST(NotificationStore, AnythingButOneOfTheFourValuesLoadsAsAbsent) {
     TestSupport::TempDir state;
     NotificationStore store(state / "notifications.json");
-    for (const char *damaged : {"", "allowed", "\"Allowed\"", "\"unknown\"", "3", "[\"allowed\"]", "{", "\"allowed",
+    for (const char* damaged : {"", "allowed", "\"Allowed\"", "\"unknown\"", "3", "[\"allowed\"]", "{", "\"allowed",
                                 "null", "\"allowed\" \"denied\""}) {
         std::ofstream(state / "notifications.json", std::ios::trunc) << damaged;
         EXPECT_EQ(store.load(), std::nullopt) << damaged;

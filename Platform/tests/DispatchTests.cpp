@@ -28,7 +28,7 @@ constexpr auto patience = 900ms;
 // Serves `loop` on a thread of its own for the test's lifetime.
 class LoopThread {
 public:
-    explicit LoopThread(MainLoop &loop)
+    explicit LoopThread(MainLoop& loop)
         : loop_(loop), thread_([this] {
               id_.set_value(std::this_thread::get_id());
               loop_.run();
@@ -46,7 +46,7 @@ public:
     }
 
 private:
-    MainLoop &loop_;
+    MainLoop& loop_;
     std::promise<std::thread::id> id_;
     std::shared_future<std::thread::id> idFuture_ = id_.get_future().share();
     std::promise<void> returned_;
@@ -56,7 +56,7 @@ private:
 
 // Waits until `loop` has run everything posted so far, so that it is known to
 // be inside run().
-bool drained(MainLoop &loop) {
+bool drained(MainLoop& loop) {
     auto reached = std::make_shared<std::promise<void>>();
     auto future = reached->get_future();
     loop.async([reached] { reached->set_value(); });
@@ -231,7 +231,7 @@ TEST(GlobalQueue, RunsTasksInOrderOnAThreadOfItsOwn) {
     std::vector<int> expected(100);
     for (int i = 0; i < 100; ++i) expected[i] = i;
     EXPECT_EQ(record->order, expected);
-    const auto &threads = record->threads;
+    const auto& threads = record->threads;
     for (auto id : threads) {
         EXPECT_NE(id, std::this_thread::get_id());
         EXPECT_EQ(id, threads.front());

@@ -21,12 +21,12 @@ using TestSupport::entries;
 using TestSupport::TempDir;
 using TestSupport::writeFile;
 
-mode_t permissions(const std::filesystem::path &file) {
+mode_t permissions(const std::filesystem::path& file) {
     struct stat info {};
     return ::stat(file.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-ino_t inode(const std::filesystem::path &file) {
+ino_t inode(const std::filesystem::path& file) {
     struct stat info {};
     return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
 }
@@ -219,11 +219,11 @@ TEST(FilesAppend, ConcurrentLinesNeverInterleave) {
             line += '\n';
             for (int i = 0; i < linesEach; ++i) ASSERT_FALSE(Files::append(folder / "log", line));
         });
-    for (auto &thread : threads) thread.join();
+    for (auto& thread : threads) thread.join();
 
     auto written = TestSupport::lines(folder / "log");
     ASSERT_EQ(written.size(), static_cast<size_t>(writers * linesEach));
-    for (const auto &line : written) {
+    for (const auto& line : written) {
         ASSERT_EQ(line.size(), length);
         EXPECT_EQ(line.find_first_not_of(line.front()), std::string::npos);
     }

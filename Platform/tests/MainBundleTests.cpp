@@ -17,7 +17,7 @@ using Platform::readBundleIdentifier;
 using TestSupport::TempDir;
 using TestSupport::writeFile;
 
-std::string xmlPlist(const std::string &dictBody) {
+std::string xmlPlist(const std::string& dictBody) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
@@ -25,7 +25,7 @@ std::string xmlPlist(const std::string &dictBody) {
            dictBody + "</dict>\n</plist>\n";
 }
 
-std::string xmlInfoPlist(const std::string &identifier) {
+std::string xmlInfoPlist(const std::string& identifier) {
     return xmlPlist("\t<key>CFBundleExecutable</key>\n\t<string>lumra-notifier</string>\n"
                     "\t<key>CFBundleIdentifier</key>\n\t<string>" +
                     identifier + "</string>\n\t<key>LSUIElement</key>\n\t<true/>\n");
@@ -33,8 +33,8 @@ std::string xmlInfoPlist(const std::string &identifier) {
 
 // A binary property list (bplist00) holding one dictionary of ASCII strings,
 // laid out by hand: objects, then the offset table, then the trailer.
-std::string binaryPlist(const std::vector<std::pair<std::string, std::string>> &entries) {
-    auto asciiString = [](const std::string &text) {
+std::string binaryPlist(const std::vector<std::pair<std::string, std::string>>& entries) {
+    auto asciiString = [](const std::string& text) {
         std::string object;
         if (text.size() < 15) {
             object += static_cast<char>(0x50 | text.size());
@@ -57,12 +57,12 @@ std::string binaryPlist(const std::vector<std::pair<std::string, std::string>> &
     for (size_t i = 0; i < count; ++i) dict += static_cast<char>(1 + i);
     for (size_t i = 0; i < count; ++i) dict += static_cast<char>(1 + count + i);
     objects.push_back(dict);
-    for (const auto &entry : entries) objects.push_back(asciiString(entry.first));
-    for (const auto &entry : entries) objects.push_back(asciiString(entry.second));
+    for (const auto& entry : entries) objects.push_back(asciiString(entry.first));
+    for (const auto& entry : entries) objects.push_back(asciiString(entry.second));
 
     std::string data = "bplist00";
     std::vector<uint64_t> offsets;
-    for (const auto &object : objects) {
+    for (const auto& object : objects) {
         offsets.push_back(data.size());
         data += object;
     }
@@ -79,7 +79,7 @@ std::string binaryPlist(const std::vector<std::pair<std::string, std::string>> &
 
 // An app bundle at `folder`/Lumra.app whose Info.plist holds `infoPlist`;
 // returns the path of its executable.
-std::filesystem::path makeBundle(const std::filesystem::path &folder, const std::optional<std::string> &infoPlist) {
+std::filesystem::path makeBundle(const std::filesystem::path& folder, const std::optional<std::string>& infoPlist) {
     auto app = folder / "Lumra.app";
     writeFile(app / "Contents/MacOS/lumra-notifier", "");
     if (infoPlist) writeFile(app / "Contents/Info.plist", *infoPlist);
@@ -115,7 +115,7 @@ TEST(BundleContaining, MissingInfoPlistIsABundleWithoutIdentifier) {
 
 TEST(BundleContaining, InfoPlistWithoutAStringIdentifierGivesNone) {
     TempDir folder;
-    for (const std::string &plist :
+    for (const std::string& plist :
          {xmlPlist("\t<key>CFBundleExecutable</key>\n\t<string>lumra-notifier</string>\n"),
           xmlPlist("\t<key>CFBundleIdentifier</key>\n\t<integer>7</integer>\n"),
           xmlPlist("\t<key>CFBundleIdentifier</key>\n\t<true/>\n"),
@@ -133,7 +133,7 @@ TEST(BundleContaining, DamagedInfoPlistGivesNoIdentifier) {
     TempDir folder;
     std::string xml = xmlInfoPlist("app.lumra.service");
     std::string binary = binaryPlist({{"CFBundleIdentifier", "app.lumra.service"}});
-    for (const std::string &plist :
+    for (const std::string& plist :
          {std::string(), xml.substr(0, xml.size() / 2), std::string("not a property list"),
           binary.substr(0, binary.size() - 10), std::string("bplist00") + std::string(40, '\xff'),
           std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>app.lumra.service</string>"
@@ -149,7 +149,7 @@ TEST(BundleContaining, ExecutableOutsideTheBundleLayoutHasNoBundle) {
     TempDir folder;
     writeFile(folder / "Lumra.app/Contents/Info.plist", xmlInfoPlist("app.lumra.service"));
     writeFile(folder / "Lumra/Contents/Info.plist", xmlInfoPlist("app.lumra.service"));
-    for (const char *executable : {"Lumra.app/Contents/lumra-notifier", "Lumra.app/MacOS/lumra-notifier",
+    for (const char* executable : {"Lumra.app/Contents/lumra-notifier", "Lumra.app/MacOS/lumra-notifier",
                                    "Lumra.app/lumra-notifier", "Lumra.app/Contents/MacOS/bin/lumra-notifier",
                                    "Lumra.app/contents/MacOS/lumra-notifier", "Lumra.app/Contents/macos/lumra-notifier",
                                    "Lumra/Contents/MacOS/lumra-notifier", "Lumra.appx/Contents/MacOS/lumra-notifier",

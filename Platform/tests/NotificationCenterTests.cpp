@@ -24,9 +24,9 @@ using TestSupport::TempDir;
 using TestSupport::VirtualTime;
 using TestSupport::writeFile;
 
-constexpr const char *bundleID = "app.lumra.service.notifier";
-constexpr const char *notAllowed = "Notifications are not allowed for this application";
-constexpr const char *noBundle = "The process has no bundle identifier";
+constexpr const char* bundleID = "app.lumra.service.notifier";
+constexpr const char* notAllowed = "Notifications are not allowed for this application";
+constexpr const char* noBundle = "The process has no bundle identifier";
 
 struct Authorization {
     bool granted = false;
@@ -39,7 +39,7 @@ class SimulatedNotificationCenter : public testing::Test {
 protected:
     std::filesystem::path folder() const { return root / "notifications" / bundleID; }
 
-    void writeSettings(const std::string &text) { writeFile(folder() / "settings.json", text); }
+    void writeSettings(const std::string& text) { writeFile(folder() / "settings.json", text); }
 
     NotificationSettings settings() {
         std::optional<NotificationSettings> answer;
@@ -79,7 +79,7 @@ protected:
 
     std::vector<json> delivered() const {
         std::vector<json> parsed;
-        for (const auto &line : lines(folder() / "delivered.jsonl")) parsed.push_back(json::parse(line));
+        for (const auto& line : lines(folder() / "delivered.jsonl")) parsed.push_back(json::parse(line));
         return parsed;
     }
 
@@ -102,7 +102,7 @@ TEST_F(SimulatedNotificationCenter, NoSettingsFileIsNotDetermined) {
 
 TEST_F(SimulatedNotificationCenter, SettingsFileValuesAreReadBack) {
     struct Row {
-        const char *text;
+        const char* text;
         NotificationSettings expected;
     };
     for (auto [text, expected] : std::vector<Row>{
@@ -121,7 +121,7 @@ TEST_F(SimulatedNotificationCenter, SettingsFileValuesAreReadBack) {
 }
 
 TEST_F(SimulatedNotificationCenter, MissingOrNonIntegerAlertValuesDefaultToEnabledBanners) {
-    for (const char *text : {R"({"authorizationStatus":2})", R"({"authorizationStatus":2,"alertSetting":"0"})",
+    for (const char* text : {R"({"authorizationStatus":2})", R"({"authorizationStatus":2,"alertSetting":"0"})",
                              R"({"authorizationStatus":2,"alertStyle":null,"alertSetting":1.5})"}) {
         writeSettings(text);
         auto read = settings();
@@ -134,7 +134,7 @@ TEST_F(SimulatedNotificationCenter, MissingOrNonIntegerAlertValuesDefaultToEnabl
 // A settings file that cannot be read reports a status no build knows, not
 // "not determined", which would invite a prompt.
 TEST_F(SimulatedNotificationCenter, DamagedSettingsReportAnUnknownStatus) {
-    for (const char *text :
+    for (const char* text :
          {"", "{", "not json", "[]", "2", "{}", R"({"authorizationStatus":"2"})", R"({"authorizationStatus":2.5})",
           R"({"authorizationStatus":null})", R"({"alertSetting":2,"alertStyle":1})"}) {
         writeSettings(text);
@@ -154,7 +154,7 @@ TEST_F(SimulatedNotificationCenter, EveryAuthorizationRequestIsRecorded) {
     requestAuthorization(0);
 
     std::vector<json> recorded;
-    for (const auto &line : lines(folder() / "requests.jsonl")) recorded.push_back(json::parse(line));
+    for (const auto& line : lines(folder() / "requests.jsonl")) recorded.push_back(json::parse(line));
     EXPECT_EQ(recorded, (std::vector<json>{{{"options", 6}}, {{"options", 7}}, {{"options", 0}}}));
 }
 
@@ -189,8 +189,8 @@ TEST_F(SimulatedNotificationCenter, RefusedPromptDenies) {
 // The person never answers: the completion never runs, however long one
 // waits, and the settings stay as they were.
 TEST_F(SimulatedNotificationCenter, UnansweredPromptNeverCompletes) {
-    for (const char *prompt :
-         {static_cast<const char *>(nullptr), "", "{", R"({"grant":"yes"})", R"({"grant":1})", R"({"answer":true})"}) {
+    for (const char* prompt :
+         {static_cast<const char*>(nullptr), "", "{", R"({"grant":"yes"})", R"({"grant":1})", R"({"answer":true})"}) {
         if (prompt) writeFile(folder() / "prompt.json", prompt);
         EXPECT_EQ(requestAuthorization(6), std::nullopt) << (prompt ? prompt : "no prompt.json");
         time.advance(std::chrono::hours(24));
@@ -205,8 +205,8 @@ TEST_F(SimulatedNotificationCenter, UnansweredPromptNeverCompletes) {
 // byte for byte.
 TEST_F(SimulatedNotificationCenter, DecidedStatusAnswersWithoutPrompting) {
     struct Row {
-        const char *settings;
-        const char *prompt;
+        const char* settings;
+        const char* prompt;
         bool granted;
     };
     for (auto [stored, prompt, granted] : std::vector<Row>{
@@ -262,7 +262,7 @@ TEST_F(SimulatedNotificationCenter, AddFailsWhenNotAllowed) {
 
 TEST_F(SimulatedNotificationCenter, AddErrorFileFailsWithItsText) {
     writeSettings(R"({"authorizationStatus":2,"alertSetting":2,"alertStyle":1})");
-    for (auto [text, error] : std::vector<std::pair<const char *, const char *>>{
+    for (auto [text, error] : std::vector<std::pair<const char*, const char*>>{
              {"The disk is full\n", "The disk is full"},
              {"Busy\r\n\n", "Busy"},
              {"Two\nlines", "Two\nlines"},
@@ -351,7 +351,7 @@ TEST(UnbundledNotificationCenter, IsNeverAskedAndCannotPost) {
         ASSERT_TRUE(added) << label;
         EXPECT_EQ(*added, noBundle) << label;
 
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(root.path())) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root.path())) {
             auto name = entry.path().filename();
             EXPECT_TRUE(name != "delivered.jsonl" && name != "requests.jsonl") << label << " " << entry.path();
         }

@@ -20,7 +20,7 @@ const std::string simRoot = "/tmp/sim-root";
 // --- hostPath
 
 TEST(SimulatedHostPath, SystemLocationsLiveUnderTheRoot) {
-    for (const char *mac :
+    for (const char* mac :
          {"/Applications", "/Applications/Lumra.app", "/Applications/Lumra.app/Contents/MacOS/lumra-notifier",
           "/Library", "/Library/LaunchDaemons/app.lumra.service.plist", "/System", "/System/Library/CoreServices",
           "/Volumes", "/Volumes/Lumra/Lumra.app", "/usr/bin/pmset", "/usr/bin/sudo", "/bin/launchctl", "/etc/sudoers.d",
@@ -31,7 +31,7 @@ TEST(SimulatedHostPath, SystemLocationsLiveUnderTheRoot) {
 // Only whole components count: a name that merely begins like a system
 // location, the tool folder itself and other system files stay where they are.
 TEST(SimulatedHostPath, EverythingElseIsUnchanged) {
-    for (const char *mac : {"/ApplicationsX",
+    for (const char* mac : {"/ApplicationsX",
                             "/Applications.app",
                             "/LibraryX/a",
                             "/SystemX",
@@ -78,7 +78,7 @@ TEST(SimulatedHostMacPath, PathsOutsideTheRootAreUnchanged) {
 }
 
 TEST(SimulatedHostMacPath, UndoesHostPath) {
-    for (const char *mac : {"/Applications/Lumra.app", "/usr/bin/pmset", "/bin/launchctl", "/dev/console",
+    for (const char* mac : {"/Applications/Lumra.app", "/usr/bin/pmset", "/bin/launchctl", "/dev/console",
                             "/etc/sudoers.d/lumra", "/Volumes/Lumra"})
         EXPECT_EQ(SimulatedHost::macPath(SimulatedHost::hostPath(mac, simRoot), simRoot), mac) << mac;
 }
@@ -96,7 +96,7 @@ const std::vector<std::string> systemFolders{"Applications", "Library",       "S
 TEST(SimulatedHostInitialize, LaysOutTheSystemFolders) {
     TempDir folder;
     SimulatedHost::initialize(folder / "machine");
-    for (const auto &name : systemFolders)
+    for (const auto& name : systemFolders)
         EXPECT_TRUE(std::filesystem::is_directory(folder / "machine" / name)) << name;
 }
 
@@ -113,7 +113,7 @@ TEST(SimulatedHostInitialize, AgainChangesNothingAndKeepsExistingFiles) {
     EXPECT_EQ(contents(root / "Applications/Lumra.app/Contents/Info.plist"), "plist");
     EXPECT_EQ(contents(root / "clock.json"), "{\"rate\":1000}");
     EXPECT_EQ(contents(root / "notifications/app.lumra.service/settings.json"), "{\"authorizationStatus\":2}");
-    for (const auto &name : systemFolders) EXPECT_TRUE(std::filesystem::is_directory(root / name)) << name;
+    for (const auto& name : systemFolders) EXPECT_TRUE(std::filesystem::is_directory(root / name)) << name;
 }
 
 // --- readTimeRate
@@ -125,7 +125,7 @@ TEST(SimulatedHostTimeRate, MissingClockFileRunsInRealTime) {
 
 TEST(SimulatedHostTimeRate, PositiveRateIsTaken) {
     TempDir folder;
-    for (auto [text, rate] : std::vector<std::pair<const char *, double>>{
+    for (auto [text, rate] : std::vector<std::pair<const char*, double>>{
              {"{\"rate\":1000}", 1000}, {"{\"rate\": 2.5}\n", 2.5}, {"{\"rate\":0.5}", 0.5}, {"{\"rate\":1}", 1}}) {
         writeFile(folder / "clock.json", text);
         EXPECT_EQ(SimulatedHost::readTimeRate(folder.path()), rate) << text;
@@ -134,7 +134,7 @@ TEST(SimulatedHostTimeRate, PositiveRateIsTaken) {
 
 TEST(SimulatedHostTimeRate, AnythingButAPositiveNumberRunsInRealTime) {
     TempDir folder;
-    for (const char *text : {"{\"rate\":0}", "{\"rate\":-5}", "{\"rate\":-0.001}", "{\"rate\":\"1000\"}",
+    for (const char* text : {"{\"rate\":0}", "{\"rate\":-5}", "{\"rate\":-0.001}", "{\"rate\":\"1000\"}",
                              "{\"rate\":true}", "{\"rate\":null}", "{\"rate\":[1000]}", "{\"rate\":1e999}", "{}",
                              "[1000]", "1000", "{\"rate\":1000", "", "not json"}) {
         writeFile(folder / "clock.json", text);

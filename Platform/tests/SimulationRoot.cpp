@@ -23,6 +23,6 @@ private:
     std::optional<TestSupport::TempDir> folder_;
 };
 
-[[maybe_unused]] testing::Environment *const registered = testing::AddGlobalTestEnvironment(new SimulationRoot);
+[[maybe_unused]] testing::Environment* const registered = testing::AddGlobalTestEnvironment(new SimulationRoot);
 
 } // namespace

@@ -15,7 +15,7 @@ using Platform::URL;
 using TestSupport::lines;
 using TestSupport::writeFile;
 
-constexpr const char *settingsURL =
+constexpr const char* settingsURL =
     "x-apple.systempreferences:com.apple.Notifications-Settings.extension?id=app.lumra.service.notifier";
 
 TEST(URLParse, AcceptsTheNotificationSettingsPane) {
@@ -25,18 +25,18 @@ TEST(URLParse, AcceptsTheNotificationSettingsPane) {
 }
 
 TEST(URLParse, AcceptsEveryCharacterAURLMayHold) {
-    for (const char *text : {"https://example.org/a/b?c=d&e=f#g", "mailto:someone@example.org", "http://[::1]:8080/",
+    for (const char* text : {"https://example.org/a/b?c=d&e=f#g", "mailto:someone@example.org", "http://[::1]:8080/",
                              "x:-._~:/?#[]@!$&'()*+,;=", "ABCXYZabcxyz0189", "a"})
         EXPECT_TRUE(URL::parse(text)) << text;
 }
 
 TEST(URLParse, AcceptsPercentEscapesOfTwoHexDigits) {
-    for (const char *text : {"%41", "a%41", "%41b", "x:%20%2f%2F%ff%FF%00", "%4142"})
+    for (const char* text : {"%41", "a%41", "%41b", "x:%20%2f%2F%ff%FF%00", "%4142"})
         EXPECT_TRUE(URL::parse(text)) << text;
 }
 
 TEST(URLParse, RejectsAPercentWithoutTwoHexDigits) {
-    for (const char *text : {"%", "a%", "a%4", "%4", "%4G", "%G4", "%%41", "x:%2", "x:%zz", "x:% 41", "x:%-1"})
+    for (const char* text : {"%", "a%", "a%4", "%4", "%4G", "%G4", "%%41", "x:%2", "x:%zz", "x:% 41", "x:%-1"})
         EXPECT_FALSE(URL::parse(text)) << text;
 }
 

@@ -9,33 +9,33 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
+extern char** environ;
 
 namespace TestSupport {
 
 namespace {
 
-std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string> &overrides) {
+std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& overrides) {
     std::vector<std::string> merged;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string variable(*entry);
         if (!overrides.contains(variable.substr(0, variable.find('=')))) merged.push_back(variable);
     }
-    for (const auto &[name, value] : overrides) merged.push_back(name + "=" + value);
+    for (const auto& [name, value] : overrides) merged.push_back(name + "=" + value);
     return merged;
 }
 
-std::vector<char *> pointers(std::vector<std::string> &strings) {
-    std::vector<char *> result;
-    for (auto &text : strings) result.push_back(text.data());
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& text : strings) result.push_back(text.data());
     result.push_back(nullptr);
     return result;
 }
 
 } // namespace
 
-Finished runProcess(const std::filesystem::path &executable, const std::vector<std::string> &arguments,
-                    const std::map<std::string, std::string> &environment, std::chrono::milliseconds limit) {
+Finished runProcess(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                    const std::map<std::string, std::string>& environment, std::chrono::milliseconds limit) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 
@@ -64,7 +64,7 @@ Finished runProcess(const std::filesystem::path &executable, const std::vector<s
     Finished finished;
     auto deadline = std::chrono::steady_clock::now() + limit;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string *sinks[2] = {&finished.out, &finished.err};
+    std::string* sinks[2] = {&finished.out, &finished.err};
     int open = 2;
     while (open > 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -87,7 +87,7 @@ Finished runProcess(const std::filesystem::path &executable, const std::vector<s
             }
         }
     }
-    for (auto &fd : fds)
+    for (auto& fd : fds)
         if (fd.fd >= 0) ::close(fd.fd);
 
     int status = 0;

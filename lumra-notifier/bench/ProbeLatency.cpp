@@ -14,20 +14,20 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
+extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 // Spawns the program with its output on /dev/null and waits for it.
-double timedRun(const std::vector<std::string> &argv) {
+double timedRun(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char *> args;
-    for (const auto &arg : argv) args.push_back(const_cast<char *>(arg.c_str()));
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
 
     auto start = Clock::now();
@@ -55,7 +55,7 @@ double median(std::vector<double> values) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(30, std::atoi(argv[1])) : 50;
 
     char folder[] = "/tmp/lumra-bench-XXXXXX";

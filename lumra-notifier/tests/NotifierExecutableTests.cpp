@@ -20,29 +20,29 @@ using testing::MatchesRegex;
 
 const std::filesystem::path bundledNotifier = LUMRA_NOTIFIER_EXE;
 
-std::vector<nlohmann::json> jsonLines(const std::filesystem::path &file) {
+std::vector<nlohmann::json> jsonLines(const std::filesystem::path& file) {
     std::vector<nlohmann::json> lines;
-    for (const auto &line : TestSupport::lines(file)) lines.push_back(nlohmann::json::parse(line));
+    for (const auto& line : TestSupport::lines(file)) lines.push_back(nlohmann::json::parse(line));
     return lines;
 }
 
 class NotifierExecutable : public testing::Test {
 protected:
-    TestSupport::Finished notify(const std::vector<std::string> &arguments,
-                                 const std::filesystem::path &executable = bundledNotifier) {
+    TestSupport::Finished notify(const std::vector<std::string>& arguments,
+                                 const std::filesystem::path& executable = bundledNotifier) {
         return TestSupport::runProcess(executable, arguments,
                                        {{"HOME", home.path().string()}, {"LUMRA_SIM_ROOT", sim.path().string()}});
     }
 
     // The simulated notification centre of the notifier's bundle.
-    std::filesystem::path centre(const std::string &file = "") const {
+    std::filesystem::path centre(const std::string& file = "") const {
         auto folder = sim / "notifications/app.lumra.service.notifier";
         std::filesystem::create_directories(folder);
         return file.empty() ? folder : folder / file;
     }
 
-    std::filesystem::path state(const std::string &root = "lumra") const { return home / ".local/state" / root; }
-    std::filesystem::path serviceLog(const std::string &root = "lumra") const {
+    std::filesystem::path state(const std::string& root = "lumra") const { return home / ".local/state" / root; }
+    std::filesystem::path serviceLog(const std::string& root = "lumra") const {
         return home / "Library/Logs" / root / "service.log";
     }
 

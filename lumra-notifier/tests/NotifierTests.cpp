@@ -40,7 +40,7 @@ protected:
     // The messages of the service log, without their time stamps.
     std::vector<std::string> logged() const {
         std::vector<std::string> messages;
-        for (const auto &line : TestSupport::lines(dir / "logs/service.log")) {
+        for (const auto& line : TestSupport::lines(dir / "logs/service.log")) {
             EXPECT_EQ(line.substr(20, 11), " notifier: ") << line;
             messages.push_back(line.substr(31));
         }
@@ -53,7 +53,7 @@ protected:
 
     std::vector<std::string> postedBodies() const {
         std::vector<std::string> bodies;
-        for (const auto &request : center.added) bodies.push_back(request.body);
+        for (const auto& request : center.added) bodies.push_back(request.body);
         return bodies;
     }
 
@@ -107,7 +107,7 @@ TEST(NotifierArguments, OnlyTheFirstArgumentIsASwitch) {
 // One row of the decision table: the platform's state, the invocation, and
 // what the run must do.
 struct Decision {
-    const char *name;
+    const char* name;
     Platform::NotificationSettings settings;
     std::optional<bool> promptAnswer;
     bool prime;
@@ -117,12 +117,12 @@ struct Decision {
     std::string stored;
 };
 
-void PrintTo(const Decision &decision, std::ostream *out) { *out << decision.name; }
+void PrintTo(const Decision& decision, std::ostream* out) { *out << decision.name; }
 
 class NotifierDecision : public NotifierRun, public testing::WithParamInterface<Decision> {};
 
 TEST_P(NotifierDecision, FollowsTheReach) {
-    const Decision &row = GetParam();
+    const Decision& row = GetParam();
     center.settings = row.settings;
     center.promptAnswer = row.promptAnswer;
     start(row.prime ? std::vector<std::string>{"--prime"} : std::vector<std::string>{"claim", "ended"});
@@ -191,14 +191,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {"claim ended"},
                  {"an authorization status this build does not know, not recorded", "posting without a known reach"},
                  ""}),
-    [](const testing::TestParamInfo<Decision> &info) { return info.param.name; });
+    [](const testing::TestParamInfo<Decision>& info) { return info.param.name; });
 
 TEST_F(NotifierRun, PostsWithTitleSoundAndAFreshUUID) {
     center.settings = {2, 2, 1};
     start({"first"});
     start({"second"});
     ASSERT_EQ(center.added.size(), 2u);
-    for (const auto &request : center.added) {
+    for (const auto& request : center.added) {
         EXPECT_EQ(request.title, "lumra");
         EXPECT_EQ(request.sound, "default");
         EXPECT_THAT(request.identifier,

@@ -22,10 +22,10 @@ struct Identity {
 
     // The identity of a process whose main bundle has this identifier; none
     // means a development build.
-    static Identity resolve(const std::optional<std::string> &mainBundleID);
+    static Identity resolve(const std::optional<std::string>& mainBundleID);
 
     // The running process's identity, resolved once at first use.
-    static const Identity &current();
+    static const Identity& current();
 };
 
 // Every path the engine uses, derived from the home folder and the identity.
@@ -44,10 +44,10 @@ struct Paths {
     std::filesystem::path logDir;
     std::filesystem::path serviceLog;
 
-    static Paths derive(const std::filesystem::path &home, const Identity &identity);
+    static Paths derive(const std::filesystem::path& home, const Identity& identity);
 
     // The running process's paths, computed once at first use.
-    static const Paths &current();
+    static const Paths& current();
 
     // Creates stateDir with its parents; errors are not reported.
     static void ensureStateDir();
@@ -56,7 +56,7 @@ struct Paths {
     // to serviceLog from now on, standard output line-buffered. When the log
     // cannot be opened both stay where they were and one line says why.
     static void redirectOutputToServiceLog();
-    static void redirectOutput(const std::filesystem::path &logDir, const std::filesystem::path &serviceLog);
+    static void redirectOutput(const std::filesystem::path& logDir, const std::filesystem::path& serviceLog);
 };
 
 } // namespace LumraKit

@@ -29,10 +29,10 @@ public:
 
     nlohmann::json encodeDate(Platform::Date date) const;
     // Throws DecodingError for a value that is not a date in this style.
-    Platform::Date decodeDate(const nlohmann::json &value) const;
+    Platform::Date decodeDate(const nlohmann::json& value) const;
 
     // Compact text; bytes that are not UTF-8 become U+FFFD rather than failing.
-    std::string encode(const nlohmann::json &value) const;
+    std::string encode(const nlohmann::json& value) const;
     // Throws DecodingError for text that is not one JSON value.
     nlohmann::json decode(std::string_view text) const;
 

@@ -25,10 +25,10 @@ public:
 };
 
 // The machine's wall clock.
-Clock &hostClock();
+Clock& hostClock();
 
 // Real sleeping, shortened by the simulated host's time rate.
-Sleeper &hostSleeper();
+Sleeper& hostSleeper();
 
 // How long a wait of `simulated` lasts on this host when time runs `rate`
 // times faster than real time.

@@ -25,8 +25,8 @@ class MainLoop final : public Queue {
 public:
     explicit MainLoop(double timeRate = 1.0);
     ~MainLoop() override;
-    MainLoop(const MainLoop &) = delete;
-    MainLoop &operator=(const MainLoop &) = delete;
+    MainLoop(const MainLoop&) = delete;
+    MainLoop& operator=(const MainLoop&) = delete;
 
     void async(Task task) override;
     void asyncAfter(Duration delay, Task task) override;
@@ -41,11 +41,11 @@ private:
 };
 
 // The process's main loop, running at the simulated host's time rate.
-MainLoop &mainLoop();
+MainLoop& mainLoop();
 
 // A background serial queue with a thread of its own, started on first use.
 // Platform services deliver their completions here, never on the caller's
 // thread.
-Queue &globalQueue();
+Queue& globalQueue();
 
 } // namespace Platform

@@ -11,7 +11,7 @@
 namespace Platform::Files {
 
 // The whole content of a file, or nothing when it cannot be read.
-std::optional<std::string> read(const std::filesystem::path &path);
+std::optional<std::string> read(const std::filesystem::path& path);
 
 // Replaces the file whole: the content goes to a temporary file beside it,
 // which is then renamed over the target, so a reader in another process, or
@@ -20,13 +20,13 @@ std::optional<std::string> read(const std::filesystem::path &path);
 // rest of a notifier run, and rename-over replacement already keeps ext4 from
 // exposing an empty file after a crash. On failure the target is untouched
 // and the temporary file removed.
-std::error_code writeAtomically(const std::filesystem::path &path, std::string_view contents, mode_t mode = 0644);
+std::error_code writeAtomically(const std::filesystem::path& path, std::string_view contents, mode_t mode = 0644);
 
 // Appends the text in a single write, creating the file when missing, so
 // lines appended by several processes never interleave.
-std::error_code append(const std::filesystem::path &path, std::string_view text);
+std::error_code append(const std::filesystem::path& path, std::string_view text);
 
 // Creates the directory with every missing parent; an existing one is fine.
-std::error_code createDirectories(const std::filesystem::path &path);
+std::error_code createDirectories(const std::filesystem::path& path);
 
 } // namespace Platform::Files

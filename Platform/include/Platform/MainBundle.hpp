@@ -14,15 +14,15 @@ struct Bundle {
 
     // The bundle around an executable laid out as X.app/Contents/MacOS/<name>;
     // nothing for an executable anywhere else.
-    static std::optional<Bundle> containing(const std::filesystem::path &executable);
+    static std::optional<Bundle> containing(const std::filesystem::path& executable);
 
     // The bundle around the running executable (/proc/self/exe), read once.
-    static const std::optional<Bundle> &main();
+    static const std::optional<Bundle>& main();
 };
 
 // The CFBundleIdentifier of an Info.plist in XML or binary form; nothing when
 // the file is missing, damaged or has no such string.
-std::optional<std::string> readBundleIdentifier(const std::filesystem::path &infoPlist);
+std::optional<std::string> readBundleIdentifier(const std::filesystem::path& infoPlist);
 
 // The running process's main bundle identifier, if it has one.
 std::optional<std::string> mainBundleIdentifier();

@@ -51,7 +51,7 @@ public:
     virtual void add(NotificationRequest request, AddCompletion completion) = 0;
 
     // The centre of the running process's main bundle, on the simulated host.
-    static NotificationCenter &current();
+    static NotificationCenter& current();
 };
 
 // The simulated centre of `bundleID` under `root`/notifications/<bundleID>/,
@@ -59,6 +59,6 @@ public:
 // identifier the centre reports "not determined", prompts nobody and adds
 // nothing.
 std::unique_ptr<NotificationCenter>
-makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue &completions);
+makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue& completions);
 
 } // namespace Platform

@@ -13,7 +13,7 @@ namespace Platform {
 class URL {
 public:
     static std::optional<URL> parse(std::string_view text);
-    const std::string &text() const { return text_; }
+    const std::string& text() const { return text_; }
 
 private:
     explicit URL(std::string text) : text_(std::move(text)) {}
@@ -25,10 +25,10 @@ private:
 class Workspace {
 public:
     virtual ~Workspace() = default;
-    virtual void open(const URL &url) = 0;
+    virtual void open(const URL& url) = 0;
 
     // The workspace of the simulated host.
-    static Workspace &shared();
+    static Workspace& shared();
 };
 
 // The simulated workspace under `root`: each opened URL becomes one line of

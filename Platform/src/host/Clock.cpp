@@ -24,12 +24,12 @@ private:
 
 } // namespace
 
-Clock &hostClock() {
+Clock& hostClock() {
     static HostClock clock;
     return clock;
 }
 
-Sleeper &hostSleeper() {
+Sleeper& hostSleeper() {
     static HostSleeper sleeper(SimulatedHost::timeRate());
     return sleeper;
 }

@@ -15,10 +15,10 @@ namespace {
 // The timer is made on the executor's own thread, so callers on any thread
 // never touch it.
 template <typename Executor>
-void scheduleAfter(const Executor &executor, Duration delay, double rate, Task task) {
+void scheduleAfter(const Executor& executor, Duration delay, double rate, Task task) {
     asio::post(executor, [executor, wait = hostDuration(delay, rate), task = std::move(task)]() mutable {
         auto timer = std::make_shared<asio::steady_timer>(executor, wait);
-        timer->async_wait([timer, task = std::move(task)](const std::error_code &error) {
+        timer->async_wait([timer, task = std::move(task)](const std::error_code& error) {
             if (!error) task();
         });
     });
@@ -71,12 +71,12 @@ void MainLoop::run() {
 
 void MainLoop::stop() { state_->context.stop(); }
 
-MainLoop &mainLoop() {
+MainLoop& mainLoop() {
     static MainLoop loop(SimulatedHost::timeRate());
     return loop;
 }
 
-Queue &globalQueue() {
+Queue& globalQueue() {
     static BackgroundQueue queue(SimulatedHost::timeRate());
     return queue;
 }

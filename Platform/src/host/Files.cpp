@@ -27,7 +27,7 @@ bool writeAll(int fd, std::string_view data) {
 
 } // namespace
 
-std::optional<std::string> read(const std::filesystem::path &path) {
+std::optional<std::string> read(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     std::string content;
@@ -47,7 +47,7 @@ std::optional<std::string> read(const std::filesystem::path &path) {
     return content;
 }
 
-std::error_code writeAtomically(const std::filesystem::path &path, std::string_view contents, mode_t mode) {
+std::error_code writeAtomically(const std::filesystem::path& path, std::string_view contents, mode_t mode) {
     std::string temporary = path.string() + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) return lastError();
@@ -60,7 +60,7 @@ std::error_code writeAtomically(const std::filesystem::path &path, std::string_v
     return error;
 }
 
-std::error_code append(const std::filesystem::path &path, std::string_view text) {
+std::error_code append(const std::filesystem::path& path, std::string_view text) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return lastError();
     std::error_code error = writeAll(fd, text) ? std::error_code{} : lastError();
@@ -68,7 +68,7 @@ std::error_code append(const std::filesystem::path &path, std::string_view text)
     return error;
 }
 
-std::error_code createDirectories(const std::filesystem::path &path) {
+std::error_code createDirectories(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return error;

@@ -18,7 +18,7 @@ using PlistPtr = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree>;
 
 } // namespace
 
-std::optional<std::string> readBundleIdentifier(const std::filesystem::path &infoPlist) {
+std::optional<std::string> readBundleIdentifier(const std::filesystem::path& infoPlist) {
     auto data = Files::read(infoPlist);
     if (!data || data->empty() || data->size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
 
@@ -29,7 +29,7 @@ std::optional<std::string> readBundleIdentifier(const std::filesystem::path &inf
 
     plist_t node = plist_dict_get_item(root.get(), "CFBundleIdentifier");
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    char *value = nullptr;
+    char* value = nullptr;
     plist_get_string_val(node, &value);
     if (value == nullptr) return std::nullopt;
     std::string identifier(value);
@@ -38,7 +38,7 @@ std::optional<std::string> readBundleIdentifier(const std::filesystem::path &inf
     return identifier;
 }
 
-std::optional<Bundle> Bundle::containing(const std::filesystem::path &executable) {
+std::optional<Bundle> Bundle::containing(const std::filesystem::path& executable) {
     std::filesystem::path macOS = executable.parent_path();
     std::filesystem::path contents = macOS.parent_path();
     std::filesystem::path app = contents.parent_path();
@@ -47,7 +47,7 @@ std::optional<Bundle> Bundle::containing(const std::filesystem::path &executable
     return Bundle{app, readBundleIdentifier(contents / "Info.plist")};
 }
 
-const std::optional<Bundle> &Bundle::main() {
+const std::optional<Bundle>& Bundle::main() {
     static const std::optional<Bundle> bundle = [] {
         std::error_code error;
         std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -57,7 +57,7 @@ const std::optional<Bundle> &Bundle::main() {
 }
 
 std::optional<std::string> mainBundleIdentifier() {
-    const auto &bundle = Bundle::main();
+    const auto& bundle = Bundle::main();
     return bundle ? bundle->identifier : std::nullopt;
 }
 

@@ -19,16 +19,16 @@ constexpr int bannerStyle = 1;
 // What a settings file that cannot be read reports: a status no build knows.
 constexpr int unreadableStatus = -1;
 
-std::string compact(const json &value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-NotificationSettings readSettings(const std::filesystem::path &folder) {
+NotificationSettings readSettings(const std::filesystem::path& folder) {
     auto text = Files::read(folder / "settings.json");
     if (!text) return {notDetermined, 0, 0};
     auto value = json::parse(*text, nullptr, false);
     if (!value.is_object() || !value.contains("authorizationStatus") ||
         !value["authorizationStatus"].is_number_integer())
         return {unreadableStatus, 0, 0};
-    auto number = [&](const char *key, int fallback) {
+    auto number = [&](const char* key, int fallback) {
         auto found = value.find(key);
         return found != value.end() && found->is_number_integer() ? found->get<int>() : fallback;
     };
@@ -37,7 +37,7 @@ NotificationSettings readSettings(const std::filesystem::path &folder) {
 }
 
 // The scripted answer to the prompt: granted, refused, or never answered.
-std::optional<bool> readPrompt(const std::filesystem::path &folder) {
+std::optional<bool> readPrompt(const std::filesystem::path& folder) {
     auto text = Files::read(folder / "prompt.json");
     if (!text) return std::nullopt;
     auto value = json::parse(*text, nullptr, false);
@@ -46,7 +46,7 @@ std::optional<bool> readPrompt(const std::filesystem::path &folder) {
 }
 
 // Asks the person when nobody has; the answer, or none while unanswered.
-std::optional<bool> authorize(const std::filesystem::path &folder, unsigned options) {
+std::optional<bool> authorize(const std::filesystem::path& folder, unsigned options) {
     Files::createDirectories(folder);
     Files::append(folder / "requests.jsonl", compact(json{{"options", options}}) + "\n");
 
@@ -63,7 +63,7 @@ std::optional<bool> authorize(const std::filesystem::path &folder, unsigned opti
 }
 
 // The error that refuses the notification, or none once it is delivered.
-std::optional<std::string> deliver(const std::filesystem::path &folder, const NotificationRequest &request) {
+std::optional<std::string> deliver(const std::filesystem::path& folder, const NotificationRequest& request) {
     if (auto failure = Files::read(folder / "add-error.txt")) {
         while (!failure->empty() && (failure->back() == '\n' || failure->back() == '\r')) failure->pop_back();
         return failure;
@@ -84,7 +84,7 @@ std::optional<std::string> deliver(const std::filesystem::path &folder, const No
 // the folder, so it may run after the centre is gone.
 class SimulatedNotificationCenter final : public NotificationCenter {
 public:
-    SimulatedNotificationCenter(std::filesystem::path folder, Queue &completions)
+    SimulatedNotificationCenter(std::filesystem::path folder, Queue& completions)
         : folder_(std::move(folder)), completions_(completions) {}
 
     void getSettings(SettingsCompletion completion) override {
@@ -106,14 +106,14 @@ public:
 
 private:
     std::filesystem::path folder_;
-    Queue &completions_;
+    Queue& completions_;
 };
 
 // A process without a usable bundle identifier has no centre of its own: it
 // reads as never asked and can neither prompt nor post.
 class UnbundledNotificationCenter final : public NotificationCenter {
 public:
-    explicit UnbundledNotificationCenter(Queue &completions) : completions_(completions) {}
+    explicit UnbundledNotificationCenter(Queue& completions) : completions_(completions) {}
 
     void getSettings(SettingsCompletion completion) override {
         completions_.async([completion = std::move(completion)] { completion({notDetermined, 0, 0}); });
@@ -127,10 +127,10 @@ public:
 
 private:
     static constexpr std::string_view noBundle = "The process has no bundle identifier";
-    Queue &completions_;
+    Queue& completions_;
 };
 
-bool isUsableBundleID(const std::string &identifier) {
+bool isUsableBundleID(const std::string& identifier) {
     return !identifier.empty() && identifier != "." && identifier != ".." &&
            identifier.find('/') == std::string::npos && identifier.find('\0') == std::string::npos;
 }
@@ -138,12 +138,12 @@ bool isUsableBundleID(const std::string &identifier) {
 } // namespace
 
 std::unique_ptr<NotificationCenter>
-makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue &completions) {
+makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue& completions) {
     if (!bundleID || !isUsableBundleID(*bundleID)) return std::make_unique<UnbundledNotificationCenter>(completions);
     return std::make_unique<SimulatedNotificationCenter>(std::move(root) / "notifications" / *bundleID, completions);
 }
 
-NotificationCenter &NotificationCenter::current() {
+NotificationCenter& NotificationCenter::current() {
     static auto center = makeSimulatedNotificationCenter(SimulatedHost::root(), mainBundleIdentifier(), globalQueue());
     return *center;
 }

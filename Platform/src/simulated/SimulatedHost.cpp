@@ -31,17 +31,17 @@ bool isSystemLocation(std::string_view macPath) {
     return macPath.starts_with(toolFolder) && macPath.size() > toolFolder.size();
 }
 
-bool isMissingOrEmpty(const std::filesystem::path &folder) {
+bool isMissingOrEmpty(const std::filesystem::path& folder) {
     std::error_code error;
     return !std::filesystem::exists(folder, error) || std::filesystem::is_empty(folder, error);
 }
 
 } // namespace
 
-const std::filesystem::path &root() {
+const std::filesystem::path& root() {
     static const std::filesystem::path root = [] {
         std::filesystem::path chosen;
-        if (const char *variable = std::getenv("LUMRA_SIM_ROOT"); variable != nullptr && *variable != '\0')
+        if (const char* variable = std::getenv("LUMRA_SIM_ROOT"); variable != nullptr && *variable != '\0')
             chosen = variable;
         else
             chosen = homeDirectory() / ".local/share/lumra-sim";
@@ -56,13 +56,13 @@ const std::filesystem::path &root() {
     return root;
 }
 
-void initialize(const std::filesystem::path &root) {
+void initialize(const std::filesystem::path& root) {
     for (std::string_view folder :
          {"Applications", "Library", "System", "Volumes", "usr/bin", "bin", "etc/sudoers.d", "dev", "notifications"})
         Files::createDirectories(root / folder);
 }
 
-double readTimeRate(const std::filesystem::path &root) {
+double readTimeRate(const std::filesystem::path& root) {
     auto text = Files::read(root / "clock.json");
     if (!text) return 1.0;
     auto json = nlohmann::json::parse(*text, nullptr, false);
@@ -76,14 +76,14 @@ double timeRate() {
     return rate;
 }
 
-std::filesystem::path hostPath(std::string_view macPath, const std::filesystem::path &root) {
+std::filesystem::path hostPath(std::string_view macPath, const std::filesystem::path& root) {
     if (!isSystemLocation(macPath)) return std::filesystem::path(macPath);
     return std::filesystem::path(root.string() + std::string(macPath));
 }
 
 std::filesystem::path hostPath(std::string_view macPath) { return hostPath(macPath, root()); }
 
-std::string macPath(const std::filesystem::path &hostPath, const std::filesystem::path &root) {
+std::string macPath(const std::filesystem::path& hostPath, const std::filesystem::path& root) {
     std::string path = hostPath.lexically_normal().string();
     std::string prefix = root.lexically_normal().string();
     while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
@@ -92,6 +92,6 @@ std::string macPath(const std::filesystem::path &hostPath, const std::filesystem
     return path;
 }
 
-std::string macPath(const std::filesystem::path &hostPath) { return macPath(hostPath, root()); }
+std::string macPath(const std::filesystem::path& hostPath) { return macPath(hostPath, root()); }
 
 } // namespace Platform::SimulatedHost

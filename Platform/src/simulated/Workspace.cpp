@@ -9,7 +9,7 @@ namespace {
 class SimulatedWorkspace final : public Workspace {
 public:
     explicit SimulatedWorkspace(std::filesystem::path root) : log_(std::move(root) / "opened-urls.log") {}
-    void open(const URL &url) override { Files::append(log_, url.text() + "\n"); }
+    void open(const URL& url) override { Files::append(log_, url.text() + "\n"); }
 
 private:
     std::filesystem::path log_;
@@ -21,7 +21,7 @@ std::unique_ptr<Workspace> makeSimulatedWorkspace(std::filesystem::path root) {
     return std::make_unique<SimulatedWorkspace>(std::move(root));
 }
 
-Workspace &Workspace::shared() {
+Workspace& Workspace::shared() {
     static auto workspace = makeSimulatedWorkspace(SimulatedHost::root());
     return *workspace;
 }

@@ -14,7 +14,7 @@ namespace TestSupport {
 // public fields to script the platform, read them to see what it was asked.
 class FakeNotificationCenter final : public Platform::NotificationCenter {
 public:
-    explicit FakeNotificationCenter(Platform::Queue &completions) : completions_(completions) {}
+    explicit FakeNotificationCenter(Platform::Queue& completions) : completions_(completions) {}
 
     void getSettings(SettingsCompletion completion) override;
     void requestAuthorization(unsigned options, AuthorizationCompletion completion) override;
@@ -31,13 +31,13 @@ public:
     std::vector<Platform::NotificationRequest> added;
 
 private:
-    Platform::Queue &completions_;
+    Platform::Queue& completions_;
 };
 
 // Records the URLs it is asked to open.
 class FakeWorkspace final : public Platform::Workspace {
 public:
-    void open(const Platform::URL &url) override { opened.push_back(url.text()); }
+    void open(const Platform::URL& url) override { opened.push_back(url.text()); }
     std::vector<std::string> opened;
 };
 

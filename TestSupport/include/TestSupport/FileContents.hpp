@@ -13,20 +13,20 @@
 
 namespace TestSupport {
 
-inline std::string contents(const std::filesystem::path &file) {
+inline std::string contents(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-inline void writeFile(const std::filesystem::path &file, std::string_view text) {
+inline void writeFile(const std::filesystem::path& file, std::string_view text) {
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
 
 // The lines of a file, each without its newline.
-inline std::vector<std::string> lines(const std::filesystem::path &file) {
+inline std::vector<std::string> lines(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::vector<std::string> result;
     for (std::string line; std::getline(in, line);) result.push_back(line);
@@ -34,9 +34,9 @@ inline std::vector<std::string> lines(const std::filesystem::path &file) {
 }
 
 // The names in a folder, sorted.
-inline std::vector<std::string> entries(const std::filesystem::path &folder) {
+inline std::vector<std::string> entries(const std::filesystem::path& folder) {
     std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

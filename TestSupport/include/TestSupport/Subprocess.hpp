@@ -18,8 +18,8 @@ struct Finished {
 // Runs a real executable to its end with this process's environment plus
 // `environment` (which replaces variables of the same name), capturing both
 // outputs. A child still running after `limit` is killed.
-Finished runProcess(const std::filesystem::path &executable, const std::vector<std::string> &arguments,
-                    const std::map<std::string, std::string> &environment = {},
+Finished runProcess(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                    const std::map<std::string, std::string>& environment = {},
                     std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 } // namespace TestSupport

@@ -10,11 +10,11 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path &path() const { return path_; }
-    std::filesystem::path operator/(const std::filesystem::path &relative) const { return path_ / relative; }
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& relative) const { return path_ / relative; }
 
 private:
     std::filesystem::path path_;

@@ -47,7 +47,7 @@ std::optional<Reach> Notifications::reachNamed(std::string_view rawValue) {
     return static_cast<Reach>(found - rawValues.begin());
 }
 
-std::optional<Reach> Notifications::reach(const Platform::NotificationSettings &of) {
+std::optional<Reach> Notifications::reach(const Platform::NotificationSettings& of) {
     switch (of.authorizationStatus) {
     case statusNotDetermined: return Reach::notAsked;
     case statusDenied: return Reach::denied;
@@ -60,7 +60,7 @@ std::optional<Reach> Notifications::reach(const Platform::NotificationSettings &
     }
 }
 
-std::optional<Reach> Notifications::reach(double timeout, Platform::NotificationCenter &center) {
+std::optional<Reach> Notifications::reach(double timeout, Platform::NotificationCenter& center) {
     auto answer = std::make_shared<Answer>();
     center.getSettings([answer](Platform::NotificationSettings settings) {
         answer->reach = reach(settings);
@@ -73,13 +73,13 @@ std::optional<Reach> Notifications::reach(double timeout, Platform::Notification
     return answer->reach;
 }
 
-void Notifications::reach(std::function<void(std::optional<Reach>)> completion, Platform::NotificationCenter &center) {
+void Notifications::reach(std::function<void(std::optional<Reach>)> completion, Platform::NotificationCenter& center) {
     center.getSettings(
         [completion = std::move(completion)](Platform::NotificationSettings settings) { completion(reach(settings)); });
 }
 
-void Notifications::ask(unsigned options, const std::string &bundleID, std::function<void()> completion,
-                        Platform::NotificationCenter &center, Platform::Workspace &workspace) {
+void Notifications::ask(unsigned options, const std::string& bundleID, std::function<void()> completion,
+                        Platform::NotificationCenter& center, Platform::Workspace& workspace) {
     reach(
         [options, bundleID, completion = std::move(completion), &center, &workspace](std::optional<Reach> current) {
             // The system never prompts twice: once asked, settings are the
@@ -90,12 +90,12 @@ void Notifications::ask(unsigned options, const std::string &bundleID, std::func
                 return;
             }
             center.requestAuthorization(options,
-                                        [completion](bool, const std::optional<std::string> &) { completion(); });
+                                        [completion](bool, const std::optional<std::string>&) { completion(); });
         },
         center);
 }
 
-void Notifications::openSettings(const std::string &bundleID, Platform::Workspace &workspace) {
+void Notifications::openSettings(const std::string& bundleID, Platform::Workspace& workspace) {
     auto url =
         Platform::URL::parse("x-apple.systempreferences:com.apple.Notifications-Settings.extension?id=" + bundleID);
     if (url) workspace.open(*url);

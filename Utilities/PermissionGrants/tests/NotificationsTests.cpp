@@ -20,7 +20,7 @@ using TestSupport::FakeWorkspace;
 using TestSupport::ImmediateQueue;
 using TestSupport::VirtualTime;
 
-constexpr const char *settingsURL = "x-apple.systempreferences:com.apple.Notifications-Settings.extension?id=";
+constexpr const char* settingsURL = "x-apple.systempreferences:com.apple.Notifications-Settings.extension?id=";
 
 struct MappingRow {
     NotificationSettings settings;
@@ -30,7 +30,7 @@ struct MappingRow {
 class ReachMapping : public testing::TestWithParam<MappingRow> {};
 
 TEST_P(ReachMapping, MapsSettingsToReach) {
-    const auto &row = GetParam();
+    const auto& row = GetParam();
     EXPECT_EQ(Notifications::reach(row.settings), row.expected)
         << "status " << row.settings.authorizationStatus << ", alerts " << row.settings.alertSetting << ", style "
         << row.settings.alertStyle;
@@ -51,7 +51,7 @@ TEST(ReachRawValue, RoundTripsEveryCaseAndRejectsOtherSpellings) {
     for (Reach reach : {Reach::notAsked, Reach::denied, Reach::silenced, Reach::allowed})
         EXPECT_EQ(Notifications::reachNamed(Notifications::rawValue(reach)), reach);
     EXPECT_EQ(Notifications::rawValue(Reach::notAsked), "notAsked");
-    for (const char *other : {"Allowed", "notasked", "DENIED", "", " allowed", "allowed\n", "unknown"})
+    for (const char* other : {"Allowed", "notasked", "DENIED", "", " allowed", "allowed\n", "unknown"})
         EXPECT_EQ(Notifications::reachNamed(other), std::nullopt) << other;
 }
 

@@ -23,30 +23,30 @@ struct PermissionGrant {
 
         // The one mapping from the platform's settings to a reach; absent for
         // an authorization status this build does not know.
-        static std::optional<Reach> reach(const Platform::NotificationSettings &of);
+        static std::optional<Reach> reach(const Platform::NotificationSettings& of);
 
         // Waits at most `timeout` seconds for the settings on the calling
         // thread; absent when they do not come in time. Never call it from the
         // queue that delivers the centre's completions.
         static std::optional<Reach>
-        reach(double timeout, Platform::NotificationCenter &center = Platform::NotificationCenter::current());
+        reach(double timeout, Platform::NotificationCenter& center = Platform::NotificationCenter::current());
 
         // Reads without a deadline; `completion` runs once, on the centre's queue.
         static void reach(std::function<void(std::optional<Reach>)> completion,
-                          Platform::NotificationCenter &center = Platform::NotificationCenter::current());
+                          Platform::NotificationCenter& center = Platform::NotificationCenter::current());
 
         // Prompts when the user was never asked, else opens the application's
         // notification settings. `completion` runs once the request has been
         // answered or the page opened; read the reach again to learn the
         // choice. Never fails.
-        static void ask(unsigned options, const std::string &bundleID, std::function<void()> completion,
-                        Platform::NotificationCenter &center = Platform::NotificationCenter::current(),
-                        Platform::Workspace &workspace = Platform::Workspace::shared());
+        static void ask(unsigned options, const std::string& bundleID, std::function<void()> completion,
+                        Platform::NotificationCenter& center = Platform::NotificationCenter::current(),
+                        Platform::Workspace& workspace = Platform::Workspace::shared());
 
         // Opens System Settings at the notification page of `bundleID`; an
         // identifier that makes no valid URL opens nothing.
-        static void openSettings(const std::string &bundleID,
-                                 Platform::Workspace &workspace = Platform::Workspace::shared());
+        static void openSettings(const std::string& bundleID,
+                                 Platform::Workspace& workspace = Platform::Workspace::shared());
     };
 };
 
