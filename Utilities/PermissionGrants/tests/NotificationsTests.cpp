@@ -1,12 +1,11 @@
 #include <PermissionGrants/Notifications.hpp>
 #include <TestSupport/FakeNotifications.hpp>
-#include <TestSupport/TempDir.hpp>
 #include <TestSupport/VirtualTime.hpp>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
+#include <thread>
 #include <limits>
 
 namespace {
@@ -88,12 +87,16 @@ TEST(BlockingReach, TreatsNegativeAndNaNTimeoutsAsNoWait) {
 }
 
 TEST(BlockingReach, WaitsForAnAnswerFromAnotherThread) {
-    TestSupport::TempDir root;
-    std::filesystem::create_directories(root / "notifications/app.test");
-    std::ofstream(root / "notifications/app.test/settings.json")
-        << R"({"authorizationStatus":2,"alertSetting":2,"alertStyle":0})";
-    auto center = Platform::makeSimulatedNotificationCenter(root.path(), "app.test", Platform::globalQueue());
-    EXPECT_EQ(Notifications::reach(10.0, *center), Reach::silenced);
+    VirtualTime time;
+    FakeNotificationCenter center(time);
+    center.settings = {2, 2, 0};
+    // The platform's queue: answers once the request is there.
+    std::thread platform([&time] {
+        while (time.pendingTasks() == 0) std::this_thread::yield();
+        time.runUntilIdle();
+    });
+    EXPECT_EQ(Notifications::reach(10.0, center), Reach::silenced);
+    platform.join();
 }
 
 TEST(AsyncReach, CompletesOnceWithTheMappedSettings) {
