@@ -263,6 +263,17 @@ TEST(GlobalQueueDeathTest, ExitDoesNotWaitForPendingTimers) {
         testing::ExitedWithCode(0), "");
 }
 
+// --- host clock and sleeper
+
+// This test run's simulated host has no clock.json: real time.
+TEST(HostTime, SleeperWaitsInRealTimeAndTheClockFollowsTheWallClock) {
+    auto before = Platform::hostClock().now();
+    auto started = std::chrono::steady_clock::now();
+    Platform::hostSleeper().sleepFor(20ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 20ms);
+    EXPECT_GE(Platform::hostClock().now() - before, 19ms);
+}
+
 // --- hostDuration
 
 TEST(HostDuration, NothingToWaitIsZero) {
