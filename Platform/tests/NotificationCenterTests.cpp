@@ -1,6 +1,5 @@
-#include <TestSupport/FileContents.hpp>
-
 #include <Platform/Notifications.hpp>
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/FakeNotifications.hpp>
 #include <TestSupport/TempDir.hpp>
 #include <TestSupport/VirtualTime.hpp>

@@ -1,6 +1,5 @@
-#include <TestSupport/FileContents.hpp>
-
 #include <Platform/Workspace.hpp>
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
