@@ -38,7 +38,8 @@ struct PermissionGrant {
         // Prompts when the user was never asked, else opens the application's
         // notification settings. `completion` runs once the request has been
         // answered or the page opened; read the reach again to learn the
-        // choice. Never fails.
+        // choice. Never fails. `center` and `workspace` must outlive the
+        // completion.
         static void ask(unsigned options, const std::string& bundleID, std::function<void()> completion,
                         Platform::NotificationCenter& center = Platform::NotificationCenter::current(),
                         Platform::Workspace& workspace = Platform::Workspace::shared());
