@@ -4,6 +4,7 @@
 #include "Notifier.hpp"
 
 #include <LumraKit/Identity.hpp>
+#include <Platform/Files.hpp>
 #include <Platform/MainBundle.hpp>
 
 #include <cstdio>
@@ -13,8 +14,7 @@
 int main(int argc, char** argv) {
     auto invocation = Notifier::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (!invocation) {
-        std::string usage = std::string(Notifier::usageText) + "\n";
-        [[maybe_unused]] auto written = ::write(STDERR_FILENO, usage.data(), usage.size());
+        Platform::Files::writeAll(STDERR_FILENO, std::string(Notifier::usageText) + "\n");
         return Notifier::ExitStatus::usage;
     }
 

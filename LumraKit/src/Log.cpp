@@ -1,7 +1,8 @@
 #include "LumraKit/Log.hpp"
 #include "LumraKit/JSONCoder.hpp"
 
-#include <cerrno>
+#include <Platform/Files.hpp>
+
 #include <unistd.h>
 
 namespace LumraKit {
@@ -16,14 +17,8 @@ std::string logLine(Platform::Date time, std::string_view message) {
 }
 
 void log(std::string_view message) {
-    std::string line = logLine(Platform::hostClock().now(), message);
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        ssize_t written = ::write(STDERR_FILENO, rest.data(), rest.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return; // nowhere left to report it
-        rest.remove_prefix(static_cast<size_t>(written));
-    }
+    // A failure has nowhere left to be reported.
+    Platform::Files::writeAll(STDERR_FILENO, logLine(Platform::hostClock().now(), message));
 }
 
 } // namespace LumraKit

@@ -26,6 +26,10 @@ std::error_code writeAtomically(const std::filesystem::path& path, std::string_v
 // lines appended by several processes never interleave.
 std::error_code append(const std::filesystem::path& path, std::string_view text);
 
+// Writes every byte to an open descriptor, resuming after interruptions and
+// short writes; false (errno kept) when a write fails or makes no progress.
+bool writeAll(int fd, std::string_view data);
+
 // Creates the directory with every missing parent; an existing one is fine.
 std::error_code createDirectories(const std::filesystem::path& path);
 

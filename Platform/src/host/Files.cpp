@@ -12,20 +12,17 @@ namespace {
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
-// Writes every byte, resuming after interruptions and short writes.
+} // namespace
+
 bool writeAll(int fd, std::string_view data) {
     while (!data.empty()) {
         ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
         data.remove_prefix(static_cast<size_t>(written));
     }
     return true;
 }
-
-} // namespace
 
 std::optional<std::string> read(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
