@@ -13,3 +13,4 @@ target_compile_definitions(asio_standalone INTERFACE ASIO_STANDALONE ASIO_NO_DEP
 target_link_libraries(asio_standalone INTERFACE Threads::Threads)
 
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+find_package(ICU 72 REQUIRED COMPONENTS uc i18n)
