@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -89,8 +90,8 @@ TEST(SimulatedHostMacPath, RootWithTrailingSlashIsTheSameRoot) {
 
 // --- initialize
 
-const std::vector<std::string> systemFolders{"Applications", "Library",       "System", "Volumes",      "usr/bin",
-                                             "bin",          "etc/sudoers.d", "dev",    "notifications"};
+const std::vector<std::string> systemFolders{"Applications", "Library",       "System", "Volumes",       "usr/bin",
+                                             "bin",          "etc/sudoers.d", "dev",    "notifications", "power"};
 
 TEST(SimulatedHostInitialize, LaysOutTheSystemFolders) {
     TempDir folder;
@@ -113,6 +114,55 @@ TEST(SimulatedHostInitialize, AgainChangesNothingAndKeepsExistingFiles) {
     EXPECT_EQ(contents(root / "clock.json"), "{\"rate\":1000}");
     EXPECT_EQ(contents(root / "notifications/app.lumra.service/settings.json"), "{\"authorizationStatus\":2}");
     for (const auto& name : systemFolders) EXPECT_TRUE(std::filesystem::is_directory(root / name)) << name;
+}
+
+// --- installStandIn
+
+class StandIns : public testing::Test {
+protected:
+    StandIns() {
+        writeFile(folder / "standins/pmset", "#!/bin/sh\n");
+        std::filesystem::permissions(folder / "standins/pmset", std::filesystem::perms::owner_all);
+    }
+    std::filesystem::path root() const { return folder / "machine"; }
+    std::filesystem::path standIns() const { return folder / "standins"; }
+    TempDir folder;
+};
+
+TEST_F(StandIns, AMissingToolBecomesALinkToItsStandIn) {
+    EXPECT_TRUE(SimulatedHost::installStandIn("/usr/bin/pmset", root(), standIns()));
+    EXPECT_EQ(std::filesystem::read_symlink(root() / "usr/bin/pmset"), standIns() / "pmset");
+    EXPECT_TRUE(SimulatedHost::installStandIn("/usr/bin/pmset", root(), standIns()));
+}
+
+TEST_F(StandIns, WhatIsAlreadyThereIsKeptAndADanglingLinkReplaced) {
+    writeFile(root() / "usr/bin/pmset", "a test's own pmset");
+    EXPECT_TRUE(SimulatedHost::installStandIn("/usr/bin/pmset", root(), standIns()));
+    EXPECT_EQ(contents(root() / "usr/bin/pmset"), "a test's own pmset");
+
+    std::filesystem::remove(root() / "usr/bin/pmset");
+    std::filesystem::create_symlink(folder / "old-build/pmset", root() / "usr/bin/pmset");
+    EXPECT_TRUE(SimulatedHost::installStandIn("/usr/bin/pmset", root(), standIns()));
+    EXPECT_EQ(std::filesystem::read_symlink(root() / "usr/bin/pmset"), standIns() / "pmset");
+}
+
+TEST_F(StandIns, NothingIsInstalledWithoutAStandInOrOutsideTheMachine) {
+    EXPECT_FALSE(SimulatedHost::installStandIn("/usr/bin/mdfind", root(), standIns()));
+    EXPECT_FALSE(std::filesystem::exists(root() / "usr/bin/mdfind"));
+    EXPECT_FALSE(std::filesystem::is_symlink(root() / "usr/bin/mdfind"));
+    EXPECT_FALSE(SimulatedHost::installStandIn("/opt/tools/pmset", root(), standIns()));
+    EXPECT_FALSE(std::filesystem::exists(root() / "opt"));
+}
+
+// --- userName
+
+TEST(SimulatedHostUser, TheSimulatedUserOverridesTheHostsOne) {
+    ::setenv("LUMRA_SIM_USER", "alice", 1);
+    EXPECT_EQ(SimulatedHost::userName(), "alice");
+    ::setenv("LUMRA_SIM_USER", "", 1);
+    EXPECT_FALSE(SimulatedHost::userName().empty());
+    EXPECT_NE(SimulatedHost::userName(), "alice");
+    ::unsetenv("LUMRA_SIM_USER");
 }
 
 // --- readTimeRate

@@ -14,9 +14,31 @@ namespace Platform::SimulatedHost {
 // made into a fresh machine when it is missing or empty.
 const std::filesystem::path& root();
 
-// Lays out a fresh simulated machine at `root`: the macOS system folders and
-// default state. Leaves whatever is already there alone.
+// Lays out a fresh simulated machine at `root`: the macOS system folders,
+// default state and the stand-in tools this build has, linked at their macOS
+// paths. Leaves whatever is already there alone.
 void initialize(const std::filesystem::path& root);
+
+// The folder this build puts its stand-ins for macOS command-line tools in,
+// one executable per tool, named like the tool.
+const std::filesystem::path& standInFolder();
+
+// Makes sure the macOS tool at `macPath` (a system location, such as
+// /usr/bin/pmset) can run on the machine at `root`: when nothing runnable is
+// there, it becomes a symbolic link to the stand-in of the same name in
+// `standIns`, replacing a link that no longer leads anywhere. Something
+// already there (another build's stand-in, a test's own script) is kept.
+// True when the tool is there afterwards.
+bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
+                    const std::filesystem::path& standIns = standInFolder());
+
+// The simulated user running this process: $LUMRA_SIM_USER when set and not
+// empty (the sudo stand-in sets "root" for the commands it runs), else the
+// host's user name.
+std::string userName();
+
+// The host name tools print, as the machine reports it.
+std::string hostName();
 
 // How many times faster than real time waits and timers run, from
 // clock.json ({"rate": N}); 1 when the file is missing or not a positive

@@ -7,6 +7,10 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <pwd.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace Platform::SimulatedHost {
 
@@ -18,6 +22,10 @@ constexpr std::array<std::string_view, 5> systemFolders{"/Applications", "/Libra
                                                         "/etc/sudoers.d"};
 constexpr std::array<std::string_view, 2> systemFiles{"/bin/launchctl", "/dev/console"};
 constexpr std::string_view toolFolder = "/usr/bin/";
+
+// The macOS tools a fresh machine gets, when this build has their stand-ins.
+constexpr std::array<std::string_view, 6> standInTools{"/usr/bin/pmset", "/usr/bin/sudo",   "/bin/launchctl",
+                                                       "/usr/bin/open",  "/usr/bin/mdfind", "/usr/bin/pluginkit"};
 
 bool isWithin(std::string_view path, std::string_view folder) {
     return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
@@ -57,9 +65,53 @@ const std::filesystem::path& root() {
 }
 
 void initialize(const std::filesystem::path& root) {
-    for (std::string_view folder :
-         {"Applications", "Library", "System", "Volumes", "usr/bin", "bin", "etc/sudoers.d", "dev", "notifications"})
+    for (std::string_view folder : {"Applications", "Library", "System", "Volumes", "usr/bin", "bin", "etc/sudoers.d",
+                                    "dev", "notifications", "power"})
         Files::createDirectories(root / folder);
+    for (std::string_view tool : standInTools) installStandIn(tool, root);
+}
+
+const std::filesystem::path& standInFolder() {
+    static const std::filesystem::path folder = LUMRA_STANDIN_DIR;
+    return folder;
+}
+
+bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
+                    const std::filesystem::path& standIns) {
+    std::filesystem::path target = hostPath(macPath, root);
+    std::error_code error;
+    if (std::filesystem::exists(target, error)) return true;
+    if (target == std::filesystem::path(macPath)) return false; // not the simulation's to provide
+
+    std::filesystem::path standIn = standIns / target.filename();
+    if (target.filename().empty() || ::access(standIn.c_str(), X_OK) != 0) return false;
+    Files::createDirectories(target.parent_path());
+    // A link made beside the target and renamed over it replaces a dangling
+    // link in one step, and processes racing here all end with a working one.
+    std::filesystem::path temporary = target;
+    temporary += ".link-" + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(standIn.c_str(), temporary.c_str()) != 0) return std::filesystem::exists(target, error);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) ::unlink(temporary.c_str());
+    return std::filesystem::exists(target, error);
+}
+
+std::string userName() {
+    if (const char* name = std::getenv("LUMRA_SIM_USER"); name != nullptr && *name != '\0') return name;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr && *found->pw_name != '\0')
+        return found->pw_name;
+    if (const char* name = std::getenv("USER"); name != nullptr && *name != '\0') return name;
+    return std::to_string(::getuid());
+}
+
+std::string hostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    return name;
 }
 
 double readTimeRate(const std::filesystem::path& root) {

@@ -1,5 +1,6 @@
 // The real lumra-sim executable against a temporary simulation root.
 
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
 
@@ -25,8 +26,8 @@ TEST_F(LumraSim, InitLaysOutAFreshMachineAndKeepsWhatIsThere) {
     auto first = sim({"init"});
     EXPECT_EQ(first.status, 0);
     EXPECT_EQ(first.out, root().string() + "\n");
-    for (const char* folder : {"Applications", "Library", "System", "Volumes", "usr/bin", "bin", "etc/sudoers.d", "dev",
-                               "notifications"})
+    for (const char* folder :
+         {"Applications", "Library", "System", "Volumes", "usr/bin", "bin", "etc/sudoers.d", "dev", "notifications"})
         EXPECT_TRUE(std::filesystem::is_directory(root() / folder)) << folder;
 
     std::ofstream(root() / "clock.json") << R"({"rate":10})";
@@ -41,9 +42,66 @@ TEST_F(LumraSim, PathMapsSystemLocationsIntoTheRootOnly) {
     EXPECT_EQ(sim({"path", "/home/alice/Library"}).out, "/home/alice/Library\n");
 }
 
+// A fresh machine has the build's stand-in tools at their macOS paths, and a
+// machine laid out before the tools existed gets them on the next init.
+TEST_F(LumraSim, InitLinksTheStandInTools) {
+    EXPECT_EQ(sim({"init"}).status, 0);
+    for (const char* tool : {"usr/bin/pmset", "usr/bin/sudo"}) {
+        EXPECT_TRUE(std::filesystem::is_symlink(root() / tool)) << tool;
+        EXPECT_EQ(std::filesystem::read_symlink(root() / tool).filename(), std::filesystem::path(tool).filename());
+        EXPECT_TRUE(std::filesystem::exists(root() / tool)) << tool;
+    }
+    std::filesystem::remove(root() / "usr/bin/pmset");
+    EXPECT_EQ(sim({"init"}).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(root() / "usr/bin/pmset"));
+}
+
+TEST_F(LumraSim, PowerShowsAFreshLaptop) {
+    auto power = sim({"power"});
+    EXPECT_EQ(power.status, 0);
+    EXPECT_EQ(power.out, "sleep disabled: off\n"
+                         "power source: 100/100, AC Power, not charging\n"
+                         "low power mode: off\n"
+                         "thermal state: nominal\n"
+                         "display: awake\n"
+                         "assertions: none\n");
+}
+
+TEST_F(LumraSim, SettersChangeWhatPowerShows) {
+    for (auto arguments :
+         {std::vector<std::string>{"battery", "57", "battery"}, std::vector<std::string>{"heat", "serious"},
+          std::vector<std::string>{"lowpower", "on"}, std::vector<std::string>{"display", "asleep"},
+          std::vector<std::string>{"disablesleep", "on"}})
+        EXPECT_EQ(sim(arguments).status, 0) << arguments[0];
+    EXPECT_EQ(sim({"power"}).out, "sleep disabled: on\n"
+                                  "power source: 57/100, Battery Power, not charging\n"
+                                  "low power mode: on\n"
+                                  "thermal state: serious\n"
+                                  "display: asleep\n"
+                                  "assertions: none\n");
+
+    EXPECT_EQ(sim({"battery", "80", "charging"}).status, 0);
+    EXPECT_NE(sim({"power"}).out.find("power source: 80/100, AC Power, charging\n"), std::string::npos);
+    EXPECT_EQ(sim({"battery", "none"}).status, 0);
+    EXPECT_NE(sim({"power"}).out.find("power source: none\n"), std::string::npos);
+}
+
+TEST_F(LumraSim, PowerListsLiveAssertions) {
+    TestSupport::writeFile(
+        root() / "power/assertions.json",
+        R"({"next":8,"assertions":[{"id":7,"type":"PreventUserIdleDisplaySleep","name":"lumra","level":255}]})");
+    EXPECT_NE(sim({"power"}).out.find("assertions: 1\n  7 PreventUserIdleDisplaySleep \"lumra\" level 255 pid 0\n"),
+              std::string::npos);
+}
+
 TEST_F(LumraSim, AnythingElseIsAUsageError) {
-    for (auto arguments : {std::vector<std::string>{}, std::vector<std::string>{"path"},
-                           std::vector<std::string>{"reset"}}) {
+    for (auto arguments :
+         {std::vector<std::string>{}, std::vector<std::string>{"path"}, std::vector<std::string>{"reset"},
+          std::vector<std::string>{"power", "now"}, std::vector<std::string>{"battery", "101", "ac"},
+          std::vector<std::string>{"battery", "-1", "ac"}, std::vector<std::string>{"battery", "50"},
+          std::vector<std::string>{"battery", "50", "solar"}, std::vector<std::string>{"heat", "hot"},
+          std::vector<std::string>{"lowpower", "1"}, std::vector<std::string>{"display", "off"},
+          std::vector<std::string>{"disablesleep", "1"}}) {
         auto finished = sim(arguments);
         EXPECT_EQ(finished.status, 64);
         EXPECT_EQ(finished.err.rfind("usage: lumra-sim", 0), 0u) << finished.err;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Platform/Clock.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// What the kernel knows about the machine's processes, read from /proc.
+// Stateless apart from the boot time, which is read once per process so that
+// every start time this process computes stays the same. Any thread.
+namespace Platform::ProcessTable {
+
+// When the kernel booted, whole seconds since 1970; absent when /proc/stat
+// cannot be read or has no "btime" line.
+std::optional<Date> bootTime();
+
+// When process `pid` started, as seconds since 1970 with the fraction: the
+// boot time plus the start recorded in the process's stat line. The same on
+// every call while the process lives; absent when no process has that ID.
+std::optional<double> startTime(pid_t pid);
+
+// The process's name: the last path component of its first argument (bytes
+// that are not UTF-8 replaced), or, when the process shows no arguments (a
+// kernel thread, a zombie), its short command name. Absent when no process
+// has that ID.
+std::optional<std::string> name(pid_t pid);
+
+// The start field (22nd, clock ticks since boot) of a /proc/<pid>/stat line,
+// when the line is about `pid`. The command name in parentheses may hold
+// anything, spaces and ')' included, so the fields are counted from the last
+// ')'.
+std::optional<uint64_t> startTicks(std::string_view statLine, pid_t pid);
+
+// The seconds since 1970 of the "btime" line in /proc/stat content.
+std::optional<int64_t> bootSeconds(std::string_view procStat);
+
+// The last path component of the first argument in /proc/<pid>/cmdline
+// content (arguments each ended by a zero byte); empty when there is none.
+std::string firstArgumentName(std::string_view cmdline);
+
+} // namespace Platform::ProcessTable

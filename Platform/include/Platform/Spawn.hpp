@@ -1,0 +1,49 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace Platform {
+
+// A program that ran to its end.
+struct ProgramExit {
+    // The exit status; 128 + the signal number when a signal ended it.
+    int status = 0;
+    std::string out; // every byte of standard output, as written
+    std::string err; // every byte of standard error, as written
+};
+
+// A program that never started.
+struct LaunchFailure {
+    int error = 0;           // the errno value
+    std::string description; // the system's text for it, e.g. "No such file or directory"
+};
+
+using ProgramRun = std::variant<ProgramExit, LaunchFailure>;
+
+// A whole environment: variable names and their values.
+using Environment = std::map<std::string, std::string>;
+
+// Runs the program at the absolute `path` with `arguments` and blocks until
+// it exits. `environment`, when given, replaces the caller's whole
+// environment. Standard input is /dev/null; both outputs are collected at the
+// same time, so a child that fills one pipe while the caller waits on the
+// other never stalls. The child is always reaped. Any thread.
+//
+// A macOS tool path (/usr/bin/pmset, /bin/launchctl, …) runs the simulated
+// machine's program at that path, the build's stand-in when nothing else was
+// put there; such a tool also always sees the same simulation root, even in a
+// replaced environment, as a tool on the platform sees the same machine.
+ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
+                      const std::optional<Environment>& environment = std::nullopt);
+
+// The same on the simulated machine at `root`.
+ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
+                      const std::optional<Environment>& environment, const std::filesystem::path& root);
+
+} // namespace Platform

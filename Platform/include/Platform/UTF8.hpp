@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Bytes that come from outside (child output, the process table) and are
+// meant to be text.
+namespace Platform::UTF8 {
+
+// True when `bytes` is well-formed UTF-8: no overlong forms, no surrogates,
+// nothing above U+10FFFF.
+bool isValid(std::string_view bytes);
+
+// `bytes` with every ill-formed sequence replaced by U+FFFD, one per maximal
+// ill-formed subpart, the way the platform's decoders do it.
+std::string repaired(std::string_view bytes);
+
+} // namespace Platform::UTF8

@@ -1,0 +1,118 @@
+#include "Platform/ProcessTable.hpp"
+#include "Platform/Files.hpp"
+#include "Platform/UTF8.hpp"
+
+#include <charconv>
+#include <string>
+#include <unistd.h>
+
+namespace Platform::ProcessTable {
+
+namespace {
+
+std::filesystem::path procFile(pid_t pid, const char* name) {
+    return std::filesystem::path("/proc") / std::to_string(pid) / name;
+}
+
+template <class Integer>
+std::optional<Integer> wholeNumber(std::string_view text) {
+    Integer value{};
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return value;
+}
+
+// Reads once and keeps a success; a failure is asked again next time.
+std::optional<int64_t> cachedBootSeconds() {
+    static std::optional<int64_t> cached = []() -> std::optional<int64_t> {
+        auto content = Files::read("/proc/stat");
+        return content ? bootSeconds(*content) : std::nullopt;
+    }();
+    if (!cached) {
+        if (auto content = Files::read("/proc/stat")) return bootSeconds(*content);
+    }
+    return cached;
+}
+
+} // namespace
+
+std::optional<int64_t> bootSeconds(std::string_view procStat) {
+    constexpr std::string_view key = "btime ";
+    for (size_t at = 0; at < procStat.size();) {
+        size_t end = procStat.find('\n', at);
+        if (end == std::string_view::npos) end = procStat.size();
+        std::string_view line = procStat.substr(at, end - at);
+        if (line.starts_with(key)) {
+            line.remove_prefix(key.size());
+            while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
+            return wholeNumber<int64_t>(line);
+        }
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<Date> bootTime() {
+    auto seconds = cachedBootSeconds();
+    if (!seconds) return std::nullopt;
+    return Date(std::chrono::seconds(*seconds));
+}
+
+std::optional<uint64_t> startTicks(std::string_view statLine, pid_t pid) {
+    size_t open = statLine.find(" (");
+    size_t close = statLine.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
+    if (wholeNumber<pid_t>(statLine.substr(0, open)) != pid) return std::nullopt;
+
+    // After ") " come the fields from the 3rd (state) on; the start is the 22nd.
+    std::string_view rest = statLine.substr(close + 1);
+    int field = 2;
+    while (!rest.empty()) {
+        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\n')) rest.remove_prefix(1);
+        if (rest.empty()) break;
+        size_t end = rest.find_first_of(" \n");
+        std::string_view value = rest.substr(0, end);
+        if (++field == 22) return wholeNumber<uint64_t>(value);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+    }
+    return std::nullopt;
+}
+
+std::optional<double> startTime(pid_t pid) {
+    if (pid <= 0) return std::nullopt;
+    auto line = Files::read(procFile(pid, "stat"));
+    if (!line) return std::nullopt;
+    auto ticks = startTicks(*line, pid);
+    auto boot = cachedBootSeconds();
+    long perSecond = ::sysconf(_SC_CLK_TCK);
+    if (!ticks || !boot || perSecond <= 0) return std::nullopt;
+    return static_cast<double>(*boot) + static_cast<double>(*ticks) / static_cast<double>(perSecond);
+}
+
+std::string firstArgumentName(std::string_view cmdline) {
+    std::string_view argument = cmdline.substr(0, cmdline.find('\0'));
+    // The last path component, trailing slashes ignored ("a/b/" is "b"; "/" stays "/").
+    while (argument.size() > 1 && argument.back() == '/') argument.remove_suffix(1);
+    if (argument.size() > 1) {
+        size_t slash = argument.rfind('/');
+        if (slash != std::string_view::npos) argument.remove_prefix(slash + 1);
+    }
+    return UTF8::repaired(argument);
+}
+
+std::optional<std::string> name(pid_t pid) {
+    if (pid <= 0) return std::nullopt;
+    if (auto cmdline = Files::read(procFile(pid, "cmdline"))) {
+        std::string fromArguments = firstArgumentName(*cmdline);
+        if (!fromArguments.empty()) return fromArguments;
+    }
+    auto comm = Files::read(procFile(pid, "comm"));
+    if (!comm) return std::nullopt;
+    std::string_view command = *comm;
+    command = command.substr(0, command.find('\0'));
+    if (command.ends_with('\n')) command.remove_suffix(1);
+    return UTF8::repaired(command);
+}
+
+} // namespace Platform::ProcessTable

@@ -1,0 +1,43 @@
+#include <Platform/UTF8.hpp>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace UTF8 = Platform::UTF8;
+
+TEST(UTF8, WellFormedTextIsValidAndKept) {
+    for (std::string_view text : std::initializer_list<std::string_view>{
+             "", "plain", "caf\xC3\xA9", "\xE2\x82\xAC 5", "\xF0\x9F\x98\x80", "\xEF\xBF\xBD", "\xF4\x8F\xBF\xBF",
+             std::string_view("nul\0inside", 10)}) {
+        EXPECT_TRUE(UTF8::isValid(text)) << text;
+        EXPECT_EQ(UTF8::repaired(text), text);
+    }
+}
+
+// Overlong forms, surrogates, code points past U+10FFFF, stray continuation
+// bytes and sequences cut short are all ill-formed.
+TEST(UTF8, IllFormedSequencesAreInvalid) {
+    for (std::string_view text : std::initializer_list<std::string_view>{
+             "\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF0\x80\x80\xAF", "\xF4\x90\x80\x80",
+             "\xF5\x80\x80\x80", "\xFF", "caf\xC3", "\xE2\x82", "a\xC3(b"})
+        EXPECT_FALSE(UTF8::isValid(text)) << testing::PrintToString(text);
+}
+
+// One U+FFFD per maximal ill-formed subpart: a truncated sequence counts
+// once, a byte that cannot start anything counts alone.
+TEST(UTF8, RepairReplacesEachMaximalSubpartOnce) {
+    const std::string r = "\xEF\xBF\xBD";
+    EXPECT_EQ(UTF8::repaired("a\xFF\xFE"
+                             "b"),
+              "a" + r + r + "b");
+    EXPECT_EQ(UTF8::repaired("\xE2\x82"
+                             "x"),
+              r + "x");
+    EXPECT_EQ(UTF8::repaired("\xF0\x9F\x98"), r);
+    EXPECT_EQ(UTF8::repaired("\xC0\xAF"), r + r);
+    EXPECT_EQ(UTF8::repaired("\xED\xA0\x80"), r + r + r);
+    EXPECT_EQ(UTF8::repaired("ok \xC3\xA9 \x80"), "ok \xC3\xA9 " + r);
+}
+
+} // namespace
