@@ -1,11 +1,8 @@
 #include "Notifier.hpp"
 
 #include <LumraKit/Log.hpp>
+#include <LumraKit/UUID.hpp>
 #include <Platform/Files.hpp>
-
-#include <array>
-#include <cstdint>
-#include <random>
 
 namespace Notifier {
 
@@ -49,26 +46,6 @@ size_t sequenceStartBefore(std::string_view text, size_t end) {
     size_t length = 0;
     decodeAt(text, start, length);
     return start + length == end ? start : end - 1;
-}
-
-// A random (version 4) UUID in its canonical upper-case text form.
-std::string newUUID() {
-    std::random_device source;
-    std::array<uint8_t, 16> bytes{};
-    for (size_t i = 0; i < bytes.size(); i += 4) {
-        uint32_t word = source();
-        for (size_t j = 0; j < 4; ++j) bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
-    }
-    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
-    constexpr char hex[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-        text += hex[bytes[i] >> 4];
-        text += hex[bytes[i] & 0x0F];
-    }
-    return text;
 }
 
 } // namespace
@@ -201,7 +178,7 @@ void Run::ask(const std::string& message) {
 }
 
 void Run::post(const std::string& message) {
-    Platform::NotificationRequest request{newUUID(), "lumra", message, "default"};
+    Platform::NotificationRequest request{LumraKit::UUID::random().text(), "lumra", message, "default"};
     host_.center.add(std::move(request), onMain([this](std::optional<std::string> error) {
                          if (error) {
                              log("add failed: " + *error);

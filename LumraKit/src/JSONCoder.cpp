@@ -19,7 +19,11 @@ using Seconds = std::chrono::duration<double>;
 
 // Dates beyond a few thousand years either way are not dates this system
 // writes; refusing them keeps the clock arithmetic from overflowing.
-constexpr double farthestSeconds = 1e11;
+// The clock counts 64-bit nanoseconds, which reach about 292 years either
+// side of 1970; dates beyond these bounds cannot be held and are refused.
+constexpr double farthestSecondsFrom1970 = 9.2e9;
+constexpr int earliestYear = 1678;
+constexpr int latestYear = 2261;
 
 // Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's
 // days_from_civil).
@@ -50,6 +54,8 @@ std::optional<Platform::Date> parseInternetDateTime(std::string_view text) {
         text[13] != ':' || !digits(text, 14, 2, minute) || text[16] != ':' || !digits(text, 17, 2, second))
         return std::nullopt;
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    if (year < earliestYear || year > latestYear)
+        throw DecodingError("The date " + std::string(text) + " is out of range.");
 
     std::string_view zone = text.substr(19);
     int offsetMinutes = 0;
@@ -94,9 +100,13 @@ Platform::Date JSONCoder::decodeDate(const json& value) const {
     if (!value.is_number())
         throw DecodingError("Expected to decode Double but found " + std::string(value.type_name()) + " instead.");
     double seconds = value.get<double>();
-    if (!std::isfinite(seconds) || std::fabs(seconds) > farthestSeconds)
+    if (!std::isfinite(seconds) ||
+        std::fabs(seconds + static_cast<double>(referenceDateSinceEpoch.count())) > farthestSecondsFrom1970)
         throw DecodingError("The date " + value.dump() + " is out of range.");
-    auto sinceEpoch = std::chrono::duration_cast<Platform::Date::duration>(Seconds(seconds) + referenceDateSinceEpoch);
+    // A double near today's dates resolves about a tenth of a microsecond, so
+    // whole microseconds are what survives a round trip; the host clock reads
+    // in whole microseconds for that reason.
+    auto sinceEpoch = std::chrono::round<std::chrono::microseconds>(Seconds(seconds) + referenceDateSinceEpoch);
     return Platform::Date(sinceEpoch);
 }
 

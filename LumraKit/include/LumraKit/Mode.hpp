@@ -1,6 +1,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -29,5 +33,76 @@ constexpr std::optional<Mode> modeNamed(std::string_view text) {
         if (rawValue(mode) == text) return mode;
     return std::nullopt;
 }
+
+// A set of modes as a value: three bits, so copies, unions and subset tests
+// cost nothing. Iterates in declaration order (lid, idle, display).
+class ModeSet {
+public:
+    constexpr ModeSet() = default;
+    constexpr ModeSet(std::initializer_list<Mode> modes) {
+        for (Mode mode : modes) insert(mode);
+    }
+
+    constexpr bool contains(Mode mode) const { return (bits_ & bit(mode)) != 0; }
+    constexpr void insert(Mode mode) { bits_ = static_cast<uint8_t>(bits_ | bit(mode)); }
+    constexpr void erase(Mode mode) { bits_ = static_cast<uint8_t>(bits_ & ~bit(mode)); }
+    constexpr bool empty() const { return bits_ == 0; }
+    constexpr size_t size() const {
+        size_t count = 0;
+        for (Mode mode : allModes) count += contains(mode) ? 1 : 0;
+        return count;
+    }
+    constexpr bool isSubsetOf(ModeSet other) const { return (bits_ & ~other.bits_) == 0; }
+
+    constexpr ModeSet operator|(ModeSet other) const { return fromBits(static_cast<uint8_t>(bits_ | other.bits_)); }
+    constexpr ModeSet operator&(ModeSet other) const { return fromBits(static_cast<uint8_t>(bits_ & other.bits_)); }
+    constexpr ModeSet& operator|=(ModeSet other) { return *this = *this | other; }
+
+    friend constexpr bool operator==(ModeSet, ModeSet) = default;
+
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Mode;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const Mode*;
+        using reference = Mode;
+
+        constexpr Iterator() = default;
+        constexpr Mode operator*() const { return allModes[index_]; }
+        constexpr Iterator& operator++() {
+            ++index_;
+            skipAbsent();
+            return *this;
+        }
+        constexpr Iterator operator++(int) {
+            Iterator before = *this;
+            ++*this;
+            return before;
+        }
+        friend constexpr bool operator==(Iterator, Iterator) = default;
+
+    private:
+        friend class ModeSet;
+        constexpr Iterator(uint8_t bits, size_t index) : bits_(bits), index_(index) { skipAbsent(); }
+        constexpr void skipAbsent() {
+            while (index_ < allModes.size() && (bits_ & bit(allModes[index_])) == 0) ++index_;
+        }
+        uint8_t bits_ = 0;
+        size_t index_ = 0;
+    };
+
+    constexpr Iterator begin() const { return Iterator(bits_, 0); }
+    constexpr Iterator end() const { return Iterator(bits_, allModes.size()); }
+
+private:
+    static constexpr uint8_t bit(Mode mode) { return static_cast<uint8_t>(1u << static_cast<unsigned>(mode)); }
+    static constexpr ModeSet fromBits(uint8_t bits) {
+        ModeSet set;
+        set.bits_ = bits;
+        return set;
+    }
+    uint8_t bits_ = 0;
+};
 
 } // namespace LumraKit

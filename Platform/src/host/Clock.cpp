@@ -10,7 +10,8 @@ namespace {
 
 class HostClock final : public Clock {
 public:
-    Date now() const override { return std::chrono::system_clock::now(); }
+    // Whole microseconds, the precision a date keeps through the state files.
+    Date now() const override { return std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now()); }
 };
 
 class HostSleeper final : public Sleeper {
