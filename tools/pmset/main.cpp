@@ -54,7 +54,7 @@ std::string settings(const std::filesystem::path& root) {
 
 int disableSleep(const std::string& value, const std::filesystem::path& root) {
     if (value != "0" && value != "1") return usageError();
-    if (SimulatedHost::userName() != "root") return print(STDERR_FILENO, "Error: Insufficient privileges\n", 1);
+    if (!SimulatedHost::runsAsRoot()) return print(STDERR_FILENO, "Error: Insufficient privileges\n", 1);
     if (!Power::setSleepDisabled(value == "1", root))
         return print(STDERR_FILENO, "Error: the power settings cannot be written\n", 1);
     return 0;

@@ -114,8 +114,9 @@ int main(int argc, char** argv) {
 
     std::string user = SimulatedHost::userName();
     std::string host = SimulatedHost::hostName();
-    // Root needs no drop-in: the main sudoers file lets it run anything.
-    auto verdict = user == "root" ? Sudo::Verdict::run
+    // The simulated root needs no drop-in: the main sudoers file lets it run
+    // anything. Everyone else, a host user named root included, needs a grant.
+    auto verdict = SimulatedHost::runsAsRoot() ? Sudo::Verdict::run
                                   : Sudo::decide(Sudo::loadDropIns(SimulatedHost::hostPath("/etc/sudoers.d", root)),
                                                  user, host, command);
     switch (verdict) {

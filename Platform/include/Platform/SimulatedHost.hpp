@@ -37,6 +37,12 @@ bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
 // host's user name.
 std::string userName();
 
+// Whether this process runs as the simulated machine's root: only the
+// commands the sudo stand-in runs do (it sets $LUMRA_SIM_USER to "root").
+// A host user who happens to be root, as in a container, is an ordinary
+// person on the simulated Mac and needs a sudoers grant like anyone else.
+bool runsAsRoot();
+
 // The host name tools print, as the machine reports it.
 std::string hostName();
 

@@ -108,6 +108,11 @@ std::string userName() {
     return std::to_string(::getuid());
 }
 
+bool runsAsRoot() {
+    const char* name = std::getenv("LUMRA_SIM_USER");
+    return name != nullptr && std::string_view(name) == "root";
+}
+
 std::string hostName() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";

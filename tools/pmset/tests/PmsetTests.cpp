@@ -69,6 +69,8 @@ TEST_F(Pmset, OnlyRootChangesTheFlag) {
     auto refused = pmset({"-a", "disablesleep", "1"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "Error: Insufficient privileges\n");
+    // The host's user, even when it is root, is not the simulated root.
+    EXPECT_EQ(pmset({"-a", "disablesleep", "1"}, "").err, "Error: Insufficient privileges\n");
     EXPECT_EQ(refused.out, "");
     EXPECT_FALSE(Power::sleepDisabled(root.path()));
 

@@ -119,6 +119,20 @@ TEST_F(Sudo, RootNeedsNoGrant) {
     EXPECT_TRUE(Power::sleepDisabled(root.path()));
 }
 
+// Without $LUMRA_SIM_USER the host's user runs the tools, and needs a grant
+// even when the host user is root.
+TEST_F(Sudo, TheHostUserNeedsAGrantWhoeverItIs) {
+    auto refused = sudo(flipOn, "");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "sudo: a password is required\n");
+    EXPECT_FALSE(Power::sleepDisabled(root.path()));
+
+    grant(Platform::SimulatedHost::userName() +
+          " ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, /usr/bin/pmset -a disablesleep 1\n");
+    EXPECT_EQ(sudo(flipOn, "").status, 0);
+    EXPECT_TRUE(Power::sleepDisabled(root.path()));
+}
+
 TEST_F(Sudo, BadOptionsAndNoCommandAreUsageErrors) {
     auto badOption = sudo({"-k", "/usr/bin/pmset", "-g"});
     EXPECT_EQ(badOption.status, 1);
