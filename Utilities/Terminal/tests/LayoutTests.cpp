@@ -53,6 +53,9 @@ TEST(Table, HeadIsBoldOnlyWithColour) {
     EXPECT_EQ(table(rows, head, "lr", 2, 0, off), "name   size\nlumra     1");
     EXPECT_EQ(table(rows, head, "lr", 2, 0, on), "\x1B[1mname\x1B[0m   \x1B[1msize\x1B[0m\nlumra     1");
     EXPECT_EQ(table({}, head, "", 2, 0, off), "name  size");
+    // Every given head cell is wrapped, an empty one too; cells the head
+    // lacks stay plain and vanish with the trimming.
+    EXPECT_EQ(table({{"1", "x", "y"}}, Row{"", "num"}, "", 1, 0, on), "\x1B[1m\x1B[0m  \x1B[1mnum\x1B[0m\n1 x   y");
 }
 
 TEST(Table, IndentAndGapAreSpaces) {
