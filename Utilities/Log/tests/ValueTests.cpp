@@ -231,6 +231,19 @@ TEST(ValueHuman, TextsAndErrorsReadAsWordsEverythingElseAsJSON) {
     EXPECT_EQ(Value(Log::Date(0s)).human(), "\"1970-01-01T00:00:00.000Z\"");
 }
 
+// Text reached through an optional value or a parsed tree is still text.
+TEST(ValueHuman, TextKeepsItsKindWhereverItComesFrom) {
+    EXPECT_EQ(Value(std::optional<Value>(Value("plain"))).human(), "plain");
+    EXPECT_EQ(Value(std::optional<Value>(Value("two words"))).human(), "\"two words\"");
+    EXPECT_TRUE(Value(std::optional<Value>()).isNull());
+    auto tree = nlohmann::json::parse(R"({"name":"lamp","label":"a b","count":2,"tags":["x"]})");
+    EXPECT_EQ(Value(tree["name"]).human(), "lamp");
+    EXPECT_EQ(Value(tree["name"]).json(), "\"lamp\"");
+    EXPECT_EQ(Value(tree["label"]).human(), "\"a b\"");
+    EXPECT_EQ(Value(tree["count"]).human(), "2");
+    EXPECT_EQ(Value(tree["tags"]).human(), R"(["x"])");
+}
+
 TEST(SortedPairs, OrdersByBytesAndPointsIntoTheMap) {
     std::unordered_map<std::string, int> map{{"b", 1}, {"a", 2}, {"B", 3}};
     auto pairs = Log::sortedPairs(map);

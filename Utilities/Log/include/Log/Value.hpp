@@ -286,7 +286,11 @@ private:
     template <class T>
     void assign(const T& value) {
         using U = std::remove_cvref_t<T>;
-        if constexpr (detail::Null<U>) {
+        if constexpr (std::same_as<U, Value>) {
+            // A value inside an optional keeps its kind, so a text still
+            // reads as a word in human lines.
+            storage_ = value.storage_;
+        } else if constexpr (detail::Null<U>) {
             storage_ = std::monostate{};
         } else if constexpr (detail::isOptional<U>) {
             if (value)
@@ -298,6 +302,13 @@ private:
                 storage_ = Error::from(value);
             else
                 storage_ = std::monostate{};
+        } else if constexpr (detail::JSONTree<U>) {
+            // A parsed string is text like any other; the rest keeps its
+            // JSON, which is also how human lines show it.
+            if (value.is_string())
+                storage_ = value.template get<std::string>();
+            else
+                assignEncoded(value);
         } else if constexpr (detail::Text<U>) {
             if (detail::isNullText(value))
                 storage_ = std::monostate{};
@@ -321,10 +332,15 @@ private:
         } else if constexpr (detail::ErrorLike<U>) {
             storage_ = detail::errorOf(value);
         } else {
-            Encoded encoded;
-            Log::encode(value, encoded.json);
-            storage_ = std::move(encoded);
+            assignEncoded(value);
         }
+    }
+
+    template <class T>
+    void assignEncoded(const T& value) {
+        Encoded encoded;
+        Log::encode(value, encoded.json);
+        storage_ = std::move(encoded);
     }
 
     std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, Instant, Error, Encoded>
