@@ -3,69 +3,11 @@
 #include <LumraKit/Log.hpp>
 #include <LumraKit/UUID.hpp>
 #include <Platform/Files.hpp>
+#include <Platform/UTF8.hpp>
 
 namespace Notifier {
 
 using Notifications = PermissionGrants::PermissionGrant::Notifications;
-
-namespace {
-
-constexpr char32_t replacementCharacter = 0xFFFD;
-
-// Decodes the UTF-8 sequence starting at `at`. A byte that starts no valid
-// sequence decodes, one byte long, as U+FFFD, so it is never taken for
-// white space (a stray 0xA0 is not a no-break space).
-char32_t decodeAt(std::string_view text, size_t at, size_t& length) {
-    auto byte = static_cast<unsigned char>(text[at]);
-    size_t count = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3 : (byte >> 3) == 0x1E ? 4 : 0;
-    length = 1;
-    if (count == 1) return byte;
-    if (count == 0 || at + count > text.size()) return replacementCharacter;
-    char32_t code = byte & (0x7F >> count);
-    for (size_t i = 1; i < count; ++i) {
-        auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return replacementCharacter;
-        code = (code << 6) | (next & 0x3F);
-    }
-    constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[count] || code > 0x10FFFF) return replacementCharacter; // overlong or out of range
-    length = count;
-    return code;
-}
-
-// Unicode's White_Space characters: spaces, tabs and every line break.
-bool isWhiteSpace(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-// The start of the UTF-8 sequence that ends just before `end`.
-size_t sequenceStartBefore(std::string_view text, size_t end) {
-    size_t start = end - 1;
-    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-    size_t length = 0;
-    decodeAt(text, start, length);
-    return start + length == end ? start : end - 1;
-}
-
-} // namespace
-
-std::string trimmed(std::string_view text) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t length = 0;
-        if (!isWhiteSpace(decodeAt(text, begin, length))) break;
-        begin += length;
-    }
-    size_t end = text.size();
-    while (end > begin) {
-        size_t start = sequenceStartBefore(text, end);
-        size_t length = 0;
-        if (!isWhiteSpace(decodeAt(text, start, length)) || start < begin) break;
-        end = start;
-    }
-    return std::string(text.substr(begin, end - begin));
-}
 
 std::optional<Invocation> parse(const std::vector<std::string>& arguments) {
     Invocation invocation;
@@ -82,7 +24,7 @@ std::optional<Invocation> parse(const std::vector<std::string>& arguments) {
     } else if (invocation.probe) {
         invocation.message = std::move(joined); // only named by the watchdog line
     } else {
-        invocation.message = trimmed(joined);
+        invocation.message = Platform::UTF8::trimmingWhitespace(joined);
         if (invocation.message.empty()) return std::nullopt;
     }
     return invocation;

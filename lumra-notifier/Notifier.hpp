@@ -43,9 +43,6 @@ struct Invocation {
 // usage error. Only the first argument is compared with the switches.
 std::optional<Invocation> parse(const std::vector<std::string>& arguments);
 
-// `text` without white space and line breaks (Unicode's) at either end.
-std::string trimmed(std::string_view text);
-
 // What one run needs from its process: the real program passes the main
 // loop, the host clock and the simulated platform; tests pass virtual time
 // and fakes. `exit` ends the process.

@@ -48,7 +48,6 @@ TEST(Run, ErrorTextIsTrimmedOfEveryKindOfWhiteSpace) {
     EXPECT_EQ((RunResult{1, "", "\xC2\xA0\xE2\x80\xA8no space\xE3\x80\x80"}).errTrimmed(), "no space");
     EXPECT_EQ((RunResult{1, "", "two  words"}).errTrimmed(), "two  words");
     EXPECT_EQ((RunResult{1, "", " \n "}).errTrimmed(), "");
-    EXPECT_EQ(LumraKit::trimmingWhitespace("\xC3\xA9 "), "\xC3\xA9");
 }
 
 } // namespace

@@ -40,4 +40,16 @@ TEST(UTF8, RepairReplacesEachMaximalSubpartOnce) {
     EXPECT_EQ(UTF8::repaired("ok \xC3\xA9 \x80"), "ok \xC3\xA9 " + r);
 }
 
+TEST(UTF8, TrimsUnicodeWhiteSpaceAtTheEndsOnly) {
+    EXPECT_EQ(UTF8::trimmingWhitespace(" \t\r\n two  words \v\f"), "two  words");
+    EXPECT_EQ(UTF8::trimmingWhitespace("\xC2\xA0\xE2\x80\xA8\xE1\x9A\x80x\xE2\x80\x8A\xE3\x80\x80\xC2\x85"), "x");
+    EXPECT_EQ(UTF8::trimmingWhitespace("\xC3\xA9 "), "\xC3\xA9");
+    EXPECT_EQ(UTF8::trimmingWhitespace(" \n "), "");
+    // Bytes that are not UTF-8 are never white space: a stray 0xA0, an
+    // overlong space, a cut-off ideographic space.
+    EXPECT_EQ(UTF8::trimmingWhitespace(" \xFF\xA0 "), "\xFF\xA0");
+    EXPECT_EQ(UTF8::trimmingWhitespace("x\xC0\xA0"), "x\xC0\xA0");
+    EXPECT_EQ(UTF8::trimmingWhitespace("\xE3\x80"), "\xE3\x80");
+}
+
 } // namespace

@@ -34,8 +34,4 @@ struct RunResult {
 RunResult run(std::string_view path, const std::vector<std::string>& arguments,
               const std::optional<std::map<std::string, std::string>>& env = std::nullopt);
 
-// `text` without white space and line breaks (Unicode's, not only ASCII's) at
-// either end.
-std::string trimmingWhitespace(std::string_view text);
-
 } // namespace LumraKit

@@ -15,4 +15,9 @@ bool isValid(std::string_view bytes);
 // ill-formed subpart, the way the platform's decoders do it.
 std::string repaired(std::string_view bytes);
 
+// `text` without white space and line breaks (Unicode's White_Space, not only
+// ASCII's) at either end. Bytes that are not UTF-8 are never taken for white
+// space (a stray 0xA0 is no no-break space).
+std::string trimmingWhitespace(std::string_view text);
+
 } // namespace Platform::UTF8
