@@ -2,6 +2,8 @@
 
 #include "DecodeHelpers.hpp"
 
+#include <Platform/UTF8.hpp>
+
 #include <nlohmann/json.hpp>
 
 #include <unicode/bytestream.h>
@@ -24,25 +26,7 @@ namespace {
     std::abort();
 }
 
-// The code point of the well-formed UTF-8 sequence at `at`, moving `at` past
-// it; -1 for a byte that starts none, moving `at` past that one byte.
-int32_t nextCodePoint(std::string_view text, size_t& at) {
-    auto byte = static_cast<unsigned char>(text[at]);
-    ++at;
-    if (byte < 0x80) return byte;
-    size_t count = (byte >> 5) == 0x6 ? 1 : (byte >> 4) == 0xE ? 2 : (byte >> 3) == 0x1E ? 3 : 0;
-    if (count == 0 || at + count > text.size()) return -1;
-    int32_t code = byte & (0x3F >> count);
-    for (size_t i = 0; i < count; ++i) {
-        auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return -1;
-        code = (code << 6) | (next & 0x3F);
-    }
-    constexpr int32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-    if (code < smallest[count] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
-    at += count;
-    return code;
-}
+using Platform::UTF8::nextCodePoint;
 
 bool isLineBreak(int32_t c) {
     return c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85 || c == 0x2028 || c == 0x2029;

@@ -70,6 +70,20 @@ size_t spaceAtEnd(std::string_view text) {
 
 } // namespace
 
+int32_t nextCodePoint(std::string_view bytes, size_t& at) {
+    size_t subpart = 0;
+    size_t length = sequenceAt(bytes, at, subpart);
+    if (length == 0) {
+        ++at;
+        return -1;
+    }
+    constexpr uint8_t leadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    int32_t code = static_cast<uint8_t>(bytes[at]) & leadBits[length];
+    for (size_t i = 1; i < length; ++i) code = (code << 6) | (static_cast<uint8_t>(bytes[at + i]) & 0x3F);
+    at += length;
+    return code;
+}
+
 bool isValid(std::string_view bytes) {
     size_t subpart = 0;
     for (size_t at = 0; at < bytes.size();) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 namespace UTF8 = Platform::UTF8;
@@ -50,6 +52,13 @@ TEST(UTF8, TrimsUnicodeWhiteSpaceAtTheEndsOnly) {
     EXPECT_EQ(UTF8::trimmingWhitespace(" \xFF\xA0 "), "\xFF\xA0");
     EXPECT_EQ(UTF8::trimmingWhitespace("x\xC0\xA0"), "x\xC0\xA0");
     EXPECT_EQ(UTF8::trimmingWhitespace("\xE3\x80"), "\xE3\x80");
+}
+
+TEST(UTF8, NextCodePointStepsOverOneBadByteAtATime) {
+    std::string_view text = "a\xC3\xA9\xF0\x9F\x98\x80\xE2\x82\xC0\xAF";
+    std::vector<int32_t> codes;
+    for (size_t at = 0; at < text.size();) codes.push_back(UTF8::nextCodePoint(text, at));
+    EXPECT_EQ(codes, (std::vector<int32_t>{'a', 0xE9, 0x1F600, -1, -1, -1, -1}));
 }
 
 } // namespace

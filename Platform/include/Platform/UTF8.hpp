@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +12,11 @@ namespace Platform::UTF8 {
 // True when `bytes` is well-formed UTF-8: no overlong forms, no surrogates,
 // nothing above U+10FFFF.
 bool isValid(std::string_view bytes);
+
+// The code point of the well-formed sequence starting at `at` (which must be
+// inside `bytes`), moving `at` past it; -1 for a byte that starts none,
+// moving `at` past that one byte, so callers can keep or escape it as it is.
+int32_t nextCodePoint(std::string_view bytes, size_t& at);
 
 // `bytes` with every ill-formed sequence replaced by U+FFFD, one per maximal
 // ill-formed subpart, the way the platform's decoders do it.
