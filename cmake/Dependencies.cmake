@@ -14,3 +14,12 @@ target_link_libraries(asio_standalone INTERFACE Threads::Threads)
 
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 find_package(ICU 72 REQUIRED COMPONENTS uc i18n)
+
+# Log shipping posts through libcurl; its tests stand up a collector with
+# cpp-httplib, found through pkg-config only on Debian.
+find_package(CURL REQUIRED)
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib>=0.11)
+# The system log on Linux is the systemd journal.
+pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+# Only the logging benchmark links spdlog, as the yardstick it is measured against.
+find_package(spdlog 1.10 REQUIRED)
