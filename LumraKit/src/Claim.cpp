@@ -86,14 +86,18 @@ std::string cleanedOwner(std::string_view owner) {
         else if (!isLineBreak(c))
             kept.append(owner, start, at - start);
     }
-    size_t begin = kept.size(), end = 0;
-    for (size_t at = 0; at < kept.size();) {
+    return trimmingSpaces(kept);
+}
+
+std::string trimmingSpaces(std::string_view text) {
+    size_t begin = text.size(), end = 0;
+    for (size_t at = 0; at < text.size();) {
         size_t start = at;
-        if (isSpace(nextCodePoint(kept, at))) continue;
+        if (isSpace(nextCodePoint(text, at))) continue;
         begin = std::min(begin, start);
         end = at;
     }
-    return begin < end ? kept.substr(begin, end - begin) : std::string();
+    return begin < end ? std::string(text.substr(begin, end - begin)) : std::string();
 }
 
 std::string lowercased(std::string_view text) {

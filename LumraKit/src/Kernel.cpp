@@ -40,14 +40,16 @@ const char* assertionType(Mode mode) {
 
 } // namespace
 
-std::ostream& operator<<(std::ostream& stream, const LidResult& result) {
+std::string debugText(const LidResult& result) {
     switch (result.kind()) {
-    case LidResult::Kind::ok: return stream << "ok";
-    case LidResult::Kind::grantMissing: return stream << "grantMissing";
-    case LidResult::Kind::failed: return stream << "failed(" << result.detail() << ")";
+    case LidResult::Kind::ok: return "ok";
+    case LidResult::Kind::grantMissing: return "grantMissing";
+    case LidResult::Kind::failed: return "failed(" + result.detail() + ")";
     }
-    return stream;
+    return "";
 }
+
+std::ostream& operator<<(std::ostream& stream, const LidResult& result) { return stream << debugText(result); }
 
 bool Kernel::sleepDisabledIn(std::string_view output) {
     while (!output.empty()) {

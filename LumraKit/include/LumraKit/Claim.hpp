@@ -173,6 +173,10 @@ private:
 // from both ends. Bytes that are not UTF-8 are kept as they are.
 std::string cleanedOwner(std::string_view owner);
 
+// `text` without spaces (tabs and every Unicode space separator) at either
+// end; line breaks are kept.
+std::string trimmingSpaces(std::string_view text);
+
 // Full Unicode lower case (root locale); bytes that are not UTF-8 are kept.
 std::string lowercased(std::string_view text);
 

@@ -35,6 +35,7 @@ private:
 };
 
 // "ok", "grantMissing" or "failed(<detail>)", for logs and test output.
+std::string debugText(const LidResult& result);
 std::ostream& operator<<(std::ostream& stream, const LidResult& result);
 
 // The engine's hands on the power manager: the sleep-disable flag through

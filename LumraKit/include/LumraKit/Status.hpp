@@ -1,0 +1,35 @@
+#pragma once
+
+#include <LumraKit/Battery.hpp>
+#include <LumraKit/Claim.hpp>
+#include <LumraKit/NotificationStore.hpp>
+
+#include <Platform/Clock.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace LumraKit {
+
+// The engine as clients see it: what every reply on the socket carries. A
+// plain value, read off the engine in one go.
+struct Status {
+    std::vector<Claim> claims; // oldest first
+    bool sleepDisabled = false;
+    PowerSnapshot power;
+    int floor = 0;
+    std::string notifyCommand;
+    bool keepDisplay = false;
+    bool lidArmed = false;
+    bool askPending = false;
+    bool thermalCritical = false;
+    std::optional<NotificationStore::Reach> notifications;
+    std::optional<Platform::Date> suspendedSince;
+    bool updateCheck = false;
+    std::optional<std::string> latestVersion;
+
+    friend bool operator==(const Status&, const Status&) = default;
+};
+
+} // namespace LumraKit

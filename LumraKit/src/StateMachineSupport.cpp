@@ -1,0 +1,18 @@
+#include "StateMachineSupport.hpp"
+
+namespace LumraKit::Engine {
+
+void normalise(Claim& claim) {
+    if (claim.owner == Claim::humanOwner || claim.owner == Claim::adoptedOwner) return;
+    if (!claim.modes.contains(Mode::lid)) return;
+    claim.modes.erase(Mode::lid);
+    claim.wantsLid = true;
+}
+
+std::set<UUID> idsOf(const std::vector<Claim>& claims) {
+    std::set<UUID> ids;
+    for (const Claim& claim : claims) ids.insert(claim.id);
+    return ids;
+}
+
+} // namespace LumraKit::Engine

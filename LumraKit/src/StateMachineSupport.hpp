@@ -1,0 +1,25 @@
+#pragma once
+
+// Small rules the engine's operations share; private to the engine.
+
+#include <LumraKit/StateMachine.hpp>
+
+#include <set>
+#include <vector>
+
+namespace LumraKit::Engine {
+
+inline bool holdsLid(const Claim& claim) { return claim.effectiveModes().contains(Mode::lid); }
+
+// A program never gets lid without the user's approval: its lid becomes a
+// request. The user's own claims and adopted claims keep it.
+void normalise(Claim& claim);
+
+// Discharging at or below a floor that is switched on (1 or more).
+inline bool atOrBelowFloor(const PowerSnapshot& power, int floor) {
+    return power.discharging && floor >= 1 && power.percent <= floor;
+}
+
+std::set<UUID> idsOf(const std::vector<Claim>& claims);
+
+} // namespace LumraKit::Engine
