@@ -1,3 +1,5 @@
+#include "FlagGrant.hpp"
+
 #include <LumraKit/HostWorld.hpp>
 #include <LumraKit/Process.hpp>
 
@@ -24,15 +26,9 @@ namespace fs = std::filesystem;
 class HostWorldTest : public testing::Test {
 protected:
     void TearDown() override {
-        fs::remove(grantFile());
+        FlagGrant::revoke();
         fs::remove(root / "power/sleepnow-error.json");
         Platform::Power::setSleepDisabled(false, root);
-    }
-
-    fs::path grantFile() const { return Platform::SimulatedHost::hostPath("/etc/sudoers.d/lumra", root); }
-    void grant() const {
-        writeFile(grantFile(),
-                  "alice ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, /usr/bin/pmset -a disablesleep 1\n");
     }
 
     const fs::path& root = Platform::SimulatedHost::root();
@@ -78,7 +74,7 @@ TEST_F(HostWorldTest, FlipsTheFlagOnlyWithTheSudoersGrant) {
     EXPECT_EQ(world.setSleepDisabled(true), LidResult::grantMissing());
     EXPECT_FALSE(world.sleepDisabled());
 
-    grant();
+    FlagGrant::grant();
     EXPECT_EQ(world.setSleepDisabled(true), LidResult::ok());
     EXPECT_TRUE(world.sleepDisabled());
     EXPECT_EQ(world.setSleepDisabled(false), LidResult::ok());

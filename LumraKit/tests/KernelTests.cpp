@@ -1,6 +1,8 @@
 // The kernel interface against the simulated machine's pmset and sudo
 // stand-ins and its power manager.
 
+#include "FlagGrant.hpp"
+
 #include <LumraKit/Kernel.hpp>
 
 #include <Platform/Power.hpp>
@@ -27,13 +29,11 @@ namespace fs = std::filesystem;
 class KernelTest : public testing::Test {
 protected:
     void TearDown() override {
-        fs::remove(grantFile());
+        FlagGrant::revoke();
         fs::remove_all(root / "power");
         fs::remove(root / "usr/bin/pmset"); // the next run links the stand-in again
     }
 
-    fs::path grantFile() const { return Platform::SimulatedHost::hostPath("/etc/sudoers.d/lumra", root); }
-    void grant(const std::string& commands) const { writeFile(grantFile(), "alice ALL=(root) NOPASSWD: " + commands); }
     void replacePmset(const std::string& script) const {
         fs::remove(root / "usr/bin/pmset");
         writeFile(root / "usr/bin/pmset", "#!/bin/sh\n" + script);
@@ -83,7 +83,7 @@ TEST_F(KernelTest, WithoutAGrantTheFlipIsGrantMissing) {
 }
 
 TEST_F(KernelTest, WithTheGrantTheFlagFlipsBothWays) {
-    grant(both);
+    FlagGrant::grant(both);
     EXPECT_EQ(Kernel::setSleepDisabled(true), LidResult::ok());
     EXPECT_TRUE(Kernel::sleepDisabled());
     EXPECT_EQ(Kernel::setSleepDisabled(false), LidResult::ok());
@@ -91,14 +91,14 @@ TEST_F(KernelTest, WithTheGrantTheFlagFlipsBothWays) {
 }
 
 TEST_F(KernelTest, AGrantForOtherCommandsIsGrantMissing) {
-    grant("/usr/bin/pmset -a disablesleep 0\n");
+    FlagGrant::grant("/usr/bin/pmset -a disablesleep 0\n");
     EXPECT_EQ(Kernel::setSleepDisabled(true), LidResult::grantMissing());
     EXPECT_FALSE(Kernel::sleepDisabled());
     EXPECT_EQ(Kernel::setSleepDisabled(false), LidResult::ok());
 }
 
 TEST_F(KernelTest, PmsetsOwnFailureIsFailedWithItsText) {
-    grant(both);
+    FlagGrant::grant(both);
     replacePmset("echo '  Error: the power settings cannot be written ' >&2\nexit 1\n");
     EXPECT_EQ(Kernel::setSleepDisabled(true), LidResult::failed("Error: the power settings cannot be written"));
 }

@@ -1,3 +1,5 @@
+#include "FlagGrant.hpp"
+
 #include <LumraKit/HostWorld.hpp>
 #include <LumraKit/Process.hpp>
 #include <LumraKit/StateMachine.hpp>
@@ -5,7 +7,6 @@
 #include <Platform/Power.hpp>
 #include <Platform/SimulatedHost.hpp>
 
-#include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
@@ -27,17 +28,11 @@ namespace fs = std::filesystem;
 class EngineOnHost : public testing::Test {
 protected:
     void TearDown() override {
-        fs::remove(grantFile());
+        FlagGrant::revoke();
         Platform::Power::setSleepDisabled(false, root);
         Platform::Power::setPowerSources(std::nullopt, root);
     }
 
-    fs::path grantFile() const { return Platform::SimulatedHost::hostPath("/etc/sudoers.d/lumra", root); }
-    void grant() const {
-        TestSupport::writeFile(
-            grantFile(),
-            "alice ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, /usr/bin/pmset -a disablesleep 1\n");
-    }
     std::vector<std::string> assertionTypes() const {
         std::vector<std::string> types;
         for (const auto& assertion : Platform::Power::assertions(root)) types.push_back(assertion.type);
@@ -51,7 +46,7 @@ protected:
 };
 
 TEST_F(EngineOnHost, HoldsSurvivesARestartAndReleases) {
-    grant();
+    FlagGrant::grant();
     testing::internal::CaptureStderr();
     Claim claim("you", false, {Mode::idle, Mode::lid}, Term::indefinite(), world.now());
     {
