@@ -252,15 +252,17 @@ TEST_F(LogSettings, WritersDeeperThanTheLookupTableStillFindTheirVariable) {
 }
 
 // Replaces the whole environment, so only a forked child calls it.
+// The entries outlive the call: exit handlers of linked libraries may read
+// the environment too.
 bool readsOddEnvironment() {
-    char empty[] = "";
-    char noValue[] = "LOG_LEVEL";
-    char prefixOnly[] = "LO";
-    char longer[] = "LOG_LEVELS=error";
-    char first[] = "LOG_LEVEL=debug";
-    char second[] = "LOG_LEVEL=error";
-    char scoped[] = "GRANT_LOG_LEVEL=";
-    char* entries[] = {empty, noValue, prefixOnly, longer, first, second, scoped, nullptr};
+    static char empty[] = "";
+    static char noValue[] = "LOG_LEVEL";
+    static char prefixOnly[] = "LO";
+    static char longer[] = "LOG_LEVELS=error";
+    static char first[] = "LOG_LEVEL=debug";
+    static char second[] = "LOG_LEVEL=error";
+    static char scoped[] = "GRANT_LOG_LEVEL=";
+    static char* entries[] = {empty, noValue, prefixOnly, longer, first, second, scoped, nullptr};
     environ = entries;
     return Log::threshold(grantProbe) == LogLevel::debug && Log::env("LOG_LEVEL") == "debug";
 }
