@@ -305,6 +305,18 @@ TEST_F(Writers, AMalformedTraceparentIsReportedOncePerText) {
     EXPECT_EQ(events[1]["fields"]["traceparent"], text + "!");
 }
 
+// Long texts from outside are remembered in a bounded form that still tells
+// texts apart anywhere along their length.
+TEST_F(Writers, LongMalformedTraceparentsAreToldApartByTheirWholeText) {
+    LogTest::CapturedStandardError err;
+    const std::string text = std::to_string(::getpid()) + std::string(100000, 'x');
+    (void)Log::log.join(text + "a");
+    (void)Log::log.join(text + "a");
+    (void)Log::log.join(text + "b");
+    (void)Log::log.join(text + "b");
+    EXPECT_EQ(err.lines().size(), 2u);
+}
+
 TEST_F(Writers, AMalformedTraceparentBelowTheLevelIsRememberedOnlyOnceWritten) {
     const std::string text = "quiet-" + std::to_string(::getpid());
     LogTest::CapturedStandardError err;
