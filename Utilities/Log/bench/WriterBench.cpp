@@ -4,6 +4,7 @@
 // Standard error goes to /dev/null while they run.
 
 #include <Log/Writer.hpp>
+#include <TestSupport/ScopedEnvironment.hpp>
 
 #include <benchmark/benchmark.h>
 #include <spdlog/sinks/basic_file_sink.h>
@@ -19,31 +20,7 @@
 
 namespace {
 
-// Variables set for one benchmark and put back after it.
-class Variables {
-public:
-    Variables(std::initializer_list<std::pair<const char*, const char*>> values) {
-        for (const auto& [name, value] : values) {
-            const char* old = std::getenv(name);
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-            if (value)
-                ::setenv(name, value, 1);
-            else
-                ::unsetenv(name);
-        }
-    }
-    ~Variables() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
+using Variables = TestSupport::ScopedEnvironment;
 
 class StandardErrorToDevNull {
 public:

@@ -1,8 +1,8 @@
 #include <Log/Human.hpp>
+#include <TestSupport/ScopedEnvironment.hpp>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -65,11 +65,25 @@ TEST(HumanLines, ColourMarksTheGlyphAndDimsAllButTheMessage) {
               "\x1B[2mname=\"two words\"\x1B[0m \x1B[2mpath=/tmp/a\x1B[0m\n");
 }
 
+// The local time zone for a while; the previous one comes back after.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) { set(zone); }
+    ~TimeZone() {
+        env_.restore();
+        ::tzset();
+    }
+    void set(const char* zone) {
+        env_.set("TZ", zone);
+        ::tzset();
+    }
+
+private:
+    TestSupport::ScopedEnvironment env_;
+};
+
 TEST(HumanLines, ClockGlyphsAndSteps) {
-    const char* saved = std::getenv("TZ");
-    std::optional<std::string> old = saved ? std::optional<std::string>(saved) : std::nullopt;
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
+    TimeZone zone("UTC");
     Human human;
     EXPECT_EQ(human.render(line(Verb::info, "hello"), true, false), "09:15:02   hello\n");
     EXPECT_EQ(human.render(line(Verb::step, "one"), false, false), "  \u2022 one\n");
@@ -79,28 +93,14 @@ TEST(HumanLines, ClockGlyphsAndSteps) {
     Event start = spanEvent(Verb::wait, Phase::start, parent, std::nullopt, "a \"b\"=c");
     start.durMs = 3;
     EXPECT_EQ(human.render(start, false, false), "\u25CB a \"b\"=c\n");
-    if (old)
-        ::setenv("TZ", old->c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
 }
 
 TEST(HumanLines, ClockIsTheLocalTimeOfDay) {
-    const char* saved = std::getenv("TZ");
-    std::optional<std::string> old = saved ? std::optional<std::string>(saved) : std::nullopt;
-    ::setenv("TZ", "EST5", 1);
-    ::tzset();
+    TimeZone zone("EST5");
     EXPECT_EQ(Log::clock(Log::Date(1772356502999ms)), "04:15:02");
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
+    zone.set("UTC");
     EXPECT_EQ(Log::clock(Log::Date(0s)), "00:00:00");
     EXPECT_EQ(Log::clock(Log::Date(86399999ms)), "23:59:59");
-    if (old)
-        ::setenv("TZ", old->c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
 }
 
 TEST(HumanPlaces, LinesInsideASpanGoOneDeeper) {

@@ -7,6 +7,7 @@
 #include <Log/Settings.hpp>
 #include <Platform/SystemLog.hpp>
 #include <TestSupport/FileContents.hpp>
+#include <TestSupport/ScopedEnvironment.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
@@ -31,7 +32,7 @@ namespace LogTest {
 // Sets and clears variables for one test and puts everything back after
 // it. Starts with every logging variable unset, the system log off and
 // JSON lines, so only what a test sets differs.
-class Environment {
+class Environment : public TestSupport::ScopedEnvironment {
 public:
     Environment() {
         for (const char* name : {"LOG_LEVEL", "LOG_RECORD_LEVEL", "LOG_TIME", "LOG_SERVICE", "LOG_RECORD_FILE",
@@ -42,33 +43,6 @@ public:
         set("LOG_OSLOG", "0");
         set("LOG_FORMAT", "json");
     }
-    ~Environment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-    Environment(const Environment&) = delete;
-    Environment& operator=(const Environment&) = delete;
-
-    void set(const std::string& name, const std::string& value) {
-        save(name);
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    void unset(const std::string& name) {
-        save(name);
-        ::unsetenv(name.c_str());
-    }
-
-private:
-    void save(const std::string& name) {
-        if (saved_.contains(name)) return;
-        const char* value = std::getenv(name.c_str());
-        saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // Standard error goes to a file while the object lives.

@@ -1,5 +1,6 @@
 #include <Log/Fatal.hpp>
 #include <Log/Settings.hpp>
+#include <TestSupport/ScopedEnvironment.hpp>
 #include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
 
@@ -31,36 +32,12 @@ const char* const logVariables[] = {"LOG_LEVEL",      "LOG_RECORD_LEVEL", "LOG_F
                                     "LOG_OSLOG",      "LOG_SERVICE",      "LOG_RECORD_FILE", "LOG_SHIP",
                                     "LOG_SHIP_TOKEN", "SHIP_LOG_LEVEL",   "GRANT_LOG_LEVEL", "GRANT_PROBE_LOG_LEVEL"};
 
-// Sets and clears variables for one test and puts everything back after it.
-class Environment {
+// Every logging variable starts unset; each goes back after the test.
+class Environment : public TestSupport::ScopedEnvironment {
 public:
     Environment() {
         for (const char* name : logVariables) unset(name);
     }
-    ~Environment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-    void set(const std::string& name, const std::string& value) {
-        save(name);
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    void unset(const std::string& name) {
-        save(name);
-        ::unsetenv(name.c_str());
-    }
-
-private:
-    void save(const std::string& name) {
-        if (saved_.contains(name)) return;
-        const char* value = std::getenv(name.c_str());
-        saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // The death message matched whole: prefix, the exact text, line feed.

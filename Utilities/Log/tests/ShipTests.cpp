@@ -1,6 +1,7 @@
 #include <Log/Settings.hpp>
 #include <Log/Ship.hpp>
 #include <TestSupport/Collector.hpp>
+#include <TestSupport/ScopedEnvironment.hpp>
 #include <TestSupport/VirtualTime.hpp>
 
 #include <gmock/gmock.h>
@@ -105,16 +106,7 @@ std::string linesJoined(int from, int to) {
 // The token variable is cleared for each test and put back after it.
 class Shipping : public testing::Test {
 protected:
-    Shipping() {
-        if (const char* token = std::getenv("LOG_SHIP_TOKEN")) savedToken = token;
-        ::unsetenv("LOG_SHIP_TOKEN");
-    }
-    ~Shipping() override {
-        if (savedToken)
-            ::setenv("LOG_SHIP_TOKEN", savedToken->c_str(), 1);
-        else
-            ::unsetenv("LOG_SHIP_TOKEN");
-    }
+    Shipping() { env.unset("LOG_SHIP_TOKEN"); }
 
     // The bodies handed to the client, in order, once the collector has
     // them all (it may take them in another order).
@@ -126,7 +118,7 @@ protected:
         return handed;
     }
 
-    std::optional<std::string> savedToken;
+    TestSupport::ScopedEnvironment env;
     TestSupport::Collector collector;
     TestSupport::VirtualTime time;
     CountingClient client;
@@ -292,10 +284,10 @@ TEST_F(Shipping, FlushGoesOnWhileCompletionsShipMore) {
 }
 
 TEST_F(Shipping, TheBearerTokenIsReadAtEachPost) {
-    ::setenv("LOG_SHIP_TOKEN", "s3cret", 1);
+    env.set("LOG_SHIP_TOKEN", "s3cret");
     shipper.ship(url, "a");
     shipper.flush();
-    ::setenv("LOG_SHIP_TOKEN", "", 1);
+    env.set("LOG_SHIP_TOKEN", "");
     shipper.ship(url, "b");
     shipper.flush();
     auto posts = collector.posts();
@@ -319,7 +311,7 @@ TEST_F(Shipping, ATokenGivenInCodeIsSentToo) {
 }
 
 TEST_F(Shipping, ATokenThatWouldBreakTheRequestIsNotSent) {
-    ::setenv("LOG_SHIP_TOKEN", "t\r\nX-Admin: yes", 1);
+    env.set("LOG_SHIP_TOKEN", "t\r\nX-Admin: yes");
     shipper.ship(url, "a");
     shipper.flush();
     EXPECT_TRUE(collector.posts().empty());
