@@ -1,6 +1,7 @@
 #include "Log/Writer.hpp"
 
 #include "Identifiers.hpp"
+#include "StampedEvent.hpp"
 #include "Log/Fatal.hpp"
 #include "Log/Output.hpp"
 
@@ -85,12 +86,7 @@ void Span::end(const std::exception_ptr& error) {
 }
 
 Event Span::event(Verb verb, std::optional<Phase> phase) const {
-    Event event;
-    event.time = std::chrono::system_clock::now();
-    event.verb = verb;
-    event.msg = name_;
-    event.service = service();
-    event.scope = scope();
+    Event event = detail::stampedEvent(verb, name_, scope());
     event.phase = phase;
     event.traceID.emplace(traceID());
     event.spanID.emplace(spanID());
@@ -123,12 +119,7 @@ void Span::finish(const Error* error) {
         Reach reach = Log::reach(LogLevel::error, levelVariables());
         if (!reach.empty()) {
             fields.insert_or_assign("dur_ms", Value(durMs));
-            Event event;
-            event.time = std::chrono::system_clock::now();
-            event.verb = Verb::fail;
-            event.msg = name_;
-            event.service = service();
-            event.scope = scope();
+            Event event = detail::stampedEvent(Verb::fail, name_, scope());
             if (auto anchor = this->anchor()) {
                 event.traceID.emplace(traceID());
                 event.spanID.emplace(*anchor);

@@ -4,6 +4,7 @@
 #include "Identifiers.hpp"
 #include "Log/Fatal.hpp"
 #include "Log/Output.hpp"
+#include "StampedEvent.hpp"
 
 namespace Log {
 
@@ -30,12 +31,7 @@ void LogWriter::line(Verb verb, std::string_view msg, FieldSource fields) const 
 }
 
 void LogWriter::write(Verb verb, std::string_view msg, FieldSource fields, Reach reach) const {
-    Event event;
-    event.time = std::chrono::system_clock::now();
-    event.verb = verb;
-    event.msg = msg;
-    event.service = service();
-    event.scope = scope();
+    Event event = detail::stampedEvent(verb, msg, scope());
     if (span_) {
         span_->requireOpen("log through");
         if (auto anchor = span_->anchor()) {
