@@ -20,7 +20,7 @@ using testing::MatchesRegex;
 
 // Upper bound on any real wait in these tests; only reached when the code
 // under test is broken.
-constexpr auto patience = 900ms;
+constexpr auto patience = 5s;
 
 struct Outcome {
     HTTPResponse response;

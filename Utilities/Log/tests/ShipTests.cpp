@@ -26,7 +26,7 @@ using testing::MatchesRegex;
 
 // Upper bound on any real wait in these tests; only reached when the code
 // under test is broken.
-constexpr auto patience = 900ms;
+constexpr auto patience = 5s;
 
 // The process's client, counting what it is handed: what was handed over
 // is known at once, what arrives at the collector only later.

@@ -48,7 +48,7 @@ public:
     std::vector<CollectedPost> posts() const;
     // True once at least `count` posts have arrived; false when `limit`
     // passes first.
-    bool waitForPosts(std::size_t count, std::chrono::milliseconds limit = std::chrono::milliseconds(900)) const;
+    bool waitForPosts(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
 
     // Answers what is held and closes the port, so that a request to url()
     // is then refused. Further calls do nothing.
