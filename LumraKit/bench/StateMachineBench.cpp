@@ -4,35 +4,16 @@
 
 #include <LumraKit/StateMachine.hpp>
 #include <TestSupport/FakeWorld.hpp>
+#include <TestSupport/RedirectedStandardError.hpp>
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
 using namespace LumraKit;
 using namespace std::chrono_literals;
-
-// Standard error goes to /dev/null while a benchmark runs, so the engine's
-// log lines cost their write but do not flood the report.
-class QuietStandardError {
-public:
-    QuietStandardError() : saved_(::dup(STDERR_FILENO)) {
-        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        ::dup2(null, STDERR_FILENO);
-        ::close(null);
-    }
-    ~QuietStandardError() {
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 // An engine holding `count` claims of different holders, a third of each
 // term, every process alive and nothing due to end.
@@ -50,7 +31,8 @@ struct Loaded {
         return Claim("client-" + std::to_string(i), i % 4 == 0, ModeSet{Mode::idle}, term, world.clock);
     }
 
-    QuietStandardError quiet;
+    // The engine's log lines cost their write but do not flood the report.
+    TestSupport::RedirectedStandardError quiet{"/dev/null"};
     TestSupport::FakeWorld world;
     std::unique_ptr<StateMachine> engine = std::make_unique<StateMachine>(world);
 };

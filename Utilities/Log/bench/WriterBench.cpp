@@ -4,6 +4,7 @@
 // Standard error goes to /dev/null while they run.
 
 #include <Log/Writer.hpp>
+#include <TestSupport/RedirectedStandardError.hpp>
 #include <TestSupport/ScopedEnvironment.hpp>
 
 #include <benchmark/benchmark.h>
@@ -11,32 +12,11 @@
 #include <spdlog/spdlog.h>
 
 #include <cstdlib>
-#include <map>
-#include <optional>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 using Variables = TestSupport::ScopedEnvironment;
-
-class StandardErrorToDevNull {
-public:
-    StandardErrorToDevNull() : saved_(::dup(STDERR_FILENO)) {
-        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        ::dup2(null, STDERR_FILENO);
-        ::close(null);
-    }
-    ~StandardErrorToDevNull() {
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 const std::string kind = "camera";
 const int pid = 4242;
@@ -50,7 +30,7 @@ void LogInfoJSON(benchmark::State& state) {
                         {"LOG_RECORD_FILE", nullptr},
                         {"LOG_SHIP", nullptr},
                         {"LOG_OSLOG", state.range(0) ? "1" : "0"}};
-    StandardErrorToDevNull quiet;
+    TestSupport::RedirectedStandardError quiet("/dev/null");
     for (auto _ : state)
         Log::log.info("asked", [&] { return Log::Fields{{"kind", kind}, {"path", path}, {"pid", pid}}; });
 }

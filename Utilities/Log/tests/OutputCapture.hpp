@@ -7,6 +7,7 @@
 #include <Log/Settings.hpp>
 #include <Platform/SystemLog.hpp>
 #include <TestSupport/FileContents.hpp>
+#include <TestSupport/RedirectedStandardError.hpp>
 #include <TestSupport/ScopedEnvironment.hpp>
 #include <TestSupport/TempDir.hpp>
 
@@ -48,13 +49,7 @@ public:
 // Standard error goes to a file while the object lives.
 class CapturedStandardError {
 public:
-    CapturedStandardError() : file_(folder_ / "stderr") {
-        saved_ = ::dup(STDERR_FILENO);
-        int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ::dup2(fd, STDERR_FILENO);
-        ::close(fd);
-    }
-    ~CapturedStandardError() { restore(); }
+    CapturedStandardError() = default;
     CapturedStandardError(const CapturedStandardError&) = delete;
     CapturedStandardError& operator=(const CapturedStandardError&) = delete;
 
@@ -73,17 +68,12 @@ public:
         }
         return parsed;
     }
-    void restore() {
-        if (saved_ < 0) return;
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        saved_ = -1;
-    }
+    void restore() { redirect_.restore(); }
 
 private:
     TestSupport::TempDir folder_;
-    std::filesystem::path file_;
-    int saved_ = -1;
+    std::filesystem::path file_ = folder_.path() / "stderr";
+    TestSupport::RedirectedStandardError redirect_{file_};
 };
 
 // A system log that keeps every line written to it, and can say a type is

@@ -1,3 +1,5 @@
+#include "DeathMessage.hpp"
+
 #include <Log/Fatal.hpp>
 #include <Log/Settings.hpp>
 #include <TestSupport/ScopedEnvironment.hpp>
@@ -40,15 +42,7 @@ public:
     }
 };
 
-// The death message matched whole: prefix, the exact text, line feed.
-std::string fatal(std::string_view message) {
-    std::string pattern = "fatal error: ";
-    for (char c : message) {
-        if (std::string_view(".[]()^$*+?{}|\\").find(c) != std::string_view::npos) pattern += '\\';
-        pattern += c;
-    }
-    return pattern + "\n";
-}
+using LogTest::fatal;
 
 std::string unknownLevel(std::string_view source, std::string_view value) {
     return fatal(std::string(source) + ": unknown log level \"" + std::string(value) +

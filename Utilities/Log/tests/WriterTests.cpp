@@ -1,3 +1,4 @@
+#include "DeathMessage.hpp"
 #include "OutputCapture.hpp"
 
 #include <Log/Writer.hpp>
@@ -28,14 +29,7 @@ protected:
 
 using WritersDeathTest = Writers;
 
-std::string fatal(std::string_view message) {
-    std::string pattern = "fatal error: ";
-    for (char c : message) {
-        if (std::string_view(".[]()^$*+?{}|\\").find(c) != std::string_view::npos) pattern += '\\';
-        pattern += c;
-    }
-    return pattern + "\n";
-}
+using LogTest::fatal;
 
 TEST_F(Writers, ScopesChainAndNameTheirLevelVariables) {
     Log::LogWriter ab = Log::log.scope("a").scope("b");
