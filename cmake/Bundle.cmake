@@ -1,3 +1,22 @@
+# The service ships as one application bundle, Lumra.app, whose identifier is
+# the base (release) identifier: its programs sit in Contents/MacOS and the
+# notifier's own bundle in Contents/Helpers, so every one of them resolves the
+# same identity and state folder. An executable outside a bundle is a
+# development build.
+set(LUMRA_APP_DIR "${CMAKE_BINARY_DIR}/Lumra.app" CACHE INTERNAL "The service's application bundle")
+
+# Writes <contents>/Info.plist for a bundle with this identifier, name and
+# main executable.
+function(lumra_info_plist contents identifier name executable)
+  set(BUNDLE_IDENTIFIER "${identifier}")
+  set(BUNDLE_NAME "${name}")
+  set(BUNDLE_EXECUTABLE "${executable}")
+  set(BUNDLE_VERSION "${PROJECT_VERSION}")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/Info.plist.in" "${contents}/Info.plist" @ONLY)
+endfunction()
+
+lumra_info_plist("${LUMRA_APP_DIR}/Contents" "${LUMRA_RELEASE_ID}" "Lumra" "lumrad")
+
 # lumra_bundle(<target> IDENTIFIER <id> NAME <display name> DIRECTORY <dir>)
 # Builds <target> as <dir>/<target>.app/Contents/MacOS/<target> with the
 # Contents/Info.plist that carries its bundle identifier, the layout the
@@ -6,9 +25,10 @@ function(lumra_bundle target)
   cmake_parse_arguments(ARG "" "IDENTIFIER;NAME;DIRECTORY" "" ${ARGN})
   set(contents "${ARG_DIRECTORY}/${target}.app/Contents")
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${contents}/MacOS")
-  set(BUNDLE_IDENTIFIER "${ARG_IDENTIFIER}")
-  set(BUNDLE_NAME "${ARG_NAME}")
-  set(BUNDLE_EXECUTABLE "${target}")
-  set(BUNDLE_VERSION "${PROJECT_VERSION}")
-  configure_file("${PROJECT_SOURCE_DIR}/cmake/Info.plist.in" "${contents}/Info.plist" @ONLY)
+  lumra_info_plist("${contents}" "${ARG_IDENTIFIER}" "${ARG_NAME}" "${target}")
+endfunction()
+
+# lumra_app_executable(<target>): builds <target> into Lumra.app/Contents/MacOS.
+function(lumra_app_executable target)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${LUMRA_APP_DIR}/Contents/MacOS")
 endfunction()

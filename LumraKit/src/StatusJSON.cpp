@@ -1,0 +1,64 @@
+#include "LumraKit/Wire.hpp"
+
+#include "DecodeHelpers.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <limits>
+
+namespace LumraKit {
+
+using nlohmann::json;
+using Notifications = PermissionGrants::PermissionGrant::Notifications;
+
+json toJSON(const Status& status) {
+    json object = {
+        {"claims", toJSON(status.claims)},
+        {"sleepDisabled", status.sleepDisabled},
+        {"power", toJSON(status.power)},
+        {"floor", status.floor},
+        {"notifyCommand", status.notifyCommand},
+        {"keepDisplay", status.keepDisplay},
+        {"lidArmed", status.lidArmed},
+        {"askPending", status.askPending},
+        {"thermalCritical", status.thermalCritical},
+    };
+    if (status.notifications) object["notifications"] = std::string(Notifications::rawValue(*status.notifications));
+    if (status.suspendedSince) object["suspendedSince"] = JSONCoder::plain.encodeDate(*status.suspendedSince);
+    object["updateCheck"] = status.updateCheck;
+    if (status.latestVersion) object["latestVersion"] = *status.latestVersion;
+    return object;
+}
+
+Status statusFromJSON(const json& value) {
+    if (!value.is_object()) Decode::wrongType("status", "an object", value);
+    auto flag = [&](const char* key) { return Decode::boolean(Decode::requiredValue(value, key), key); };
+    constexpr int64_t intLowest = std::numeric_limits<int>::min(), intHighest = std::numeric_limits<int>::max();
+
+    Status status;
+    status.claims = claimsFromJSON(Decode::requiredValue(value, "claims"));
+    status.sleepDisabled = flag("sleepDisabled");
+    try {
+        status.power = powerSnapshotFromJSON(Decode::requiredValue(value, "power"));
+    } catch (const DecodingError& error) {
+        Decode::fail(std::string("Bad \"power\": ") + error.what());
+    }
+    status.floor = static_cast<int>(Decode::integer(Decode::requiredValue(value, "floor"), "floor", intLowest, intHighest));
+    status.notifyCommand = Decode::string(Decode::requiredValue(value, "notifyCommand"), "notifyCommand");
+    status.keepDisplay = flag("keepDisplay");
+    status.lidArmed = flag("lidArmed");
+    status.askPending = flag("askPending");
+    status.thermalCritical = flag("thermalCritical");
+    if (const json* reach = Decode::optionalValue(value, "notifications")) {
+        status.notifications = Notifications::reachNamed(Decode::string(*reach, "notifications"));
+        if (!status.notifications) Decode::fail("Unknown notification reach " + Decode::shown(*reach) + ".");
+    }
+    if (const json* since = Decode::optionalValue(value, "suspendedSince"))
+        status.suspendedSince = Decode::date(JSONCoder::plain, *since, "suspendedSince");
+    status.updateCheck = flag("updateCheck");
+    if (const json* latest = Decode::optionalValue(value, "latestVersion"))
+        status.latestVersion = Decode::string(*latest, "latestVersion");
+    return status;
+}
+
+} // namespace LumraKit
