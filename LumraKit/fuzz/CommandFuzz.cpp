@@ -7,6 +7,8 @@
 
 #include <Platform/UTF8.hpp>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
