@@ -75,6 +75,12 @@ private:
 // The answer to one command: whether it was done (with the user-facing
 // reason when not), the engine as it is now, and what the command displaced.
 struct Reply {
+    Reply() = default;
+    Reply(bool ok, std::optional<std::string> error, Status status, std::optional<Claim> replaced = std::nullopt,
+          std::optional<Claim> coveredBy = std::nullopt, std::optional<std::vector<Claim>> ended = std::nullopt)
+        : ok(ok), error(std::move(error)), status(std::move(status)), replaced(std::move(replaced)),
+          coveredBy(std::move(coveredBy)), ended(std::move(ended)) {}
+
     bool ok = false;
     std::optional<std::string> error;
     Status status;

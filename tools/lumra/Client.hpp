@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Grant.hpp"
+
+#include <LumraKit/Wire.hpp>
+#include <Platform/Clock.hpp>
+#include <Terminal/ANSI.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// The client command line: one run parses the arguments, sends at most one
+// command to the service (or installs the sudoers grant) and reports.
+namespace Client {
+
+namespace ExitStatus {
+inline constexpr int done = 0;
+inline constexpr int refused = 1; // the service (or the grant) said no
+inline constexpr int usage = 2;
+inline constexpr int noAnswer = 3; // the service did not answer
+} // namespace ExitStatus
+
+// What a run needs from its process: the real program passes the socket,
+// the process table, the sudoers folder and the terminal; tests pass fakes.
+struct Host {
+    std::function<std::optional<LumraKit::Reply>(const LumraKit::Command&)> send;
+    std::function<std::optional<double>(int32_t pid)> processStart;
+    // Installs the grant for the person running lumra; `installedAt` is the
+    // drop-in's macOS path, for the report.
+    std::function<LumraKit::Result<Grant::Installed, Grant::Refused>()> grant;
+    std::string installedAt;
+    Platform::Clock& clock;
+    Terminal::Palette palette;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// The real program's host: Wire::roundTrip, /proc, the drop-in at
+// Paths::current().sudoers on the simulated machine for the person running
+// lumra, the host clock, the terminal's colour decision, the standard
+// streams.
+Host liveHost();
+
+// Runs the arguments after the program's name and answers the exit status.
+int run(const std::vector<std::string>& arguments, const Host& host);
+
+} // namespace Client

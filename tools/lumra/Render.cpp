@@ -1,0 +1,169 @@
+#include "Render.hpp"
+
+#include "TimeText.hpp"
+
+#include <Terminal/Layout.hpp>
+#include <Terminal/Text.hpp>
+
+#include <cstdio>
+#include <utility>
+
+namespace Client {
+
+namespace {
+
+using LumraKit::Claim;
+using LumraKit::Mode;
+using LumraKit::ModeSet;
+using LumraKit::Status;
+using LumraKit::Term;
+
+// Wide enough for a program's name or a sentence; longer free texts are cut
+// so that one claim cannot push the table off the screen.
+constexpr int ownerColumns = 24;
+constexpr int onEndColumns = 40;
+
+std::string onOff(bool on) { return on ? "on" : "off"; }
+
+std::string notes(const Claim& claim) {
+    std::string text;
+    auto add = [&](std::string_view note) { text += (text.empty() ? "" : ", ") + std::string(note); };
+    if (claim.forced) add("forced");
+    if (claim.wantsLid) add(claim.lidGranted ? "lid approved" : "lid requested");
+    return text;
+}
+
+std::string powerWords(const LumraKit::PowerSnapshot& power) {
+    if (!power.hasBattery) return "none (AC power)";
+    std::string text = std::to_string(power.percent) + "%, ";
+    if (power.onAC) return text + "on AC power";
+    return text + (power.discharging ? "discharging" : "on battery");
+}
+
+std::string reachWords(const std::optional<LumraKit::NotificationStore::Reach>& reach) {
+    using Reach = LumraKit::NotificationStore::Reach;
+    if (!reach) return "unknown";
+    switch (*reach) {
+    case Reach::notAsked: return "not asked yet";
+    case Reach::denied: return "denied";
+    case Reach::silenced: return "delivered quietly";
+    case Reach::allowed: return "allowed";
+    }
+    return "unknown";
+}
+
+} // namespace
+
+std::string printable(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        // C1 controls arrive as 0xC2 0x80…0x9F in UTF-8; some terminals obey
+        // them like their escape-sequence forms.
+        if (byte == 0xC2 && i + 1 < text.size()) {
+            auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) {
+                char escape[16];
+                std::snprintf(escape, sizeof escape, "\\u%04X", next);
+                result += escape;
+                ++i;
+                continue;
+            }
+        }
+        if (byte >= 0x20 && byte != 0x7F) {
+            result += static_cast<char>(byte);
+        } else if (byte == '\n') {
+            result += "\\n";
+        } else if (byte == '\t') {
+            result += "\\t";
+        } else if (byte == '\r') {
+            result += "\\r";
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            result += escape;
+        }
+    }
+    return result;
+}
+
+std::string shortID(const LumraKit::UUID& id) { return id.text().substr(0, 8); }
+
+std::string modesWords(ModeSet modes) {
+    std::string text;
+    for (Mode mode : modes) text += (text.empty() ? "" : ", ") + std::string(LumraKit::rawValue(mode));
+    return text.empty() ? "nothing" : text;
+}
+
+std::string termWords(const Term& term, Platform::Date now) {
+    switch (term.kind()) {
+    case Term::Kind::indefinite: return "until ended";
+    case Term::Kind::until: {
+        Platform::Date date = term.ifUntil()->date;
+        auto left = std::chrono::duration_cast<std::chrono::seconds>(date - now);
+        std::string when = left > std::chrono::seconds(0) ? "in " + durationWords(left) : "due now";
+        return "until " + momentWords(date, now) + " (" + when + ")";
+    }
+    case Term::Kind::whilePid: return "while pid " + std::to_string(term.ifWhilePid()->pid);
+    }
+    return "";
+}
+
+std::string claimLine(const Claim& claim, Platform::Date now) {
+    return shortID(claim.id) + " " + printable(claim.owner) + ": " + modesWords(claim.effectiveModes()) + ", " +
+           termWords(claim.term, now);
+}
+
+std::string claimsTable(const std::vector<Claim>& claims, Platform::Date now, const Terminal::Palette& palette,
+                        int indent) {
+    std::vector<Terminal::Row> rows;
+    for (const Claim& claim : claims)
+        rows.push_back({palette.ref(shortID(claim.id)), Terminal::clip(printable(claim.owner), ownerColumns),
+                        modesWords(claim.effectiveModes()), termWords(claim.term, now), notes(claim),
+                        Terminal::clip(printable(claim.onEnd), onEndColumns)});
+    return Terminal::table(rows, Terminal::Row{"ID", "OWNER", "MODES", "TERM", "NOTES", "ON END"}, {}, 2, indent,
+                           palette) +
+           "\n";
+}
+
+ModeSet heldModes(const Status& status) {
+    ModeSet held;
+    if (status.suspendedSince) return held;
+    for (const Claim& claim : status.claims) held |= claim.effectiveModes();
+    if (status.keepDisplay && !held.empty()) held.insert(Mode::display);
+    return held;
+}
+
+std::string statusText(const Status& status, Platform::Date now, const Terminal::Palette& palette) {
+    ModeSet held = heldModes(status);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    pairs.emplace_back("holding", held.empty() ? palette.muted("nothing") : palette.ok(modesWords(held)));
+    pairs.emplace_back("sleep disabled", status.sleepDisabled ? palette.ok("yes (lid closed keeps running)") : "no");
+    pairs.emplace_back("lid armed", status.lidArmed ? "yes" : "no");
+    pairs.emplace_back("lid request",
+                       status.askPending ? palette.warn("waiting for approval (lumra allow-lid)") : "none");
+    pairs.emplace_back("battery", powerWords(status.power));
+    pairs.emplace_back("low power mode", status.power.lowPowerMode ? palette.warn("on") : "off");
+    pairs.emplace_back("battery floor", status.floor > 0 ? std::to_string(status.floor) + "%" : "off");
+    pairs.emplace_back("keep display", onOff(status.keepDisplay));
+    pairs.emplace_back("heat", status.thermalCritical ? palette.bad("critical") : "normal");
+    pairs.emplace_back("notifications", reachWords(status.notifications));
+    if (status.suspendedSince) {
+        auto ago = std::chrono::duration_cast<std::chrono::seconds>(now - *status.suspendedSince);
+        pairs.emplace_back("suspended", palette.warn("since " + momentWords(*status.suspendedSince, now) + " (" +
+                                                     durationWords(ago) + " ago)"));
+    } else {
+        pairs.emplace_back("suspended", "no");
+    }
+    pairs.emplace_back("update check", status.updateCheck ? "on (daily)" : "off");
+    if (status.latestVersion) pairs.emplace_back("latest version", printable(*status.latestVersion));
+    pairs.emplace_back("notify hook",
+                       status.notifyCommand.empty() ? std::string("none") : printable(status.notifyCommand));
+
+    std::string text = Terminal::kv(pairs, 0, 2, palette) + "\n\n";
+    if (status.claims.empty()) return text + palette.muted("No claims.") + "\n";
+    return text + claimsTable(status.claims, now, palette);
+}
+
+} // namespace Client
