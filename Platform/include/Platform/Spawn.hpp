@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <variant>
 #include <vector>
 
@@ -45,5 +46,24 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
 // The same on the simulated machine at `root`.
 ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
                       const std::optional<Environment>& environment, const std::filesystem::path& root);
+
+// Starts the program as runProgram would (the same paths, environment and
+// clean signals) and returns its process ID at once, without waiting: for
+// programs that outlive the moment, such as a notification being shown.
+// Standard input is /dev/null; standard output and error are the caller's.
+// The child gets no other descriptor of the caller (so a listening socket
+// dies with its owner, not with the last child), and runs in a process group
+// of its own, so a Ctrl-C meant for the caller does not reach it. The caller
+// must reap the child (waitpid), or it stays a zombie. Any thread.
+std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
+                                                const std::optional<Environment>& environment = std::nullopt);
+
+// The same on the simulated machine at `root`.
+std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
+                                                const std::optional<Environment>& environment,
+                                                const std::filesystem::path& root);
+
+// This process's environment as it is now, to extend for a child.
+Environment currentEnvironment();
 
 } // namespace Platform

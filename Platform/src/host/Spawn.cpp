@@ -31,33 +31,47 @@ struct Descriptors {
     }
 };
 
-struct SpawnActions {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnActions() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
+// The file actions and attributes of one spawn, with what every child gets:
+// standard input from /dev/null, no blocked signals and SIGPIPE at its
+// default, whatever this thread (a run loop's, say) has blocked or ignored.
+// `flags` adds spawn flags to those. error() is the first setup failure.
+class SpawnActions {
+public:
+    explicit SpawnActions(short flags = 0) {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawnattr_init(&attributes_);
+        sigset_t none, pipe;
+        sigemptyset(&none);
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        check(posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0));
+        check(posix_spawnattr_setsigmask(&attributes_, &none));
+        check(posix_spawnattr_setsigdefault(&attributes_, &pipe));
+        check(posix_spawnattr_setflags(&attributes_,
+                                       static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | flags)));
     }
     ~SpawnActions() {
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes_);
+        posix_spawn_file_actions_destroy(&actions_);
     }
     SpawnActions(const SpawnActions&) = delete;
     SpawnActions& operator=(const SpawnActions&) = delete;
-};
 
-// The child starts with no blocked signals and SIGPIPE at its default,
-// whatever this thread (a run loop's, say) has blocked or ignored.
-int cleanSignals(posix_spawnattr_t& attributes) {
-    sigset_t none, pipe;
-    sigemptyset(&none);
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    int error = posix_spawnattr_setsigmask(&attributes, &none);
-    if (error == 0) error = posix_spawnattr_setsigdefault(&attributes, &pipe);
-    if (error == 0) error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    return error;
-}
+    void dup2(int fd, int onto) { check(posix_spawn_file_actions_adddup2(&actions_, fd, onto)); }
+    void closeFrom(int lowest) { check(posix_spawn_file_actions_addclosefrom_np(&actions_, lowest)); }
+    int error() const { return error_; }
+
+    posix_spawn_file_actions_t* actions() { return &actions_; }
+    posix_spawnattr_t* attributes() { return &attributes_; }
+
+private:
+    void check(int error) {
+        if (error_ == 0) error_ = error;
+    }
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+    int error_ = 0;
+};
 
 std::vector<std::string> environmentStrings(const Environment& environment) {
     std::vector<std::string> strings;
@@ -82,6 +96,48 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     result.push_back(nullptr);
     return result;
 }
+
+// What a program is started with: the host program for a macOS path, its
+// arguments, and the environment, where a macOS tool always sees the root of
+// the machine it runs on. Built in place: the pointer arrays point into the
+// strings.
+class Launch {
+public:
+    Launch(std::string_view path, const std::vector<std::string>& arguments,
+           const std::optional<Environment>& environment, const std::filesystem::path& root)
+        : program_(SimulatedHost::hostPath(path, root)), argv_{std::string(path)} {
+        bool simulated = program_ != std::filesystem::path(path);
+        if (simulated) SimulatedHost::installStandIn(path, root);
+
+        argv_.insert(argv_.end(), arguments.begin(), arguments.end());
+        if (environment) {
+            Environment given = *environment;
+            if (simulated) given["LUMRA_SIM_ROOT"] = root.string();
+            env_ = environmentStrings(given);
+        } else if (simulated) {
+            env_ = inheritedWithRoot(root);
+        }
+        ownEnvironment_ = environment || simulated;
+        argvPointers_ = pointers(argv_);
+        envPointers_ = pointers(env_);
+    }
+    Launch(const Launch&) = delete;
+    Launch& operator=(const Launch&) = delete;
+
+    // posix_spawn's result: 0, or the error number.
+    int spawn(pid_t& pid, SpawnActions& actions) {
+        return ::posix_spawn(&pid, program_.c_str(), actions.actions(), actions.attributes(), argvPointers_.data(),
+                             ownEnvironment_ ? envPointers_.data() : environ);
+    }
+
+private:
+    std::filesystem::path program_;
+    std::vector<std::string> argv_;
+    std::vector<std::string> env_;
+    bool ownEnvironment_ = false;
+    std::vector<char*> argvPointers_;
+    std::vector<char*> envPointers_;
+};
 
 // Reads both pipes until each reports end of file, whichever has data first.
 void drain(int outFd, int errFd, std::string& out, std::string& err) {
@@ -122,23 +178,7 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
 
 ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
                       const std::optional<Environment>& environment, const std::filesystem::path& root) {
-    std::filesystem::path program = SimulatedHost::hostPath(path, root);
-    bool simulated = program != std::filesystem::path(path);
-    if (simulated) SimulatedHost::installStandIn(path, root);
-
-    std::vector<std::string> argv{std::string(path)};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> envStrings;
-    if (environment) {
-        Environment given = *environment;
-        if (simulated) given["LUMRA_SIM_ROOT"] = root.string();
-        envStrings = environmentStrings(given);
-    } else if (simulated) {
-        envStrings = inheritedWithRoot(root);
-    }
-    auto argvPointers = pointers(argv);
-    auto envPointers = pointers(envStrings);
-    char** envp = environment || simulated ? envPointers.data() : environ;
+    Launch launch(path, arguments, environment, root);
 
     // Descriptors: out read, out write, err read, err write. O_CLOEXEC keeps
     // them (and those of other threads spawning at the same time) out of
@@ -147,15 +187,12 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
     if (::pipe2(&pipes.fds[0], O_CLOEXEC) != 0 || ::pipe2(&pipes.fds[2], O_CLOEXEC) != 0) return failure(errno);
 
     SpawnActions actions;
-    int setup = posix_spawn_file_actions_addopen(&actions.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (setup == 0) setup = posix_spawn_file_actions_adddup2(&actions.actions, pipes.fds[1], STDOUT_FILENO);
-    if (setup == 0) setup = posix_spawn_file_actions_adddup2(&actions.actions, pipes.fds[3], STDERR_FILENO);
-    if (setup == 0) setup = cleanSignals(actions.attributes);
-    if (setup != 0) return failure(setup);
+    actions.dup2(pipes.fds[1], STDOUT_FILENO);
+    actions.dup2(pipes.fds[3], STDERR_FILENO);
+    if (actions.error() != 0) return failure(actions.error());
 
     pid_t pid = 0;
-    int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions.actions, &actions.attributes, argvPointers.data(), envp);
+    int spawned = launch.spawn(pid, actions);
     Descriptors::shut(pipes.fds[1]);
     Descriptors::shut(pipes.fds[3]);
     if (spawned != 0) return failure(spawned);
@@ -173,6 +210,36 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
     }
     exit.status = exitStatus(waitStatus);
     return exit;
+}
+
+std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
+                                                const std::optional<Environment>& environment) {
+    return startProgram(path, arguments, environment, SimulatedHost::root());
+}
+
+std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
+                                                const std::optional<Environment>& environment,
+                                                const std::filesystem::path& root) {
+    Launch launch(path, arguments, environment, root);
+    // Process group 0: a group of the child's own, led by it.
+    SpawnActions actions(POSIX_SPAWN_SETPGROUP);
+    actions.closeFrom(STDERR_FILENO + 1);
+    if (actions.error() != 0) return failure(actions.error());
+
+    pid_t pid = 0;
+    if (int spawned = launch.spawn(pid, actions); spawned != 0) return failure(spawned);
+    return pid;
+}
+
+Environment currentEnvironment() {
+    Environment environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string_view variable(*entry);
+        size_t equals = variable.find('=');
+        if (equals == std::string_view::npos) continue;
+        environment.emplace(std::string(variable.substr(0, equals)), std::string(variable.substr(equals + 1)));
+    }
+    return environment;
 }
 
 } // namespace Platform
