@@ -1,0 +1,132 @@
+// The client command line against the serving program: the real lumra and
+// lumrad, the notifier they start and the stand-in tools, on one simulated
+// machine.
+
+#include "LumradProcess.hpp"
+
+#include <TestSupport/Subprocess.hpp>
+
+#include <gmock/gmock.h>
+
+namespace {
+
+using namespace LumradTesting;
+using testing::HasSubstr;
+
+class EndToEnd : public LumradTest {
+protected:
+    TestSupport::Finished lumra(const std::vector<std::string>& arguments) {
+        return TestSupport::runProcess(LUMRA_EXE, arguments, {{"HOME", home.path().string()}});
+    }
+
+    // `lumra status --json`, decoded.
+    Status status() {
+        auto run = lumra({"status", "--json"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        try {
+            return statusFromJSON(nlohmann::json::parse(run.out));
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << "status --json printed " << run.out << ": " << error.what();
+            return {};
+        }
+    }
+};
+
+// One request and one notification, end to end: refused without the sudoers
+// grant, held once `lumra grant` installed it, ended, shown by the notifier,
+// whose recorded reach the next status carries.
+TEST_F(EndToEnd, HoldStatusEndAndTheNotification) {
+    start();
+    auto idle = lumra({"status"});
+    EXPECT_EQ(idle.status, 0);
+    EXPECT_THAT(idle.out, HasSubstr("No claims."));
+
+    auto refused = lumra({"hold", "--for", "30m"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "lumra: The sudoers grant is missing. Run: lumra grant\n");
+    EXPECT_TRUE(status().claims.empty());
+
+    auto grant = lumra({"grant"});
+    ASSERT_EQ(grant.status, 0) << grant.err;
+    EXPECT_THAT(TestSupport::contents(grantFile()), HasSubstr("alice ALL=(root) NOPASSWD: "));
+
+    auto held = lumra({"hold", "--for", "30m"});
+    ASSERT_EQ(held.status, 0) << held.err;
+    Status holding = status();
+    ASSERT_EQ(holding.claims.size(), 1u);
+    EXPECT_EQ(holding.claims[0].owner, "you");
+    EXPECT_EQ(holding.claims[0].modes, (ModeSet{Mode::idle, Mode::lid}));
+    ASSERT_TRUE(holding.claims[0].term.ifUntil());
+    EXPECT_TRUE(holding.sleepDisabled);
+    EXPECT_TRUE(holding.lidArmed);
+    EXPECT_EQ(assertionsOf(pid).size(), 1u);
+    EXPECT_EQ(storedClaims(), holding.claims);
+
+    auto readable = lumra({"status"});
+    EXPECT_THAT(readable.out, HasSubstr("you"));
+    EXPECT_THAT(readable.out, testing::Not(HasSubstr("No claims.")));
+
+    auto ended = lumra({"end"});
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    EXPECT_THAT(ended.out, HasSubstr("Ended 1 claim"));
+    EXPECT_TRUE(eventually([&] { return delivered() == std::vector<std::string>{"Your claim ended: it was ended on request."}; }))
+        << serviceLog();
+    Status after = status();
+    EXPECT_TRUE(after.claims.empty());
+    EXPECT_FALSE(after.sleepDisabled);
+    EXPECT_TRUE(assertionsOf(pid).empty());
+    EXPECT_EQ(after.notifications, NotificationStore::Reach::allowed);
+}
+
+TEST_F(EndToEnd, SettingsSelectorsAndRefusals) {
+    start();
+    EXPECT_EQ(lumra({"hold", "--idle", "--owner", "backup"}).status, 0);
+    EXPECT_EQ(lumra({"hold", "--display", "--owner", "render"}).status, 0);
+
+    auto none = lumra({"end", "nobody"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "lumra: No claim matches \"nobody\".\n");
+
+    EXPECT_EQ(lumra({"floor", "80"}).status, 0);
+    EXPECT_EQ(lumra({"notify-hook", "say", "done"}).status, 0);
+    EXPECT_EQ(lumra({"keep-display", "on"}).status, 0);
+    EXPECT_EQ(lumra({"update-check", "off"}).status, 0);
+    Status settings = status();
+    EXPECT_EQ(settings.floor, 50);
+    EXPECT_EQ(settings.notifyCommand, "say done");
+    EXPECT_TRUE(settings.keepDisplay);
+    EXPECT_FALSE(settings.updateCheck);
+
+    auto ended = lumra({"end", "BACK"});
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    std::vector<std::string> owners;
+    for (const Claim& claim : status().claims) owners.push_back(claim.owner);
+    EXPECT_EQ(owners, std::vector<std::string>{"render"});
+
+    EXPECT_EQ(lumra({"suspend"}).status, 0);
+    EXPECT_TRUE(status().suspendedSince.has_value());
+    EXPECT_TRUE(assertionsOf(pid).empty());
+    EXPECT_EQ(lumra({"resume"}).status, 0);
+    EXPECT_FALSE(status().suspendedSince.has_value());
+    EXPECT_EQ(assertionsOf(pid).size(), 1u);
+}
+
+// The client reads the process's start time, the service checks it on every
+// tick: the claim lasts exactly as long as that process.
+TEST_F(EndToEnd, HoldWhileAProcessRuns) {
+    start();
+    auto child = Platform::startProgram("/bin/sleep", {"30"});
+    ASSERT_TRUE(std::holds_alternative<pid_t>(child));
+    pid_t sleeper = std::get<pid_t>(child);
+    auto held = lumra({"hold", "--idle", "--while-pid", std::to_string(sleeper)});
+    ASSERT_EQ(held.status, 0) << held.err;
+    ASSERT_EQ(status().claims.size(), 1u);
+
+    ::kill(sleeper, SIGKILL);
+    ::waitpid(sleeper, nullptr, 0);
+    EXPECT_TRUE(eventually([&] { return storedClaims().empty(); })) << serviceLog();
+    EXPECT_TRUE(eventually([&] { return delivered().size() == 1; }));
+    EXPECT_THAT(delivered().at(0), HasSubstr(std::to_string(sleeper)));
+}
+
+} // namespace
