@@ -1,5 +1,5 @@
 #include <Log/Human.hpp>
-#include <TestSupport/ScopedEnvironment.hpp>
+#include <TestSupport/ScopedTimeZone.hpp>
 
 #include <gtest/gtest.h>
 
@@ -65,25 +65,8 @@ TEST(HumanLines, ColourMarksTheGlyphAndDimsAllButTheMessage) {
               "\x1B[2mname=\"two words\"\x1B[0m \x1B[2mpath=/tmp/a\x1B[0m\n");
 }
 
-// The local time zone for a while; the previous one comes back after.
-class TimeZone {
-public:
-    explicit TimeZone(const char* zone) { set(zone); }
-    ~TimeZone() {
-        env_.restore();
-        ::tzset();
-    }
-    void set(const char* zone) {
-        env_.set("TZ", zone);
-        ::tzset();
-    }
-
-private:
-    TestSupport::ScopedEnvironment env_;
-};
-
 TEST(HumanLines, ClockGlyphsAndSteps) {
-    TimeZone zone("UTC");
+    TestSupport::ScopedTimeZone zone("UTC");
     Human human;
     EXPECT_EQ(human.render(line(Verb::info, "hello"), true, false), "09:15:02   hello\n");
     EXPECT_EQ(human.render(line(Verb::step, "one"), false, false), "  \u2022 one\n");
@@ -96,7 +79,7 @@ TEST(HumanLines, ClockGlyphsAndSteps) {
 }
 
 TEST(HumanLines, ClockIsTheLocalTimeOfDay) {
-    TimeZone zone("EST5");
+    TestSupport::ScopedTimeZone zone("EST5");
     EXPECT_EQ(Log::clock(Log::Date(1772356502999ms)), "04:15:02");
     zone.set("UTC");
     EXPECT_EQ(Log::clock(Log::Date(0s)), "00:00:00");

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <Platform/Clock.hpp>
-#include <TestSupport/ScopedEnvironment.hpp>
+#include <TestSupport/ScopedTimeZone.hpp>
 
 #include <gtest/gtest.h>
 
@@ -24,18 +24,10 @@ inline const Platform::Date now = utc("2026-12-09T13:10:00");
 // TZ rule so that no time zone database is needed.
 class LocalTime : public testing::Test {
 protected:
-    void SetUp() override { zone("UTC0"); }
-    void TearDown() override {
-        environment_.restore();
-        ::tzset();
-    }
-    void zone(const char* rule) {
-        environment_.set("TZ", rule);
-        ::tzset();
-    }
+    void zone(const char* rule) { zone_.set(rule); }
 
 private:
-    TestSupport::ScopedEnvironment environment_;
+    TestSupport::ScopedTimeZone zone_{"UTC0"};
 };
 
 } // namespace ClientTests

@@ -6,11 +6,6 @@
 
 #include <array>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -18,27 +13,14 @@ using namespace LumradTesting;
 
 enum class Outcome { replied, refused, broken };
 
-// One exchange done by hand, so that a refused connection is told apart
-// from a connection that went wrong.
+// A refused connection is clean; a connection must end in one reply line.
 Outcome exchange(const fs::path& socket, const Command& command) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval timeout{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        int error = errno;
-        ::close(fd);
-        return error == ECONNREFUSED || error == EAGAIN ? Outcome::refused : Outcome::broken;
-    }
-    Wire::writeLine(fd, JSONCoder::plain.encode(toJSON(command)));
-    auto line = Wire::readLine(fd);
-    ::close(fd);
-    if (!line) return Outcome::broken;
+    auto answer = rawExchange(socket, JSONCoder::plain.encode(toJSON(command)) + "\n");
+    if (answer.connectError != 0)
+        return answer.connectError == ECONNREFUSED || answer.connectError == EAGAIN ? Outcome::refused : Outcome::broken;
+    if (answer.bytes.empty() || answer.bytes.find('\n') != answer.bytes.size() - 1) return Outcome::broken;
     try {
-        (void)replyFromJSON(nlohmann::json::parse(*line));
+        (void)replyFromJSON(nlohmann::json::parse(answer.bytes));
         return Outcome::replied;
     } catch (const std::exception&) {
         return Outcome::broken;

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -54,6 +55,43 @@ TEST_F(LumradTest, AClientThatLeavesEarlyDoesNotEndIt) {
     }
     EXPECT_TRUE(sent(Command::status()).ok);
     EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
+}
+
+// The framing and decoding rules as a client that does its own talking sees
+// them, with lumrad's log lines in the service log.
+TEST_F(LumradTest, RawClientsGetTheProtocolsAnswers) {
+    fs::create_directories(stateDir());
+    TestSupport::writeFile(socket(), "left behind by an earlier run");
+    ::chmod(socket().c_str(), 0666);
+    start();
+    struct stat info{};
+    ASSERT_EQ(::lstat(socket().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+
+    // No line feed: the end of the client's sending side ends the line.
+    auto unterminated = rawExchange(socket(), R"({"status":{}})");
+    EXPECT_EQ(unterminated.connectError, 0);
+    ASSERT_FALSE(unterminated.bytes.empty());
+    EXPECT_EQ(unterminated.bytes.find('\n'), unterminated.bytes.size() - 1);
+    EXPECT_TRUE(replyFromJSON(nlohmann::json::parse(unterminated.bytes)).ok);
+
+    // Only the first line is read: the hand-back after it never arrives.
+    EXPECT_FALSE(rawExchange(socket(), "{\"status\":{}}\n{\"handBack\":{}}\n").bytes.empty());
+    EXPECT_TRUE(running());
+
+    EXPECT_EQ(rawExchange(socket(), "{\"status\":{}" + std::string(Wire::maxLine, ' ') + "}\n").bytes, "");
+    EXPECT_EQ(rawExchange(socket(), "{\"end\":{\"_0\":\"\xC3\"}}\n").bytes, "");
+    EXPECT_EQ(rawExchange(socket(), "{}\n").bytes, "");
+    EXPECT_EQ(rawExchange(socket(), "").bytes, "");
+    EXPECT_TRUE(running());
+    EXPECT_TRUE(sent(Command::status()).ok);
+
+    std::string log = serviceLog();
+    EXPECT_THAT(log, HasSubstr(" undecodable command: {\"status\":{}    "));
+    EXPECT_THAT(log, HasSubstr(" undecodable command: <binary>\n"));
+    EXPECT_THAT(log, HasSubstr(" undecodable command: {}\n"));
+    EXPECT_THAT(log, HasSubstr(" client sent no line\n"));
 }
 
 TEST_F(LumradTest, SIGTERMReleasesEverythingAndKeepsTheClaims) {
