@@ -28,7 +28,10 @@ function(lumra_bundle target)
   lumra_info_plist("${contents}" "${ARG_IDENTIFIER}" "${ARG_NAME}" "${target}")
 endfunction()
 
-# lumra_app_executable(<target>): builds <target> into Lumra.app/Contents/MacOS.
+# lumra_app_executable(<target>): builds <target> into Lumra.app/Contents/MacOS,
+# with a link build/<target> to it for people who start it by hand (the
+# program still finds its bundle: the link resolves to the real path).
 function(lumra_app_executable target)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${LUMRA_APP_DIR}/Contents/MacOS")
+  file(CREATE_LINK "Lumra.app/Contents/MacOS/${target}" "${CMAKE_BINARY_DIR}/${target}" SYMBOLIC)
 endfunction()
