@@ -72,14 +72,16 @@ int main(int argc, char** argv) {
     }
 
     const auto& paths = LumraKit::Paths::current();
+    // The socket first: a service that cannot listen stops before its engine
+    // takes over the machine (re-arming stored claims) with nobody to serve.
+    int listener = LumraKit::Wire::listen();
+    Lumrad::SocketFile socket(paths.socket);
     LumraKit::HostWorld world(paths);
     LumraKit::StateMachine engine(world);
     Lumrad::Announcer announcer(Lumrad::notifierPath(options.notifier, Platform::Bundle::main()));
     Lumrad::Service service(engine, announcer);
     auto handle = [&service](const LumraKit::Command& command) { return service.handle(command); };
 
-    int listener = LumraKit::Wire::listen();
-    Lumrad::SocketFile socket(paths.socket);
     LumraKit::log("lumrad serving on " + paths.socket.string() + ", ticking every " +
                   std::to_string(options.tick.count()) + " ms");
 

@@ -140,4 +140,26 @@ TEST(LumradCommandLine, HelpGoesToStandardOutputAndABadFlagIsAUsageError) {
     }
 }
 
+// A socket path that does not fit the address: lumrad says why and stops,
+// and the client finds nobody to ask.
+TEST(LumradCommandLine, ASocketPathOver103BytesStopsTheService) {
+    TestSupport::TempDir folder;
+    fs::path home = folder.path();
+    while (home.native().size() < 110) home /= "a-rather-long-folder-name";
+    // A stored lid claim and the grant: an engine started anyway would
+    // switch sleep off on its way out of the door.
+    Claim stored(Claim::humanOwner, false, {Mode::lid}, Term::indefinite(), Platform::hostClock().now());
+    TestSupport::writeFile(home / ".local/state/lumra/claims.json", JSONCoder::plain.encode(toJSON(std::vector{stored})));
+    fs::path grant = Platform::SimulatedHost::hostPath("/etc/sudoers.d/lumra", Platform::SimulatedHost::root());
+    TestSupport::writeFile(grant, "alice ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, "
+                                  "/usr/bin/pmset -a disablesleep 1\n");
+    auto run = TestSupport::runProcess(LUMRAD_EXE, {}, {{"HOME", home.string()}});
+    fs::remove(grant);
+    EXPECT_FALSE(Platform::Power::sleepDisabled(Platform::SimulatedHost::root()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("cannot listen on " + (home / ".local/state/lumra/lumra.sock").string() +
+                                   ": the path is longer than 103 bytes\n"));
+    EXPECT_EQ(TestSupport::runProcess(LUMRA_EXE, {"status"}, {{"HOME", home.string()}}).status, 3);
+}
+
 } // namespace
