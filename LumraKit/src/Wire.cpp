@@ -3,7 +3,6 @@
 #include "LumraKit/Identity.hpp"
 #include "LumraKit/Log.hpp"
 
-#include <Platform/Files.hpp>
 #include <Platform/UTF8.hpp>
 
 #include <nlohmann/json.hpp>
@@ -127,7 +126,6 @@ int listen() {
 }
 
 int listen(const std::filesystem::path& socket) {
-    Platform::Files::createDirectories(socket.parent_path());
     ::unlink(socket.c_str()); // a stale socket of an earlier run
 
     auto address = addressOf(socket);

@@ -162,7 +162,7 @@ protected:
     }
 
     TestSupport::TempDir folder;
-    std::filesystem::path socket = folder / "state/lumra.sock";
+    std::filesystem::path socket = folder / "lumra.sock";
     int listenFd = -1;
     std::thread server;
     std::vector<Command> handled;

@@ -108,11 +108,12 @@ namespace Wire {
 
 using Handler = std::function<Reply(const Command&)>;
 
-// Makes the listening socket at Paths::current().socket (or `socket`): its
-// folder is created, a file left there is removed, and the socket file never
-// has more than owner read and write. A socket that cannot be made (a path
-// over 103 bytes, bind or listen refused) stops the process with one line
-// that says why; an invalid descriptor is never returned.
+// Makes the listening socket at Paths::current().socket, creating the state
+// folder, or at `socket` in a folder that exists. A file left at the path is
+// removed, and the socket file never has more than owner read and write. A
+// socket that cannot be made (a path over 103 bytes, bind or listen refused)
+// stops the process with one line that says why; an invalid descriptor is
+// never returned.
 int listen();
 int listen(const std::filesystem::path& socket);
 
