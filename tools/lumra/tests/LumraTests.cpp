@@ -70,7 +70,7 @@ TEST_F(Lumra, NobodyListeningExitsThree) {
 class OneReply {
 public:
     OneReply(const std::filesystem::path& home, LumraKit::Reply reply)
-        : listener_(LumraKit::Wire::listen(home / ".local/state/lumra/lumra.sock")), thread_([this, reply] {
+        : listener_(listenIn(home / ".local/state/lumra")), thread_([this, reply] {
               // Never wait for a client that does not come.
               pollfd waiting{listener_, POLLIN, 0};
               if (::poll(&waiting, 1, 10000) != 1) return;
@@ -90,6 +90,11 @@ public:
     }
 
 private:
+    static int listenIn(const std::filesystem::path& stateDir) {
+        std::filesystem::create_directories(stateDir);
+        return LumraKit::Wire::listen(stateDir / "lumra.sock");
+    }
+
     int listener_;
     std::optional<LumraKit::Command> received_;
     std::thread thread_;
