@@ -1,5 +1,6 @@
 #include <LumraKit/Wire.hpp>
 
+#include <TestSupport/LocalClient.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
@@ -10,7 +11,6 @@
 #include <fstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -127,28 +127,18 @@ protected:
         });
     }
 
-    // Connects as a client that does its own talking.
-    int connectRaw() const {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, socket.c_str());
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        return fd;
-    }
-
     // What a raw client gets back after sending `bytes` and closing its
     // sending side; the server's log lines are captured meanwhile.
     std::string exchangeRaw(std::string_view bytes) {
         serveOnce();
-        int fd = connectRaw();
-        if (!bytes.empty()) ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        ::shutdown(fd, SHUT_WR);
         std::string answer;
-        char buffer[4096];
-        ssize_t count;
-        while ((count = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<size_t>(count));
-        ::close(fd);
+        {
+            TestSupport::LocalClient client(socket);
+            EXPECT_EQ(client.error(), 0);
+            client.send(bytes);
+            client.closeSending();
+            answer = client.readToEnd();
+        }
         server.join();
         return answer;
     }
@@ -260,9 +250,10 @@ TEST_F(WireServer, ClientLeavingBeforeTheReplyDoesNotHurtTheServer) {
             return big;
         });
     });
-    int fd = connectRaw();
-    ::send(fd, "{\"status\":{}}\n", 14, MSG_NOSIGNAL);
-    ::close(fd);
+    {
+        TestSupport::LocalClient client(socket);
+        client.send("{\"status\":{}}\n");
+    }
     clientGone = true;
     server.join(); // no SIGPIPE took the process down
     serveOnce();

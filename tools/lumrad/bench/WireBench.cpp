@@ -12,6 +12,7 @@
 #include <LumraKit/Wire.hpp>
 #include <Platform/Spawn.hpp>
 #include <TestSupport/FakeWorld.hpp>
+#include <TestSupport/LocalClient.hpp>
 #include <TestSupport/RedirectedStandardError.hpp>
 #include <TestSupport/TempDir.hpp>
 
@@ -20,9 +21,7 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstring>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -47,12 +46,7 @@ public:
     }
     ~Server() {
         stopping_ = true;
-        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, socket().c_str());
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::close(fd);
+        TestSupport::LocalClient{socket()};
         thread_.join();
         ::close(listenFd_);
     }
@@ -92,17 +86,14 @@ void RawEcho(benchmark::State& state) {
         if (readRawLine(client, request)) ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
         ::close(client);
     });
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, server.socket().c_str());
     const std::string request = statusLine + "\n";
     std::string reply;
     for (auto _ : state) {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) state.SkipWithError("connect");
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        if (!readRawLine(fd, reply)) state.SkipWithError("no answer");
-        ::close(fd);
+        // With time-outs set, as the wire's client sets them.
+        TestSupport::LocalClient client(server.socket(), 2);
+        if (client.error() != 0) state.SkipWithError("connect");
+        client.send(request);
+        if (!readRawLine(client.fd(), reply)) state.SkipWithError("no answer");
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["reply_bytes"] = static_cast<double>(answer.size());

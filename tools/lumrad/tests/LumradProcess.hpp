@@ -14,21 +14,17 @@
 #include <Platform/Spawn.hpp>
 
 #include <TestSupport/FileContents.hpp>
+#include <TestSupport/LocalClient.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <csignal>
 #include <functional>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace LumradTesting {
 
@@ -57,29 +53,11 @@ struct RawAnswer {
 };
 
 inline RawAnswer rawExchange(const fs::path& socket, std::string_view bytes) {
-    RawAnswer answer;
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval timeout{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        answer.connectError = errno;
-    } else {
-        for (size_t sent = 0; sent < bytes.size();) {
-            ssize_t count = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (count < 1) break;
-            sent += static_cast<size_t>(count);
-        }
-        ::shutdown(fd, SHUT_WR);
-        char buffer[4096];
-        ssize_t count;
-        while ((count = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.bytes.append(buffer, static_cast<size_t>(count));
-    }
-    ::close(fd);
-    return answer;
+    TestSupport::LocalClient client(socket);
+    if (client.error() != 0) return {client.error(), {}};
+    client.send(bytes);
+    client.closeSending();
+    return {0, client.readToEnd()};
 }
 
 class LumradTest : public testing::Test {

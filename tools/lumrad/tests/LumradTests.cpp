@@ -1,15 +1,12 @@
 #include "LumradProcess.hpp"
 #include "Options.hpp"
 
+#include <TestSupport/LocalClient.hpp>
 #include <TestSupport/Subprocess.hpp>
 
 #include <gmock/gmock.h>
 
-#include <cstring>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -44,14 +41,10 @@ TEST_F(LumradTest, EndedClaimsAreShownByTheNotifierAndPassedToTheHook) {
 // write fail; lumrad must keep serving.
 TEST_F(LumradTest, AClientThatLeavesEarlyDoesNotEndIt) {
     start();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket().c_str(), sizeof address.sun_path - 1);
     for (std::string line : {"{\"status\":{}}\n", "", "{\"status\":{}}\n"}) {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
-        ::close(fd);
+        TestSupport::LocalClient client(socket());
+        ASSERT_EQ(client.error(), 0);
+        client.send(line);
     }
     EXPECT_TRUE(sent(Command::status()).ok);
     EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
