@@ -396,6 +396,12 @@ json toJSON(const std::vector<Claim>& claims, const JSONCoder& coder) {
     return array;
 }
 
+std::set<UUID> idsOf(const std::vector<Claim>& claims) {
+    std::set<UUID> ids;
+    for (const Claim& claim : claims) ids.insert(claim.id);
+    return ids;
+}
+
 std::vector<Claim> claimsFromJSON(const json& value, const JSONCoder& coder) {
     if (!value.is_array()) Decode::wrongType("claims", "an array", value);
     std::vector<Claim> claims;

@@ -127,7 +127,7 @@ void StateMachine::end(const std::set<UUID>& ids, const EndReason& reason) {
     changed();
 }
 
-void StateMachine::endAll(const EndReason& reason) { end(Engine::idsOf(claims_), reason); }
+void StateMachine::endAll(const EndReason& reason) { end(idsOf(claims_), reason); }
 
 // MARK: - Lid requests
 

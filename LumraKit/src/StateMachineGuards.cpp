@@ -55,7 +55,7 @@ void StateMachine::thermalGuard() {
     if (suspended() || !world_.thermalCritical()) return;
     std::vector<Claim> withLid;
     std::copy_if(claims_.begin(), claims_.end(), std::back_inserter(withLid), holdsLid);
-    if (!withLid.empty()) end(Engine::idsOf(withLid), EndReason::thermal());
+    if (!withLid.empty()) end(idsOf(withLid), EndReason::thermal());
 }
 
 void StateMachine::endExpired() {

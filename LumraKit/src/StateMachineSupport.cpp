@@ -9,10 +9,4 @@ void normalise(Claim& claim) {
     claim.wantsLid = true;
 }
 
-std::set<UUID> idsOf(const std::vector<Claim>& claims) {
-    std::set<UUID> ids;
-    for (const Claim& claim : claims) ids.insert(claim.id);
-    return ids;
-}
-
 } // namespace LumraKit::Engine

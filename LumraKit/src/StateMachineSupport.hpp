@@ -4,7 +4,6 @@
 
 #include <LumraKit/StateMachine.hpp>
 
-#include <set>
 #include <vector>
 
 namespace LumraKit::Engine {
@@ -19,7 +18,5 @@ void normalise(Claim& claim);
 inline bool atOrBelowFloor(const PowerSnapshot& power, int floor) {
     return power.discharging && floor >= 1 && power.percent <= floor;
 }
-
-std::set<UUID> idsOf(const std::vector<Claim>& claims);
 
 } // namespace LumraKit::Engine

@@ -93,10 +93,4 @@ private:
     bool capturing_ = false;
 };
 
-inline std::set<UUID> idsOf(std::initializer_list<Claim> claims) {
-    std::set<UUID> ids;
-    for (const Claim& claim : claims) ids.insert(claim.id);
-    return ids;
-}
-
 } // namespace EngineTesting

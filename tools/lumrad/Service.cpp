@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <set>
 
 namespace Lumrad {
 
@@ -14,12 +13,6 @@ using LumraKit::EndReason;
 using LumraKit::Reply;
 
 namespace {
-
-std::set<LumraKit::UUID> idsOf(const std::vector<Claim>& claims) {
-    std::set<LumraKit::UUID> ids;
-    for (const Claim& claim : claims) ids.insert(claim.id);
-    return ids;
-}
 
 std::string quoted(const std::string& selector) { return "\"" + selector + "\""; }
 
@@ -89,7 +82,7 @@ Reply Service::end(const std::optional<std::string>& selector) {
     } else {
         ending = Claim::matching(*selector, ending);
         if (ending.empty()) return refused("No claim matches " + quoted(*selector) + ".");
-        engine_.end(idsOf(ending), EndReason::requested());
+        engine_.end(LumraKit::idsOf(ending), EndReason::requested());
     }
     Reply reply = done();
     reply.ended = std::move(ending);
@@ -104,7 +97,7 @@ Reply Service::resolveLid(const std::optional<std::string>& selector, bool grant
         std::string which = selector ? "No claim matching " + quoted(*selector) : std::string("No claim");
         return refused(which + (granted ? " waits for lid approval." : " asks for lid."));
     }
-    auto result = engine_.resolveLidWant(idsOf(chosen), granted);
+    auto result = engine_.resolveLidWant(LumraKit::idsOf(chosen), granted);
     if (!result.ok()) return refused(result.error().message());
     return done();
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -167,6 +168,9 @@ struct Claim {
 private:
     Claim() = default;
 };
+
+// The IDs of the claims, as the engine's end and lid operations take them.
+std::set<UUID> idsOf(const std::vector<Claim>& claims);
 
 // An owner made fit for one line: double quotes become single quotes, line
 // breaks go, and spaces (tabs and every Unicode space separator) are trimmed
