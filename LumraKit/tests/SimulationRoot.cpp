@@ -2,9 +2,9 @@
 
 namespace {
 
-// The engine's tests run pmset and sudo through the stand-ins as an ordinary
-// person, alice.
+// The engine's tests run pmset and sudo through the stand-ins as the
+// machine's ordinary person.
 [[maybe_unused]] testing::Environment* const registered =
-    testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot("alice"));
+    testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot());
 
 } // namespace

@@ -1,3 +1,4 @@
+#include <Platform/Accounts.hpp>
 #include <Platform/SimulatedHost.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
@@ -24,7 +25,8 @@ TEST(SimulatedHostPath, SystemLocationsLiveUnderTheRoot) {
          {"/Applications", "/Applications/Lumra.app", "/Applications/Lumra.app/Contents/MacOS/lumra-notifier",
           "/Library", "/Library/LaunchDaemons/app.lumra.service.plist", "/System", "/System/Library/CoreServices",
           "/Volumes", "/Volumes/Lumra/Lumra.app", "/usr/bin/pmset", "/usr/bin/sudo", "/bin/launchctl", "/etc/sudoers.d",
-          "/etc/sudoers.d/lumra", "/dev/console"})
+          "/etc/sudoers.d/lumra", "/dev/console",
+          "/etc/sudoers", "/usr/sbin/chown", "/var/root", "/var/root/.local"})
         EXPECT_EQ(SimulatedHost::hostPath(mac, simRoot).string(), simRoot + mac) << mac;
 }
 
@@ -43,8 +45,11 @@ TEST(SimulatedHostPath, EverythingElseIsUnchanged) {
                             "/bin/ls",
                             "/bin/launchctlX",
                             "/etc/passwd",
-                            "/etc/sudoers",
+                            "/etc/sudoersX",
                             "/etc/sudoers.dX/lumra",
+                            "/usr/sbin",
+                            "/var/rootX",
+                            "/var/log",
                             "/dev/null",
                             "/dev/consoleX",
                             "/home/person/Library/Preferences",
@@ -156,12 +161,12 @@ TEST_F(StandIns, NothingIsInstalledWithoutAStandInOrOutsideTheMachine) {
 
 // --- userName
 
-TEST(SimulatedHostUser, TheSimulatedUserOverridesTheHostsOne) {
-    ::setenv("LUMRA_SIM_USER", "alice", 1);
-    EXPECT_EQ(SimulatedHost::userName(), "alice");
-    ::setenv("LUMRA_SIM_USER", "", 1);
-    EXPECT_FALSE(SimulatedHost::userName().empty());
-    EXPECT_NE(SimulatedHost::userName(), "alice");
+// A process nobody started as someone else runs as the person, whatever
+// its environment says.
+TEST(SimulatedHostUser, ThePersonRunsUnlessSudoSaysOtherwise) {
+    ::setenv("LUMRA_SIM_USER", "root", 1);
+    EXPECT_EQ(SimulatedHost::userName(), Platform::Accounts::person().name);
+    EXPECT_FALSE(SimulatedHost::runsAsRoot());
     ::unsetenv("LUMRA_SIM_USER");
 }
 

@@ -1,6 +1,8 @@
 // lumra-sim: sets up and inspects the simulated macOS host that every program
 // of the project runs against on Linux.
 
+#include "AccountCommands.hpp"
+
 #include <Platform/Power.hpp>
 #include <Platform/SimulatedHost.hpp>
 
@@ -17,7 +19,8 @@ namespace {
 namespace Power = Platform::Power;
 using nlohmann::json;
 
-constexpr const char* usage =
+const std::string usage =
+    std::string(
     "usage: lumra-sim init              lay out a fresh simulated machine and print its root\n"
     "       lumra-sim path <macOS path> print where a macOS path lives on this host\n"
     "       lumra-sim power             print the power state: flag, assertions, battery, heat, display\n"
@@ -30,6 +33,8 @@ constexpr const char* usage =
     "       lumra-sim display asleep|awake\n"
     "       lumra-sim disablesleep on|off\n"
     "                                   the system-wide sleep-disable flag, as root's pmset sets it\n"
+    ) + SimCommands::accountUsage +
+    "       lumra-sim --version\n"
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 
 int usageError() {
@@ -115,6 +120,11 @@ int main(int argc, char** argv) {
         std::cout << usage;
         return 0;
     }
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "lumra-sim " LUMRA_VERSION "\n";
+        return 0;
+    }
+    if (auto status = SimCommands::runAccountCommand(arguments)) return *status;
     if (arguments.size() == 1 && arguments[0] == "init") {
         const auto& root = Platform::SimulatedHost::root();
         Platform::SimulatedHost::initialize(root);

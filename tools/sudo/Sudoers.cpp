@@ -93,9 +93,7 @@ std::optional<Rule> parseRule(std::string_view line) {
         size_t close = rest.find(')');
         if (close == std::string_view::npos) return std::nullopt;
         std::string_view runas = rest.substr(1, close - 1);
-        auto runasUsers = split(runas.substr(0, runas.find(':')), ',');
-        rule.runsAsRoot = std::any_of(runasUsers.begin(), runasUsers.end(),
-                                      [](const std::string& user) { return user == "root" || user == "ALL"; });
+        rule.runAs = split(runas.substr(0, runas.find(':')), ',');
         rest = trimmed(rest.substr(close + 1));
     }
 
@@ -122,9 +120,12 @@ std::optional<Rule> parseRule(std::string_view line) {
     return rule;
 }
 
-bool names(const Rule& rule, std::string_view user) {
-    return std::any_of(rule.users.begin(), rule.users.end(),
-                       [&](const std::string& name) { return name == user || name == "ALL"; });
+bool names(const Rule& rule, const Asker& asker) {
+    return std::any_of(rule.users.begin(), rule.users.end(), [&](const std::string& name) {
+        if (name.starts_with('%'))
+            return std::find(asker.groups.begin(), asker.groups.end(), name.substr(1)) != asker.groups.end();
+        return name == asker.user || name == "ALL";
+    });
 }
 
 bool onHost(const Rule& rule, std::string_view host) {
@@ -139,8 +140,10 @@ bool allows(const std::vector<std::string>& allowed, const std::vector<std::stri
     return allowed == command;
 }
 
-bool allows(const Rule& rule, const std::vector<std::string>& command) {
-    if (!rule.runsAsRoot) return false;
+bool allows(const Rule& rule, const std::vector<std::string>& command, std::string_view runAs) {
+    if (std::none_of(rule.runAs.begin(), rule.runAs.end(),
+                     [&](const std::string& user) { return user == runAs || user == "ALL"; }))
+        return false;
     if (rule.anyCommand) return true;
     return std::any_of(rule.commands.begin(), rule.commands.end(),
                        [&](const auto& allowed) { return allows(allowed, command); });
@@ -159,7 +162,7 @@ std::optional<std::vector<Rule>> parse(std::string_view text) {
     return rules;
 }
 
-std::vector<Rule> loadDropIns(const std::filesystem::path& folder) {
+std::vector<std::filesystem::path> dropIns(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> files;
     std::error_code error;
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
@@ -169,30 +172,29 @@ std::vector<Rule> loadDropIns(const std::filesystem::path& folder) {
         if (entry->is_regular_file(error)) files.push_back(entry->path());
     }
     std::sort(files.begin(), files.end());
-
-    std::vector<Rule> rules;
-    for (const auto& file : files) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) continue;
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (auto parsed = parse(text.str())) rules.insert(rules.end(), parsed->begin(), parsed->end());
-    }
-    return rules;
+    return files;
 }
 
-Verdict decide(const std::vector<Rule>& rules, std::string_view user, std::string_view host,
-               const std::vector<std::string>& command) {
+std::vector<Rule> loadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse(text.str()).value_or(std::vector<Rule>{});
+}
+
+Verdict decide(const std::vector<Rule>& rules, const Asker& asker, std::string_view host,
+               const std::vector<std::string>& command, std::string_view runAs) {
     bool named = false, withPassword = false;
     for (const auto& rule : rules) {
-        if (!names(rule, user) || !onHost(rule, host)) continue;
+        if (!names(rule, asker) || !onHost(rule, host)) continue;
         named = true;
-        if (!allows(rule, command)) continue;
+        if (!allows(rule, command, runAs)) continue;
         if (rule.noPassword) return Verdict::run;
         withPassword = true;
     }
-    if (withPassword || !named) return Verdict::passwordRequired;
-    return Verdict::notAllowed;
+    if (withPassword) return Verdict::passwordRequired;
+    return named ? Verdict::notAllowed : Verdict::notListed;
 }
 
 } // namespace Sudo

@@ -10,7 +10,8 @@
 //
 //   <user>[,<user>…] <host>=[(<runas>)] [NOPASSWD:|PASSWD:] <command>[, <command>…]
 //
-// with ALL for any user, host, run-as user or command, "Defaults" lines
+// with %<group> for the members of a group, ALL for any user, host, run-as
+// user or command, "Defaults" lines
 // (ignored), comments from '#' and lines continued with a trailing '\'.
 // A command with only a path allows any arguments; one with arguments allows
 // exactly those; `""` as its only argument allows none.
@@ -19,7 +20,7 @@ namespace Sudo {
 struct Rule {
     std::vector<std::string> users;
     std::string host;
-    bool runsAsRoot = true;
+    std::vector<std::string> runAs{"root"}; // none given: root
     bool noPassword = false;
     bool anyCommand = false;
     std::vector<std::vector<std::string>> commands; // each: path, then arguments
@@ -29,20 +30,29 @@ struct Rule {
 // damaged file grants nothing.
 std::optional<std::vector<Rule>> parse(std::string_view text);
 
-// The rules of every drop-in in `folder` that sudo reads: names without a
-// '.' and not ending in '~', in name order. A file that does not parse, or
-// cannot be read, adds none.
-std::vector<Rule> loadDropIns(const std::filesystem::path& folder);
+// The drop-ins in `folder` that sudo reads: names without a '.' and not
+// ending in '~', in name order.
+std::vector<std::filesystem::path> dropIns(const std::filesystem::path& folder);
+
+// The rules of one file; none when it cannot be read or does not parse.
+std::vector<Rule> loadFile(const std::filesystem::path& file);
+
+// Who asks: the user's name and the names of the groups it belongs to.
+struct Asker {
+    std::string user;
+    std::vector<std::string> groups;
+};
 
 enum class Verdict {
     run,              // a rule lets the user run it without a password
-    passwordRequired, // only with a password, or no rule names the user
+    passwordRequired, // a rule allows it, with the user's password
     notAllowed,       // rules name the user, but none allows this command
+    notListed,        // no rule names the user on this host
 };
 
-// What sudo does for `user` on `host` asking to run `command` (path, then
-// arguments) as root.
-Verdict decide(const std::vector<Rule>& rules, std::string_view user, std::string_view host,
-               const std::vector<std::string>& command);
+// What sudo does for `asker` on `host` asking to run `command` (path, then
+// arguments) as `runAs`.
+Verdict decide(const std::vector<Rule>& rules, const Asker& asker, std::string_view host,
+               const std::vector<std::string>& command, std::string_view runAs = "root");
 
 } // namespace Sudo

@@ -1,44 +1,120 @@
 // sudo: the stand-in for sudo on the simulated machine. It runs a command as
-// the simulated root when the drop-ins under /etc/sudoers.d allow it without
-// a password, and otherwise refuses with the messages sudo prints. It never
-// prompts: there is no terminal to ask on.
+// another simulated user (root unless -u names one) when the main sudoers
+// file and the drop-ins under /etc/sudoers.d allow it, asking for the
+// user's password where a rule wants it, and otherwise refuses with the
+// messages sudo prints. The command takes this process's place, recorded as
+// running as the target user: only this program makes the simulated root.
 
+#include "Password.hpp"
 #include "Sudoers.hpp"
 
+#include <Platform/Accounts.hpp>
+#include <Platform/Credentials.hpp>
 #include <Platform/Files.hpp>
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/Spawn.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <variant>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
+namespace Accounts = Platform::Accounts;
+namespace Credentials = Platform::Credentials;
 namespace SimulatedHost = Platform::SimulatedHost;
 
 constexpr const char* usage = "usage: sudo -h | -V\n"
-                              "usage: sudo [-n] [--] command [arg ...]\n";
+                              "usage: sudo [-nSH] [-u user] [--] command [arg ...]\n";
 
 int fail(const std::string& message, int status = 1) {
     Platform::Files::writeAll(STDERR_FILENO, message);
     return status;
 }
 
-// A command named without a path is looked for where sudo's secure path
-// looks.
+struct Options {
+    bool nonInteractive = false;
+    bool fromStandardInput = false;
+    bool targetHome = false;
+    std::string target = "root";
+    std::vector<std::string> command;
+};
+
+// Options come first, alone or grouped ("-nS"); -u takes its user from the
+// rest of the word or the next one.
+std::variant<Options, int> parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    size_t at = 0;
+    for (; at < arguments.size(); ++at) {
+        const std::string& word = arguments[at];
+        if (word == "--") {
+            ++at;
+            break;
+        }
+        if (word.size() < 2 || word[0] != '-') break;
+        if (word == "--help") return (Platform::Files::writeAll(STDOUT_FILENO, usage), 0);
+        if (word == "--version") return (Platform::Files::writeAll(STDOUT_FILENO, "Sudo version 1.9 (simulated)\n"), 0);
+        if (word.starts_with("--user=")) {
+            options.target = word.substr(7);
+            continue;
+        }
+        if (word.starts_with("--")) return fail("sudo: unrecognized option '" + word + "'\n" + usage);
+        for (size_t letter = 1; letter < word.size(); ++letter) {
+            switch (word[letter]) {
+            case 'n': options.nonInteractive = true; break;
+            case 'S': options.fromStandardInput = true; break;
+            case 'H': options.targetHome = true; break;
+            case 'h': Platform::Files::writeAll(STDOUT_FILENO, usage); return 0;
+            case 'V': Platform::Files::writeAll(STDOUT_FILENO, "Sudo version 1.9 (simulated)\n"); return 0;
+            case 'u':
+                if (letter + 1 < word.size()) {
+                    options.target = word.substr(letter + 1);
+                } else if (at + 1 < arguments.size()) {
+                    options.target = arguments[++at];
+                } else {
+                    return fail("sudo: option requires an argument -- 'u'\n" + std::string(usage));
+                }
+                letter = word.size();
+                break;
+            default: return fail("sudo: invalid option -- '" + std::string(1, word[letter]) + "'\n" + usage);
+            }
+        }
+    }
+    if (at >= arguments.size()) return fail(usage);
+    options.command.assign(arguments.begin() + static_cast<std::ptrdiff_t>(at), arguments.end());
+    return options;
+}
+
+// A command named without a path is looked for in the machine's tool
+// folders, then in the caller's PATH (the build's programs live there).
 std::optional<std::string> resolve(const std::string& command, const std::filesystem::path& root) {
-    if (command.find('/') != std::string::npos) return command;
+    std::error_code error;
+    if (command.find('/') != std::string::npos) {
+        SimulatedHost::installStandIn(command, root);
+        if (std::filesystem::exists(SimulatedHost::hostPath(command, root), error)) return command;
+        return std::nullopt;
+    }
     for (const char* folder : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
         std::string candidate = folder + command;
-        std::error_code error;
         if (SimulatedHost::installStandIn(candidate, root) ||
             std::filesystem::exists(SimulatedHost::hostPath(candidate, root), error))
             return candidate;
+    }
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "";
+    while (!folders.empty()) {
+        std::string_view folder = folders.substr(0, folders.find(':'));
+        folders.remove_prefix(std::min(folders.size(), folder.size() + 1));
+        if (folder.empty() || folder.front() != '/') continue;
+        std::string candidate = std::string(folder) + "/" + command;
+        // The host's own /usr/bin is not the Mac's.
+        if (SimulatedHost::hostPath(candidate, root) != std::filesystem::path(candidate)) continue;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return std::nullopt;
 }
@@ -49,86 +125,127 @@ std::string joined(const std::vector<std::string>& words) {
     return text;
 }
 
-// This environment, with the marks sudo leaves for the command it runs.
-Platform::Environment commandEnvironment(const std::string& user, const std::string& commandLine) {
-    Platform::Environment environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string_view variable(*entry);
-        size_t equals = variable.find('=');
-        if (equals == std::string_view::npos) continue;
-        environment.emplace(std::string(variable.substr(0, equals)), std::string(variable.substr(equals + 1)));
-    }
-    environment["LUMRA_SIM_USER"] = "root";
-    environment["USER"] = "root";
-    environment["SUDO_USER"] = user;
-    environment["SUDO_COMMAND"] = commandLine;
-    return environment;
+// Why sudo would not trust the file at macOS path `macPath`, as the warning
+// it prints; absent when the file is sound. Sudoers files must belong to root
+// and be writable by nobody else.
+std::optional<std::string> distrust(const std::string& macPath, const std::filesystem::path& root) {
+    std::filesystem::path file = SimulatedHost::hostPath(macPath, root);
+    struct stat info {};
+    auto owner = Credentials::ownerOf(file, root);
+    if (!owner || ::stat(file.c_str(), &info) != 0) return std::nullopt;
+    if (owner->uid != Accounts::rootUID)
+        return "sudo: " + macPath + " is owned by uid " + std::to_string(owner->uid) + ", should be 0\n";
+    if ((info.st_mode & S_IWOTH) != 0) return "sudo: " + macPath + " is world writable\n";
+    if ((info.st_mode & S_IWGRP) != 0 && owner->gid != 0)
+        return "sudo: " + macPath + " is owned by gid " + std::to_string(owner->gid) + ", should be 0\n";
+    return std::nullopt;
 }
 
-int runAsRoot(const std::vector<std::string>& command, const std::string& user, const std::filesystem::path& root) {
-    std::vector<std::string> arguments(command.begin() + 1, command.end());
-    auto outcome = Platform::runProgram(command[0], arguments, commandEnvironment(user, joined(command)), root);
-    if (auto* failure = std::get_if<Platform::LaunchFailure>(&outcome)) {
-        if (failure->error == ENOENT) return fail("sudo: " + command[0] + ": command not found\n");
-        return fail("sudo: unable to execute " + command[0] + ": " + failure->description + "\n");
+// The rules of the main file and of every drop-in sudo trusts; each file it
+// does not trust is skipped with sudo's warning.
+std::vector<Sudo::Rule> trustedRules(const std::filesystem::path& root) {
+    std::vector<std::string> files;
+    std::error_code error;
+    if (std::filesystem::exists(SimulatedHost::hostPath("/etc/sudoers", root), error)) files.emplace_back("/etc/sudoers");
+    for (const auto& dropIn : Sudo::dropIns(SimulatedHost::hostPath("/etc/sudoers.d", root)))
+        files.push_back("/etc/sudoers.d/" + dropIn.filename().string());
+    std::vector<Sudo::Rule> rules;
+    for (const auto& file : files) {
+        if (auto warning = distrust(file, root)) {
+            fail(*warning);
+            continue;
+        }
+        auto loaded = Sudo::loadFile(SimulatedHost::hostPath(file, root));
+        rules.insert(rules.end(), loaded.begin(), loaded.end());
     }
-    auto& exit = std::get<Platform::ProgramExit>(outcome);
-    Platform::Files::writeAll(STDOUT_FILENO, exit.out);
-    Platform::Files::writeAll(STDERR_FILENO, exit.err);
-    return exit.status;
+    return rules;
+}
+
+// The environment sudo resets to: the terminal, the path, the home (the
+// target's own with -H), the language and time zone, the simulation's and
+// the logging's variables, and the marks it leaves for the command.
+Platform::Environment commandEnvironment(const Options& options, const Accounts::User& asker,
+                                         const Accounts::User& target, const std::filesystem::path& root) {
+    Platform::Environment kept;
+    for (const auto& [name, value] : Platform::currentEnvironment()) {
+        bool keep = name == "TERM" || name == "PATH" || name == "HOME" || name == "LANG" || name == "LANGUAGE" ||
+                    name == "TZ" || name == "COLORTERM" || name == "COLUMNS" || name == "LINES" ||
+                    name.starts_with("LC_") || name.starts_with("LUMRA_SIM_") || name.starts_with("LOG_");
+        if (keep) kept.emplace(name, value);
+    }
+    if (options.targetHome || !kept.contains("HOME")) kept["HOME"] = SimulatedHost::hostPath(target.home, root).string();
+    if (!kept.contains("PATH")) kept["PATH"] = "/usr/bin:/bin:/usr/sbin:/sbin";
+    kept["LUMRA_SIM_ROOT"] = root.string();
+    kept["USER"] = kept["LOGNAME"] = target.name;
+    kept["SHELL"] = target.shell;
+    kept["SUDO_USER"] = asker.name;
+    kept["SUDO_UID"] = std::to_string(asker.uid);
+    kept["SUDO_GID"] = std::to_string(asker.gid);
+    kept["SUDO_COMMAND"] = joined(options.command);
+    return kept;
+}
+
+// Becomes the command, as the target user.
+int run(const Options& options, const Accounts::User& asker, const Accounts::User& target,
+        const std::filesystem::path& root) {
+    const std::string& command = options.command[0];
+    if (!Credentials::assume(target.uid, root))
+        return fail("sudo: unable to change to runas uid " + std::to_string(target.uid) + "\n");
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : commandEnvironment(options, asker, target, root))
+        environment.push_back(name + "=" + value);
+    std::vector<char*> envp, argv;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> words = options.command;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::string program = SimulatedHost::hostPath(command, root).string();
+    ::execve(program.c_str(), argv.data(), envp.data());
+    int error = errno;
+    Credentials::release(root);
+    if (error == ENOENT) return fail("sudo: " + command + ": command not found\n");
+    return fail("sudo: unable to execute " + command + ": " + std::strerror(error) + "\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    bool nonInteractive = false;
-    size_t first = 0;
-    for (; first < arguments.size(); ++first) {
-        const std::string& option = arguments[first];
-        if (option == "--") {
-            ++first;
-            break;
-        }
-        if (option.size() < 2 || option[0] != '-') break;
-        if (option == "-n") {
-            nonInteractive = true;
-        } else if (option == "-h" || option == "--help") {
-            Platform::Files::writeAll(STDOUT_FILENO, usage);
-            return 0;
-        } else if (option == "-V" || option == "--version") {
-            Platform::Files::writeAll(STDOUT_FILENO, "Sudo version 1.9 (simulated)\n");
-            return 0;
-        } else {
-            std::string shown = option.starts_with("--") ? option : option.substr(1, 1);
-            return fail("sudo: invalid option -- '" + shown + "'\n" + usage);
-        }
-    }
-    if (first >= arguments.size()) return fail(usage);
+    auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    Options options = std::get<Options>(parsed);
 
     const auto& root = SimulatedHost::root();
-    std::vector<std::string> command(arguments.begin() + static_cast<std::ptrdiff_t>(first), arguments.end());
-    auto resolved = resolve(command[0], root);
-    if (!resolved) return fail("sudo: " + command[0] + ": command not found\n");
-    command[0] = *resolved;
+    Accounts::Directory directory = Accounts::load(root);
+    const Accounts::User* target = directory.user(options.target);
+    if (target == nullptr) return fail("sudo: unknown user " + options.target + "\n");
+    auto resolved = resolve(options.command[0], root);
+    if (!resolved) return fail("sudo: " + options.command[0] + ": command not found\n");
+    options.command[0] = *resolved;
 
-    std::string user = SimulatedHost::userName();
+    Accounts::User asker = Credentials::currentUser();
     std::string host = SimulatedHost::hostName();
-    // The simulated root needs no drop-in: the main sudoers file lets it run
-    // anything. Everyone else, a host user named root included, needs a grant.
-    auto verdict = SimulatedHost::runsAsRoot() ? Sudo::Verdict::run
-                                  : Sudo::decide(Sudo::loadDropIns(SimulatedHost::hostPath("/etc/sudoers.d", root)),
-                                                 user, host, command);
-    switch (verdict) {
-    case Sudo::Verdict::run: return runAsRoot(command, user, root);
-    case Sudo::Verdict::passwordRequired:
-    case Sudo::Verdict::notAllowed:
-        if (!nonInteractive)
-            return fail("sudo: a terminal is required to read the password; either use the -S option to read from "
-                        "standard input or configure an askpass helper\nsudo: a password is required\n");
-        if (verdict == Sudo::Verdict::passwordRequired) return fail("sudo: a password is required\n");
-        return fail("Sorry, user " + user + " is not allowed to execute '" + joined(command) + "' as root on " + host +
-                    ".\n");
+    std::vector<Sudo::Rule> rules = trustedRules(root);
+    // Root may run anything as anyone without being asked.
+    if (asker.uid == Accounts::rootUID) return run(options, asker, *target, root);
+
+    Sudo::Asker who{asker.name, {}};
+    for (const auto& group : directory.groupsOf(asker.name)) who.groups.push_back(group.name);
+    auto verdict = Sudo::decide(rules, who, host, options.command, target->name);
+    if (verdict == Sudo::Verdict::run) return run(options, asker, *target, root);
+
+    std::string sorry = "Sorry, user " + asker.name + " is not allowed to execute '" + joined(options.command) +
+                        "' as " + target->name + " on " + host + ".\n";
+    if (options.nonInteractive) {
+        if (verdict == Sudo::Verdict::notAllowed) return fail(sorry);
+        return fail("sudo: a password is required\n");
     }
-    return 1;
+    auto asked = Sudo::askPassword(asker.name, options.fromStandardInput,
+                                   [&](std::string_view typed) { return Accounts::checkPassword(asker.name, typed, root); });
+    if (asked != Sudo::PasswordOutcome::accepted) return 1;
+    switch (verdict) {
+    case Sudo::Verdict::passwordRequired: return run(options, asker, *target, root);
+    case Sudo::Verdict::notAllowed: return fail(sorry);
+    default: return fail(asker.name + " is not in the sudoers file.\n");
+    }
 }

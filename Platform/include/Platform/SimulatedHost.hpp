@@ -32,15 +32,14 @@ const std::filesystem::path& standInFolder();
 bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
                     const std::filesystem::path& standIns = standInFolder());
 
-// The simulated user running this process: $LUMRA_SIM_USER when set and not
-// empty (the sudo stand-in sets "root" for the commands it runs), else the
-// host's user name.
+// The name of the simulated user running this process (Credentials.hpp):
+// the person, unless a trusted stand-in started it as someone else.
 std::string userName();
 
 // Whether this process runs as the simulated machine's root: only the
-// commands the sudo stand-in runs do (it sets $LUMRA_SIM_USER to "root").
-// A host user who happens to be root, as in a container, is an ordinary
-// person on the simulated Mac and needs a sudoers grant like anyone else.
+// commands the sudo stand-in runs do, never because of an environment
+// variable. A host user who happens to be root, as in a container, is an
+// ordinary person on the simulated Mac.
 bool runsAsRoot();
 
 // The host name tools print, as the machine reports it.
@@ -55,8 +54,8 @@ double timeRate();
 double readTimeRate(const std::filesystem::path& root);
 
 // Maps a macOS path to where it lives on this host: system locations
-// (/Applications, /Library, /System, /Volumes, /usr/bin/…, /bin/launchctl,
-// /etc/sudoers.d, /dev/console) under the simulation root, anything else
+// (/Applications, /Library, /System, /Volumes, /var/root,
+// /usr/bin/…, /bin/launchctl, /etc/sudoers, /etc/sudoers.d, /dev/console) under the simulation root, anything else
 // (the user's home above all) unchanged.
 std::filesystem::path hostPath(std::string_view macPath, const std::filesystem::path& root);
 std::filesystem::path hostPath(std::string_view macPath);

@@ -1,5 +1,8 @@
 #include "Platform/SimulatedHost.hpp"
+#include "Platform/Accounts.hpp"
+#include "Platform/Credentials.hpp"
 #include "Platform/Files.hpp"
+#include "Ownership.hpp"
 #include "Platform/User.hpp"
 
 #include <nlohmann/json.hpp>
@@ -18,14 +21,15 @@ namespace {
 
 // The macOS system locations that live under the simulation root: folders
 // (with everything inside) and single files.
-constexpr std::array<std::string_view, 5> systemFolders{"/Applications", "/Library", "/System", "/Volumes",
-                                                        "/etc/sudoers.d"};
-constexpr std::array<std::string_view, 2> systemFiles{"/bin/launchctl", "/dev/console"};
-constexpr std::string_view toolFolder = "/usr/bin/";
+constexpr std::array<std::string_view, 6> systemFolders{"/Applications", "/Library",       "/System",
+                                                        "/Volumes",      "/etc/sudoers.d", "/var/root"};
+constexpr std::array<std::string_view, 3> systemFiles{"/bin/launchctl", "/dev/console", "/etc/sudoers"};
+constexpr std::array<std::string_view, 2> toolFolders{"/usr/bin/", "/usr/sbin/"};
 
 // The macOS tools a fresh machine gets, when this build has their stand-ins.
-constexpr std::array<std::string_view, 6> standInTools{"/usr/bin/pmset", "/usr/bin/sudo",   "/bin/launchctl",
-                                                       "/usr/bin/open",  "/usr/bin/mdfind", "/usr/bin/pluginkit"};
+constexpr std::array<std::string_view, 7> standInTools{"/usr/bin/pmset",  "/usr/bin/sudo",      "/bin/launchctl",
+                                                       "/usr/bin/open",   "/usr/bin/mdfind",    "/usr/bin/pluginkit",
+                                                       "/usr/sbin/chown"};
 
 bool isWithin(std::string_view path, std::string_view folder) {
     return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
@@ -36,7 +40,9 @@ bool isSystemLocation(std::string_view macPath) {
         if (isWithin(macPath, folder)) return true;
     for (auto file : systemFiles)
         if (macPath == file) return true;
-    return macPath.starts_with(toolFolder) && macPath.size() > toolFolder.size();
+    for (auto folder : toolFolders)
+        if (macPath.starts_with(folder) && macPath.size() > folder.size()) return true;
+    return false;
 }
 
 bool isMissingOrEmpty(const std::filesystem::path& folder) {
@@ -65,9 +71,17 @@ const std::filesystem::path& root() {
 }
 
 void initialize(const std::filesystem::path& root) {
-    for (std::string_view folder : {"Applications", "Library", "System", "Volumes", "usr/bin", "bin", "etc/sudoers.d",
-                                    "dev", "notifications", "power"})
+    for (std::string_view folder : {"Applications", "Library", "System", "Volumes", "usr/bin", "usr/sbin", "bin", "etc/sudoers.d",
+                                    "dev", "notifications", "power", "var/root", "accounts"})
         Files::createDirectories(root / folder);
+    std::error_code error;
+    if (!std::filesystem::exists(root / "accounts/directory.json", error))
+        Files::writeAtomically(root / "accounts/directory.json", Accounts::encode(Accounts::fresh()));
+    // The main sudoers file a Mac ships: root and the admin group may run
+    // anything, with their password; drop-ins add the rest.
+    if (!std::filesystem::exists(root / "etc/sudoers", error) &&
+        !Files::writeAtomically(root / "etc/sudoers", "root ALL = (ALL) ALL\n%admin ALL = (ALL) ALL\n", 0440))
+        Credentials::recordOwner(root / "etc/sudoers", {Accounts::rootUID, 0}, root);
     for (std::string_view tool : standInTools) installStandIn(tool, root);
 }
 
@@ -96,22 +110,9 @@ bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
     return std::filesystem::exists(target, error);
 }
 
-std::string userName() {
-    if (const char* name = std::getenv("LUMRA_SIM_USER"); name != nullptr && *name != '\0') return name;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_name != nullptr && *found->pw_name != '\0')
-        return found->pw_name;
-    if (const char* name = std::getenv("USER"); name != nullptr && *name != '\0') return name;
-    return std::to_string(::getuid());
-}
+std::string userName() { return Credentials::currentUser().name; }
 
-bool runsAsRoot() {
-    const char* name = std::getenv("LUMRA_SIM_USER");
-    return name != nullptr && std::string_view(name) == "root";
-}
+bool runsAsRoot() { return Credentials::currentUID() == Accounts::rootUID; }
 
 std::string hostName() {
     char name[256] = {};

@@ -14,22 +14,18 @@ namespace TestSupport {
 // simulation root is chosen once, at first use, so it is set before any test
 // runs; everything the tests reach (timers reading the time rate, stand-in
 // tools, assertions, power sources) then lands in a folder of this run, never
-// in the person's own simulated machine. Given a user, the machine's tools
-// see that ordinary person rather than the host's user, so sudo asks for a
-// grant as it would on a Mac. Register with testing::AddGlobalTestEnvironment.
+// in the person's own simulated machine. The tools run as the machine's
+// ordinary person, so sudo asks for a grant as it would on a Mac. Register
+// with testing::AddGlobalTestEnvironment.
 class SimulationRoot final : public testing::Environment {
 public:
-    explicit SimulationRoot(std::optional<std::string> user = std::nullopt) : user_(std::move(user)) {}
-
     void SetUp() override {
         folder_.emplace();
         ::setenv("LUMRA_SIM_ROOT", folder_->path().c_str(), 1);
-        if (user_) ::setenv("LUMRA_SIM_USER", user_->c_str(), 1);
     }
     void TearDown() override { folder_.reset(); }
 
 private:
-    std::optional<std::string> user_;
     std::optional<TempDir> folder_;
 };
 

@@ -1,5 +1,6 @@
 // The real lumra-sim executable against a temporary simulation root.
 
+#include <Platform/Accounts.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
@@ -107,6 +108,37 @@ TEST_F(LumraSim, AnythingElseIsAUsageError) {
         EXPECT_EQ(finished.err.rfind("usage: lumra-sim", 0), 0u) << finished.err;
     }
     EXPECT_EQ(sim({"--help"}).status, 0);
+}
+
+// The accounts: listed, the person in and out of the admin group, who is
+// at the screen, the password sudo checks.
+TEST_F(LumraSim, AccountCommands) {
+    const std::string person = Platform::Accounts::person().name;
+    const std::string uid = std::to_string(Platform::Accounts::person().uid);
+    auto listed = sim({"user"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, "root uid=0 groups=wheel(0),staff(20),admin(80) home=/var/root\n" + person + " uid=" + uid +
+                              " groups=staff(20),admin(80) home=/Users/" + person + "\nconsole: " + person + "\n");
+
+    const std::tuple<std::vector<std::string>, int, std::string> rows[] = {
+        {{"user", "admin", "off"}, 0, person + " uid=" + uid + " groups=staff(20) home=/Users/" + person},
+        {{"user", "admin", "on", person}, 0, person + " uid=" + uid + " groups=staff(20),admin(80)"},
+        {{"user", "password", "pass word"}, 0, "password=set"},
+        {{"console", "none"}, 0, "console: none"},
+        {{"console", "root"}, 0, "console: root"},
+        {{"console", "nobody-here"}, 1, "console: root"},
+        {{"user", "admin", "on", "nobody-here"}, 1, "console: root"},
+    };
+    for (const auto& [arguments, status, shown] : rows) {
+        auto changed = sim(arguments);
+        EXPECT_EQ(changed.status, status) << arguments[0] << " " << arguments[1];
+        if (status != 0)
+            EXPECT_EQ(changed.err, "lumra-sim: no user named nobody-here (or the accounts cannot be written)\n");
+        EXPECT_NE(sim({"user"}).out.find(shown), std::string::npos) << shown;
+    }
+    EXPECT_TRUE(Platform::Accounts::checkPassword(person, "pass word", root()));
+    EXPECT_EQ(sim({"user", "admin", "maybe"}).status, 64);
+    EXPECT_EQ(sim({"--version"}).out, "lumra-sim " LUMRA_VERSION "\n");
 }
 
 } // namespace

@@ -41,14 +41,14 @@ TEST_F(EndToEnd, HoldStatusEndAndTheNotification) {
     EXPECT_EQ(idle.status, 0);
     EXPECT_THAT(idle.out, HasSubstr("No claims."));
 
-    auto refused = lumra({"hold", "--for", "30m"});
+    auto refused = lumra({"hold", "--lid", "--for", "30m"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "lumra: The sudoers grant is missing. Run: lumra grant\n");
+    EXPECT_EQ(refused.err, "lumra: the sudoers grant is missing. Run: lumra grant\n");
     EXPECT_TRUE(status().claims.empty());
 
-    auto grant = lumra({"grant"});
+    auto grant = TestSupport::runAsRoot(root, {LUMRA_EXE, "grant"}, {{"HOME", home.path().string()}});
     ASSERT_EQ(grant.status, 0) << grant.err;
-    EXPECT_THAT(TestSupport::contents(grantFile()), HasSubstr("alice ALL=(root) NOPASSWD: "));
+    EXPECT_EQ(TestSupport::contents(grantFile()), TestSupport::flagRule());
 
     auto held = lumra({"hold", "--for", "30m"});
     ASSERT_EQ(held.status, 0) << held.err;

@@ -13,6 +13,7 @@
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/Spawn.hpp>
 
+#include <TestSupport/AsRoot.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/LocalClient.hpp>
 #include <TestSupport/TempDir.hpp>

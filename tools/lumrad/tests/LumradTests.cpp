@@ -88,8 +88,7 @@ TEST_F(LumradTest, RawClientsGetTheProtocolsAnswers) {
 }
 
 TEST_F(LumradTest, SIGTERMReleasesEverythingAndKeepsTheClaims) {
-    TestSupport::writeFile(grantFile(), "alice ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, "
-                                        "/usr/bin/pmset -a disablesleep 1\n");
+    TestSupport::installDropIn(root, TestSupport::flagRule());
     start();
     EXPECT_THAT(serviceLog(), HasSubstr("lumrad serving on " + socket().string()));
     Claim held = claim(Claim::humanOwner, {Mode::lid, Mode::idle, Mode::display});
@@ -144,8 +143,7 @@ TEST(LumradCommandLine, ASocketPathOver103BytesStopsTheService) {
     Claim stored(Claim::humanOwner, false, {Mode::lid}, Term::indefinite(), Platform::hostClock().now());
     TestSupport::writeFile(home / ".local/state/lumra/claims.json", JSONCoder::plain.encode(toJSON(std::vector{stored})));
     fs::path grant = Platform::SimulatedHost::hostPath("/etc/sudoers.d/lumra", Platform::SimulatedHost::root());
-    TestSupport::writeFile(grant, "alice ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, "
-                                  "/usr/bin/pmset -a disablesleep 1\n");
+    TestSupport::installDropIn(Platform::SimulatedHost::root(), TestSupport::flagRule());
     auto run = TestSupport::runProcess(LUMRAD_EXE, {}, {{"HOME", home.string()}});
     fs::remove(grant);
     EXPECT_FALSE(Platform::Power::sleepDisabled(Platform::SimulatedHost::root()));

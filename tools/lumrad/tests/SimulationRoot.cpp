@@ -3,8 +3,8 @@
 namespace {
 
 // Every program these tests start, lumrad and its stand-in tools included,
-// runs on a simulated machine of this run, as an ordinary person, alice.
+// runs on a simulated machine of this run, as its ordinary person.
 [[maybe_unused]] testing::Environment* const registered =
-    testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot("alice"));
+    testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot());
 
 } // namespace

@@ -1,6 +1,7 @@
 // The real pmset stand-in against a temporary simulation root.
 
 #include <Platform/Power.hpp>
+#include <TestSupport/AsRoot.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
@@ -16,10 +17,15 @@ namespace Power = Platform::Power;
 
 class Pmset : public testing::Test {
 protected:
-    TestSupport::Finished pmset(const std::vector<std::string>& arguments, const std::string& user = "alice") {
-        return TestSupport::runProcess(
-            PMSET_EXE, arguments,
-            {{"HOME", home.path().string()}, {"LUMRA_SIM_ROOT", root.path().string()}, {"LUMRA_SIM_USER", user}});
+    // As the person, or as the simulated root (through sudo, typing the
+    // person's password).
+    TestSupport::Finished pmset(const std::vector<std::string>& arguments, bool asRoot = false) {
+        std::map<std::string, std::string> environment{{"HOME", home.path().string()},
+                                                       {"LUMRA_SIM_ROOT", root.path().string()}};
+        if (!asRoot) return TestSupport::runProcess(PMSET_EXE, arguments, environment);
+        std::vector<std::string> command{"/usr/bin/pmset"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return TestSupport::runAsRoot(root.path(), command, environment);
     }
 
     TestSupport::TempDir home;
@@ -69,19 +75,22 @@ TEST_F(Pmset, OnlyRootChangesTheFlag) {
     auto refused = pmset({"-a", "disablesleep", "1"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "Error: Insufficient privileges\n");
-    // The host's user, even when it is root, is not the simulated root.
-    EXPECT_EQ(pmset({"-a", "disablesleep", "1"}, "").err, "Error: Insufficient privileges\n");
+    // Nobody is root by saying so.
+    EXPECT_EQ(TestSupport::runProcess(PMSET_EXE, {"-a", "disablesleep", "1"},
+                                      {{"LUMRA_SIM_ROOT", root.path().string()}, {"LUMRA_SIM_USER", "root"}})
+                  .err,
+              "Error: Insufficient privileges\n");
     EXPECT_EQ(refused.out, "");
     EXPECT_FALSE(Power::sleepDisabled(root.path()));
 
-    auto on = pmset({"-a", "disablesleep", "1"}, "root");
+    auto on = pmset({"-a", "disablesleep", "1"}, true);
     EXPECT_EQ(on.status, 0);
     EXPECT_EQ(on.out + on.err, "");
     EXPECT_TRUE(Power::sleepDisabled(root.path()));
 
     EXPECT_EQ(pmset({"-a", "disablesleep", "0"}).status, 1);
     EXPECT_TRUE(Power::sleepDisabled(root.path()));
-    EXPECT_EQ(pmset({"-a", "disablesleep", "0"}, "root").status, 0);
+    EXPECT_EQ(pmset({"-a", "disablesleep", "0"}, true).status, 0);
     EXPECT_FALSE(Power::sleepDisabled(root.path()));
 }
 
@@ -91,7 +100,7 @@ TEST_F(Pmset, EveryPowerSourceSelectorAndNoneSetTheOneFlag) {
                                                                 {"-u", "disablesleep", "1"},
                                                                 {"disablesleep", "1"}}) {
         Power::setSleepDisabled(false, root.path());
-        EXPECT_EQ(pmset(arguments, "root").status, 0) << arguments[0];
+        EXPECT_EQ(pmset(arguments, true).status, 0) << arguments[0];
         EXPECT_TRUE(Power::sleepDisabled(root.path())) << arguments[0];
     }
 }
@@ -134,7 +143,7 @@ TEST_F(Pmset, AnythingElseIsAUsageError) {
                                                                 {"disablesleep", "yes"},
                                                                 {"sleepnow", "now"},
                                                                 {"-a", "sleep", "1"}}) {
-        auto finished = pmset(arguments, "root");
+        auto finished = pmset(arguments, true);
         EXPECT_EQ(finished.status, 1);
         EXPECT_EQ(finished.err.rfind("Usage: pmset", 0), 0u) << finished.err;
     }

@@ -11,10 +11,12 @@ using Sudo::Verdict;
 const std::vector<std::string> flipOn{"/usr/bin/pmset", "-a", "disablesleep", "1"};
 
 Verdict verdict(const std::string& text, const std::vector<std::string>& command = flipOn,
-                const std::string& user = "alice", const std::string& host = "mac.local") {
+                const std::string& user = "alice", const std::string& host = "mac.local",
+                const std::string& runAs = "root") {
     auto rules = Sudo::parse(text);
     EXPECT_TRUE(rules.has_value()) << text;
-    return Sudo::decide(rules.value_or(std::vector<Sudo::Rule>{}), user, host, command);
+    return Sudo::decide(rules.value_or(std::vector<Sudo::Rule>{}), Sudo::Asker{user, {"staff", "admin"}}, host,
+                        command, runAs);
 }
 
 TEST(Sudoers, TheGrantLineAllowsExactlyItsCommands) {
@@ -25,7 +27,7 @@ TEST(Sudoers, TheGrantLineAllowsExactlyItsCommands) {
     EXPECT_EQ(verdict(grant, {"/usr/bin/pmset", "-a", "disablesleep", "1", "extra"}), Verdict::notAllowed);
     EXPECT_EQ(verdict(grant, {"/usr/bin/pmset", "sleepnow"}), Verdict::notAllowed);
     EXPECT_EQ(verdict(grant, {"/bin/sh"}), Verdict::notAllowed);
-    EXPECT_EQ(verdict(grant, flipOn, "bob"), Verdict::passwordRequired);
+    EXPECT_EQ(verdict(grant, flipOn, "bob"), Verdict::notListed);
 }
 
 TEST(Sudoers, CommandArgumentsAllowAnyNoneOrExactlyThese) {
@@ -51,10 +53,24 @@ TEST(Sudoers, TheLanguagesOtherFormsAreUnderstood) {
 }
 
 TEST(Sudoers, RulesForOtherHostsOrRunAsUsersDoNotCount) {
-    EXPECT_EQ(verdict("alice otherhost=(root) NOPASSWD: ALL"), Verdict::passwordRequired);
+    EXPECT_EQ(verdict("alice otherhost=(root) NOPASSWD: ALL"), Verdict::notListed);
     EXPECT_EQ(verdict("alice mac.local=(root) NOPASSWD: ALL"), Verdict::run);
     EXPECT_EQ(verdict("alice ALL=(bob) NOPASSWD: ALL"), Verdict::notAllowed);
-    EXPECT_EQ(verdict("%admin ALL=(root) NOPASSWD: ALL"), Verdict::passwordRequired);
+    EXPECT_EQ(verdict("alice ALL=(bob) NOPASSWD: ALL", flipOn, "alice", "mac.local", "bob"), Verdict::run);
+    EXPECT_EQ(verdict("alice ALL=(ALL) ALL", flipOn, "alice", "mac.local", "bob"), Verdict::passwordRequired);
+}
+
+// The main file a Mac ships grants the admin group everything, with a
+// password; a group the user is not in grants nothing.
+TEST(Sudoers, GroupsGrantTheirMembers) {
+    const std::string shipped = "root ALL = (ALL) ALL\n%admin ALL = (ALL) ALL\n";
+    EXPECT_EQ(verdict(shipped), Verdict::passwordRequired);
+    EXPECT_EQ(verdict(shipped, {"/bin/sh"}, "alice", "mac.local", "bob"), Verdict::passwordRequired);
+    EXPECT_EQ(verdict("%admin ALL=(root) NOPASSWD: ALL"), Verdict::run);
+    EXPECT_EQ(verdict("%wheel ALL=(root) NOPASSWD: ALL"), Verdict::notListed);
+    auto rules = Sudo::parse(shipped);
+    ASSERT_TRUE(rules.has_value());
+    EXPECT_EQ(Sudo::decide(*rules, Sudo::Asker{"alice", {"staff"}}, "mac", flipOn), Verdict::notListed);
 }
 
 TEST(Sudoers, AnythingNotUnderstoodMakesTheFileGrantNothing) {
