@@ -4,6 +4,7 @@
 #include "Usage.hpp"
 
 #include <LumraKit/Claim.hpp>
+#include <LumraKit/Config.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -24,6 +25,7 @@ using LumraKit::Term;
 struct Failure {
     std::string message;
     std::string_view usage;
+    std::string command;
 };
 
 // Thrown when --help or -h comes up as an option of a command: its usage is
@@ -41,6 +43,7 @@ public:
     Words(std::string_view command, std::string_view usage, std::vector<std::string> words)
         : command_(command), usage_(usage), words_(std::move(words)) {}
 
+    std::string command() const { return std::string(command_); }
     bool atEnd() const { return next_ == words_.size(); }
     const std::string& peek() const { return words_[next_]; }
     std::string take() { return words_[next_++]; }
@@ -85,7 +88,7 @@ public:
     }
 
     [[noreturn]] void fail(std::string_view problem) const {
-        throw Failure{"lumra " + std::string(command_) + ": " + std::string(problem), usage_};
+        throw Failure{"lumra: " + std::string(problem), usage_, std::string(command_)};
     }
     [[noreturn]] void unknown(std::string_view option) const { fail("unknown option " + std::string(option)); }
     [[noreturn]] void unexpected() const { fail("unexpected argument " + inQuotes(peek())); }
@@ -125,7 +128,8 @@ Invocation hold(Words& words, const ParseContext& context) {
     std::optional<ModeSet> modes;
     std::optional<std::pair<std::string, Term>> term; // the option that set it, and the term
     std::optional<std::string> owner, onEnd;
-    bool forced = false;
+    std::vector<std::string> command;
+    bool forced = false, json = false;
 
     auto once = [&](bool alreadyGiven, const std::string& name) {
         if (alreadyGiven) words.fail(name + " is given twice");
@@ -139,7 +143,11 @@ Invocation hold(Words& words, const ParseContext& context) {
     while (!words.atEnd()) {
         if (!words.atOption()) words.unexpected();
         std::string name = words.option();
-        if (name.empty()) continue;
+        if (name.empty()) {
+            command = words.rest();
+            if (command.empty()) words.fail("-- needs a command to run");
+            break;
+        }
         if (name == "--modes") {
             modes = modes.value_or(ModeSet{}) | modesNamed(words, words.value(name));
         } else if (name == "--idle" || name == "--lid" || name == "--display") {
@@ -172,14 +180,22 @@ Invocation hold(Words& words, const ParseContext& context) {
         } else if (name == "--on-end") {
             once(onEnd.has_value(), name);
             onEnd = words.value(name);
+        } else if (name == "--json") {
+            words.noValue(name);
+            json = true;
         } else {
             words.unknown(name);
         }
     }
 
+    if (!command.empty()) {
+        if (term) words.fail(term->first + " cannot be used with a command to run: the hold lasts while it runs");
+        if (json) words.fail("--json cannot be used with a command to run");
+    }
     Claim claim(owner.value_or(std::string(Claim::humanOwner)), forced, modes.value_or(Claim::defaultModes),
                 term ? term->second : Term::indefinite(), context.now, false, onEnd.value_or(""));
-    return Send{Command::engage(std::move(claim))};
+    if (!command.empty()) return HoldWhileRunning{std::move(claim), std::move(command), !modes.has_value()};
+    return Send{Command::engage(std::move(claim)), json, !modes.has_value()};
 }
 
 // end, allow-lid, deny-lid: at most one selector.
@@ -226,8 +242,9 @@ Invocation status(Words& words) {
     return Send{Command::status(), json};
 }
 
-// The one operand of floor, keep-display and update-check.
-std::string operand(Words& words, std::string_view what) {
+// The one operand of floor, keep-display and update-check; absent when
+// none was given.
+std::optional<std::string> optionalOperand(Words& words) {
     std::optional<std::string> found;
     while (!words.atEnd()) {
         // "-5" is a number here, not an option.
@@ -239,7 +256,12 @@ std::string operand(Words& words, std::string_view what) {
         if (found) words.unexpected();
         found = words.take();
     }
-    if (!found) words.fail("needs " + std::string(what));
+    return found;
+}
+
+std::string operand(Words& words, std::string_view what) {
+    auto found = optionalOperand(words);
+    if (!found) words.fail(words.command() + " needs " + std::string(what));
     return *found;
 }
 
@@ -251,23 +273,36 @@ bool onOff(Words& words) {
 }
 
 Invocation floor(Words& words) {
-    std::string word = operand(words, "a percentage");
-    auto percent = integer<int64_t>(word);
-    if (!percent) words.fail(inQuotes(word) + " is not a whole number");
+    auto word = optionalOperand(words);
+    if (!word) return ShowSetting{ShowSetting::Which::floor};
+    auto percent = integer<int64_t>(*word);
+    if (!percent) words.fail(inQuotes(*word) + " is not a whole number");
+    // The service clamps other clients' values; a person is told.
+    constexpr auto range = LumraKit::Config::floorRange;
+    if (*percent < range.lowest || *percent > range.highest)
+        words.fail("the floor is a percentage from " + std::to_string(range.lowest) + " to " +
+                   std::to_string(range.highest) + ", not " + *word);
     return Send{Command::setFloor(*percent)};
 }
 
+// No words shows the hook; --clear removes it; the words of a command may
+// follow "--" when its first one starts with "-".
 Invocation notifyHook(Words& words) {
+    if (words.atEnd()) return ShowSetting{ShowSetting::Which::notifyHook};
     std::vector<std::string> command;
-    if (!words.atEnd()) {
-        if (isHelp(words.peek())) throw HelpAsked{};
-        if (words.peek() == "--clear") {
-            words.take();
+    if (words.atOption()) {
+        std::string name = words.option();
+        if (name == "--clear") {
+            words.noValue(name);
             if (!words.atEnd()) words.unexpected();
-        } else {
-            if (words.peek() == "--") words.take();
+        } else if (name.empty()) {
             command = words.rest();
+            if (command.empty()) words.fail("-- needs the hook's words (--clear removes the hook)");
+        } else {
+            words.unknown(name);
         }
+    } else {
+        command = words.rest();
     }
     std::string joined;
     for (const auto& word : command) joined += (joined.empty() ? "" : " ") + word;
@@ -306,23 +341,40 @@ const std::map<std::string_view, Entry>& commands() {
     return table;
 }
 
+UsageError unknownCommand(const std::string& word) {
+    std::string problem = word.starts_with("-") ? "unknown option " + word : "unknown command " + inQuotes(word);
+    return UsageError{"lumra: " + problem, Usage::main, ""};
+}
+
+// lumra help [COMMAND]
+LumraKit::Result<Invocation, UsageError> help(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 1) return Invocation{ShowHelp{Usage::main}};
+    if (arguments.size() > 2) return UsageError{"lumra: unexpected argument " + inQuotes(arguments[2]), Usage::main, ""};
+    auto entry = commands().find(arguments[1]);
+    if (entry == commands().end()) return unknownCommand(arguments[1]);
+    return Invocation{ShowHelp{entry->second.usage}};
+}
+
 } // namespace
 
+std::string helpHint(const UsageError& error) {
+    return "Try 'lumra " + (error.command.empty() ? std::string() : error.command + " ") + "--help'.";
+}
+
 LumraKit::Result<Invocation, UsageError> parse(const std::vector<std::string>& arguments, const ParseContext& context) {
-    if (arguments.empty()) return UsageError{"lumra: no command given", Usage::main};
+    if (arguments.empty()) return UsageError{"lumra: no command given", Usage::main, ""};
     const std::string& first = arguments.front();
     if (isHelp(first)) return Invocation{ShowHelp{Usage::main}};
+    if (first == "--version" && arguments.size() == 1) return Invocation{ShowHelp{Usage::version}};
+    if (first == "help") return help(arguments);
 
     auto entry = commands().find(first);
-    if (entry == commands().end()) {
-        std::string problem = first.starts_with("-") ? "unknown option " + first : "unknown command " + inQuotes(first);
-        return UsageError{"lumra: " + problem, Usage::main};
-    }
+    if (entry == commands().end()) return unknownCommand(first);
     Words words(entry->first, entry->second.usage, std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     try {
         return entry->second.parse(words, context);
     } catch (const Failure& failure) {
-        return UsageError{failure.message, failure.usage};
+        return UsageError{failure.message, failure.usage, failure.command};
     } catch (const HelpAsked&) {
         return Invocation{ShowHelp{entry->second.usage}};
     }

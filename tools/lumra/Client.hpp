@@ -28,7 +28,19 @@ inline constexpr int noAnswer = 3; // the service did not answer
 // the process table, the sudoers folder and the terminal; tests pass fakes.
 struct Host {
     std::function<std::optional<LumraKit::Reply>(const LumraKit::Command&)> send;
+    // Whether something accepts connections on the service's socket: tells
+    // a service that is not running from one that did not answer.
+    std::function<bool()> reachable;
     std::function<std::optional<double>(int32_t pid)> processStart;
+    int32_t pid; // this process's
+    // The machine's heat as the system names it ("nominal", "fair",
+    // "serious", "critical").
+    std::function<std::string()> heat;
+    // Runs a command in the foreground (same terminal, same process group,
+    // so Ctrl-C reaches it) and answers its exit status: 128 + the signal
+    // when one ended it, 127 when it was not found, 126 when it could not
+    // run (its reason already on standard error).
+    std::function<int(const std::vector<std::string>&)> runCommand;
     // Installs the grant for the person running lumra; `installedAt` is the
     // drop-in's macOS path, for the report.
     std::function<LumraKit::Result<Grant::Installed, Grant::Refused>()> grant;

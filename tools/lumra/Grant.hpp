@@ -32,18 +32,31 @@ std::optional<std::string> check(std::string_view text, std::string_view user);
 
 struct Installed {
     std::string user;
+    bool unchanged = false; // the same drop-in was already in place
 };
 struct Refused {
     std::string reason;
 };
 
+// Who owns files: giving one to root (as chown does, only for root), and
+// whether root owns one. The simulated machine's by default; tests fake it.
+struct Ownership {
+    std::function<bool(const std::filesystem::path&)> giveToRoot;
+    std::function<bool(const std::filesystem::path&)> ownedByRoot;
+};
+const Ownership& machineOwnership();
+
 // Installs the rule for `user` as `file` (a host path): written to a
-// temporary file beside it with mode 0440, read back and checked, then
-// renamed over `file`. On any failure the temporary file is removed, an
-// earlier `file` is left as it was, and the reason says what failed.
-// `checker` stands in for `check` in tests.
+// temporary file beside it with mode 0440 and flushed, read back through the
+// same descriptor and checked, given to root, then renamed over `file`, and
+// the folder flushed so the rename survives a crash. On any failure the
+// temporary file is removed, an earlier `file` is left as it was, and the
+// reason says what failed. The same rule already in place, root's and
+// read-only, is left alone (`unchanged`). `checker` stands in for `check`
+// in tests.
 using Checker = std::function<std::optional<std::string>(std::string_view text, std::string_view user)>;
 LumraKit::Result<Installed, Refused> install(const std::filesystem::path& file, std::string_view user,
-                                             const Checker& checker = check);
+                                             const Checker& checker = check,
+                                             const Ownership& ownership = machineOwnership());
 
 } // namespace Client::Grant

@@ -135,7 +135,14 @@ ModeSet heldModes(const Status& status) {
     return held;
 }
 
-std::string statusText(const Status& status, Platform::Date now, const Terminal::Palette& palette) {
+static std::string heatWords(bool critical, std::string_view heat, const Terminal::Palette& palette) {
+    if (critical || heat == "critical") return palette.bad("critical");
+    if (heat == "serious") return palette.warn("serious");
+    return std::string(heat);
+}
+
+std::string statusText(const Status& status, Platform::Date now, const Terminal::Palette& palette,
+                       std::string_view heat) {
     ModeSet held = heldModes(status);
     std::vector<std::pair<std::string, std::string>> pairs;
     pairs.emplace_back("holding", held.empty() ? palette.muted("nothing") : palette.ok(modesWords(held)));
@@ -147,7 +154,7 @@ std::string statusText(const Status& status, Platform::Date now, const Terminal:
     pairs.emplace_back("low power mode", status.power.lowPowerMode ? palette.warn("on") : "off");
     pairs.emplace_back("battery floor", status.floor > 0 ? std::to_string(status.floor) + "%" : "off");
     pairs.emplace_back("keep display", onOff(status.keepDisplay));
-    pairs.emplace_back("heat", status.thermalCritical ? palette.bad("critical") : "normal");
+    pairs.emplace_back("heat", heatWords(status.thermalCritical, heat, palette));
     pairs.emplace_back("notifications", reachWords(status.notifications));
     if (status.suspendedSince) {
         auto ago = std::chrono::duration_cast<std::chrono::seconds>(now - *status.suspendedSince);

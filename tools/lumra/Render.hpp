@@ -42,7 +42,10 @@ std::string claimsTable(const std::vector<LumraKit::Claim>& claims, Platform::Da
 LumraKit::ModeSet heldModes(const LumraKit::Status& status);
 
 // The engine's state as a key-value list, a blank line, then the claims'
-// table or "No claims.".
-std::string statusText(const LumraKit::Status& status, Platform::Date now, const Terminal::Palette& palette);
+// table or "No claims.". `heat` is the machine's thermal state as the system
+// names it ("nominal", "fair", "serious", "critical"); the service's own
+// reading wins when it says critical.
+std::string statusText(const LumraKit::Status& status, Platform::Date now, const Terminal::Palette& palette,
+                       std::string_view heat = "nominal");
 
 } // namespace Client

@@ -44,17 +44,24 @@ std::string ended(const Reply& reply, Platform::Date now, const Terminal::Palett
 }
 
 // The reply names the changed claims when the service says. Otherwise an
-// approval shows in the status; a refusal leaves no trace to point at.
-std::string lid(const Command& sent, const Reply& reply, Platform::Date now, const Terminal::Palette& palette) {
+// approval shows in the status; a refusal clears the request, so the claims
+// it changed are those that asked for lid before.
+std::string lid(const Command& sent, const Reply& reply, Platform::Date now, const Terminal::Palette& palette,
+                const std::vector<Claim>& before) {
     bool allow = sent.kind() == Command::Kind::allowLid;
     std::vector<Claim> claims;
     if (reply.ended) {
         claims = *reply.ended;
-    } else if (allow) {
-        for (const Claim& claim : Claim::matching(sent.selector().value_or(""), reply.status.claims))
-            if (claim.wantsLid && claim.lidGranted) claims.push_back(claim);
     } else {
-        return "Lid requests refused.\n";
+        // As the claims are now: approved ones for an approval; for a
+        // refusal, those that asked for lid before it.
+        const std::vector<Claim>& asked = allow ? reply.status.claims : before;
+        for (const Claim& claim : Claim::matching(sent.selector().value_or(""), asked)) {
+            if (!claim.wantsLid || (allow && !claim.lidGranted)) continue;
+            auto current = std::find_if(reply.status.claims.begin(), reply.status.claims.end(),
+                                        [&](const Claim& other) { return other.id == claim.id; });
+            if (current != reply.status.claims.end()) claims.push_back(*current);
+        }
     }
     if (claims.empty()) return allow ? "No lid request waits.\n" : "No lid request to refuse.\n";
     std::string head = allow ? "Lid approved for " : "Lid refused for ";
@@ -65,14 +72,15 @@ std::string onOff(bool on) { return on ? "on" : "off"; }
 
 } // namespace
 
-std::string report(const Command& sent, const Reply& reply, Platform::Date now, const Terminal::Palette& palette) {
+std::string report(const Command& sent, const Reply& reply, Platform::Date now, const Terminal::Palette& palette,
+                   const std::vector<Claim>& before) {
     const LumraKit::Status& status = reply.status;
     switch (sent.kind()) {
     case Command::Kind::status: return statusText(status, now, palette);
     case Command::Kind::engage: return held(sent.claim(), reply, now, palette);
     case Command::Kind::end: return ended(reply, now, palette);
     case Command::Kind::allowLid:
-    case Command::Kind::denyLid: return lid(sent, reply, now, palette);
+    case Command::Kind::denyLid: return lid(sent, reply, now, palette, before);
     case Command::Kind::suspend:
         return "Suspended: nothing is held until lumra resume; " + plural(status.claims.size(), "claim") + " kept.\n";
     case Command::Kind::resume: {

@@ -1,5 +1,7 @@
 #include "TimeText.hpp"
 
+#include <Platform/DateRange.hpp>
+
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -100,9 +102,9 @@ std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + 
 } // namespace
 
 LumraKit::Result<seconds, std::string> parseDuration(std::string_view text) {
-    const std::string invalid = inQuotes(text) + " is not a duration (try 90, 90m, 2h, 1h30m or 45s)";
-    constexpr std::string_view units = "hms";
-    constexpr int64_t unitSeconds[] = {3600, 60, 1};
+    const std::string invalid = inQuotes(text) + " is not a duration (try 90, 90m, 2h, 1h30m, 45s or 1d)";
+    constexpr std::string_view units = "dhms";
+    constexpr int64_t unitSeconds[] = {86400, 3600, 60, 1};
 
     int64_t total = 0;
     size_t nextUnit = 0;
@@ -160,6 +162,7 @@ LumraKit::Result<Platform::Date, std::string> parseMoment(std::string_view text,
     auto month = dashes ? takeDigits(rest, 2) : std::nullopt;
     auto day = month && take(rest, '-') ? takeDigits(rest, 2) : std::nullopt;
     if (!day || *month < 1 || *month > 12 || *day < 1 || *day > daysInMonth(*year, *month)) return invalid;
+    if (!Platform::DateRange::containsYear(*year)) return inQuotes(text) + ": " + Platform::DateRange::description();
     if (!take(rest, 'T') && !take(rest, 't') && !take(rest, ' ')) return invalid;
     auto time = takeClockTime(rest);
     if (!time) return invalid;
@@ -178,6 +181,7 @@ LumraKit::Result<Platform::Date, std::string> parseMoment(std::string_view text,
     fields.tm_sec = time->second;
     Platform::Date moment =
         zone ? std::chrono::system_clock::from_time_t(::timegm(&fields)) - seconds(*zone) : localMoment(fields);
+    if (!Platform::DateRange::contains(moment)) return inQuotes(text) + ": " + Platform::DateRange::description();
     if (moment <= now) return inQuotes(text) + " has already passed";
     return moment;
 }

@@ -83,9 +83,9 @@ TEST_F(Arguments, UnknownOrMissingCommandsAreUsageErrors) {
 TEST_F(Arguments, StatusTakesOnlyJson) {
     EXPECT_EQ(parse({"status"}).value(), (Invocation{Send{Command::status(), false}}));
     EXPECT_EQ(parse({"status", "--json"}).value(), (Invocation{Send{Command::status(), true}}));
-    EXPECT_EQ(refusal({"status", "--json=yes"}, Client::Usage::status), "lumra status: --json takes no value");
-    EXPECT_EQ(refusal({"status", "--verbose"}, Client::Usage::status), "lumra status: unknown option --verbose");
-    EXPECT_EQ(refusal({"status", "all"}, Client::Usage::status), "lumra status: unexpected argument \"all\"");
+    EXPECT_EQ(refusal({"status", "--json=yes"}, Client::Usage::status), "lumra: --json takes no value");
+    EXPECT_EQ(refusal({"status", "--verbose"}, Client::Usage::status), "lumra: unknown option --verbose");
+    EXPECT_EQ(refusal({"status", "all"}, Client::Usage::status), "lumra: unexpected argument \"all\"");
 }
 
 TEST_F(Arguments, HoldDefaultsToIdleAndLidForYouUntilEnded) {
@@ -107,11 +107,11 @@ TEST_F(Arguments, HoldModesComeAsAListOrAsFlags) {
     EXPECT_EQ(held({"--idle", "--display"}).modes, (ModeSet{Mode::idle, Mode::display}));
     EXPECT_EQ(held({"--modes", "idle", "--display", "--idle"}).modes, (ModeSet{Mode::idle, Mode::display}));
     EXPECT_EQ(refusal({"hold", "--modes", "idle,sleep"}, Client::Usage::hold),
-              "lumra hold: --modes: \"sleep\" is not a mode (idle, lid or display)");
+              "lumra: --modes: \"sleep\" is not a mode (idle, lid or display)");
     EXPECT_EQ(refusal({"hold", "--modes", "idle,,lid"}, Client::Usage::hold),
-              "lumra hold: --modes: \"\" is not a mode (idle, lid or display)");
-    EXPECT_EQ(refusal({"hold", "--modes"}, Client::Usage::hold), "lumra hold: --modes needs a value");
-    EXPECT_EQ(refusal({"hold", "--lid=1"}, Client::Usage::hold), "lumra hold: --lid takes no value");
+              "lumra: --modes: \"\" is not a mode (idle, lid or display)");
+    EXPECT_EQ(refusal({"hold", "--modes"}, Client::Usage::hold), "lumra: --modes needs a value");
+    EXPECT_EQ(refusal({"hold", "--lid=1"}, Client::Usage::hold), "lumra: --lid takes no value");
 }
 
 TEST_F(Arguments, HoldTerms) {
@@ -121,24 +121,24 @@ TEST_F(Arguments, HoldTerms) {
     EXPECT_EQ(held({"--while-pid", "4711"}).term, Term::whilePid(4711, 1796800000.25));
 
     EXPECT_EQ(refusal({"hold", "--for", "soon"}, Client::Usage::hold),
-              "lumra hold: --for: \"soon\" is not a duration (try 90, 90m, 2h, 1h30m or 45s)");
+              "lumra: --for: \"soon\" is not a duration (try 90, 90m, 2h, 1h30m, 45s or 1d)");
     EXPECT_EQ(refusal({"hold", "--until", "2026-12-01T10:00"}, Client::Usage::hold),
-              "lumra hold: --until: \"2026-12-01T10:00\" has already passed");
+              "lumra: --until: \"2026-12-01T10:00\" has already passed");
     EXPECT_EQ(refusal({"hold", "--while-pid", "4712"}, Client::Usage::hold),
-              "lumra hold: --while-pid: no process has ID 4712");
+              "lumra: --while-pid: no process has ID 4712");
     for (const char* pid : {"0", "-1", "abc", "4711x", "2147483648", ""})
         EXPECT_EQ(refusal({"hold", "--while-pid", pid}, Client::Usage::hold),
-                  "lumra hold: --while-pid: \"" + std::string(pid) + "\" is not a process ID");
+                  "lumra: --while-pid: \"" + std::string(pid) + "\" is not a process ID");
 }
 
 TEST_F(Arguments, HoldTermsExcludeEachOther) {
     EXPECT_EQ(refusal({"hold", "--for", "1h", "--until", "14:30"}, Client::Usage::hold),
-              "lumra hold: --for and --until cannot be used together");
+              "lumra: --for and --until cannot be used together");
     EXPECT_EQ(refusal({"hold", "--while-pid", "4711", "--for", "1h"}, Client::Usage::hold),
-              "lumra hold: --while-pid and --for cannot be used together");
+              "lumra: --while-pid and --for cannot be used together");
     EXPECT_EQ(refusal({"hold", "--until", "14:30", "--while-pid", "4711"}, Client::Usage::hold),
-              "lumra hold: --until and --while-pid cannot be used together");
-    EXPECT_EQ(refusal({"hold", "--for", "1h", "--for", "2h"}, Client::Usage::hold), "lumra hold: --for is given twice");
+              "lumra: --until and --while-pid cannot be used together");
+    EXPECT_EQ(refusal({"hold", "--for", "1h", "--for", "2h"}, Client::Usage::hold), "lumra: --for is given twice");
 }
 
 TEST_F(Arguments, HoldOwnerForcedAndOnEnd) {
@@ -150,12 +150,12 @@ TEST_F(Arguments, HoldOwnerForcedAndOnEnd) {
     EXPECT_EQ(claim.modes, (ModeSet{Mode::idle, Mode::lid}));
     EXPECT_EQ(held({"--owner", " \"nightly\"\n"}).owner, "'nightly'");
 
-    EXPECT_EQ(refusal({"hold", "--owner", " \t"}, Client::Usage::hold), "lumra hold: --owner needs a name");
-    EXPECT_EQ(refusal({"hold", "--owner"}, Client::Usage::hold), "lumra hold: --owner needs a value");
+    EXPECT_EQ(refusal({"hold", "--owner", " \t"}, Client::Usage::hold), "lumra: --owner needs a name");
+    EXPECT_EQ(refusal({"hold", "--owner"}, Client::Usage::hold), "lumra: --owner needs a value");
     EXPECT_EQ(refusal({"hold", "--owner", "a", "--owner", "b"}, Client::Usage::hold),
-              "lumra hold: --owner is given twice");
-    EXPECT_EQ(refusal({"hold", "--force"}, Client::Usage::hold), "lumra hold: unknown option --force");
-    EXPECT_EQ(refusal({"hold", "2h"}, Client::Usage::hold), "lumra hold: unexpected argument \"2h\"");
+              "lumra: --owner is given twice");
+    EXPECT_EQ(refusal({"hold", "--force"}, Client::Usage::hold), "lumra: unknown option --force");
+    EXPECT_EQ(refusal({"hold", "2h"}, Client::Usage::hold), "lumra: unexpected argument \"2h\"");
 }
 
 TEST_F(Arguments, SelectorsOfEndAndTheLidAnswers) {
@@ -169,8 +169,8 @@ TEST_F(Arguments, SelectorsOfEndAndTheLidAnswers) {
         EXPECT_EQ(sent({command, "4711"}), make("4711")) << command;
         EXPECT_EQ(sent({command, "--", "-odd"}), make("-odd")) << command;
         auto usage = std::get<ShowHelp>(parse({command, "-h"}).value()).text;
-        EXPECT_EQ(refusal({command, "a", "b"}, usage), "lumra " + command + ": unexpected argument \"b\"");
-        EXPECT_EQ(refusal({command, "--all"}, usage), "lumra " + command + ": unknown option --all");
+        EXPECT_EQ(refusal({command, "a", "b"}, usage), "lumra: unexpected argument \"b\"");
+        EXPECT_EQ(refusal({command, "--all"}, usage), "lumra: unknown option --all");
     }
 }
 
@@ -178,33 +178,92 @@ TEST_F(Arguments, CommandsWithoutArguments) {
     EXPECT_EQ(sent({"suspend"}), Command::suspend());
     EXPECT_EQ(sent({"resume"}), Command::resume());
     EXPECT_EQ(parse({"grant"}).value(), Invocation{Client::InstallGrant{}});
-    EXPECT_EQ(refusal({"suspend", "1h"}, Client::Usage::suspend), "lumra suspend: unexpected argument \"1h\"");
-    EXPECT_EQ(refusal({"resume", "--now"}, Client::Usage::resume), "lumra resume: unknown option --now");
-    EXPECT_EQ(refusal({"grant", "bob"}, Client::Usage::grant), "lumra grant: unexpected argument \"bob\"");
+    EXPECT_EQ(refusal({"suspend", "1h"}, Client::Usage::suspend), "lumra: unexpected argument \"1h\"");
+    EXPECT_EQ(refusal({"resume", "--now"}, Client::Usage::resume), "lumra: unknown option --now");
+    EXPECT_EQ(refusal({"grant", "bob"}, Client::Usage::grant), "lumra: unexpected argument \"bob\"");
 }
 
-TEST_F(Arguments, FloorIsAWholeNumber) {
+TEST_F(Arguments, FloorIsAWholeNumberInItsRangeOrShown) {
     EXPECT_EQ(sent({"floor", "20"}), Command::setFloor(20));
-    // The service clamps; the client sends what was asked.
-    EXPECT_EQ(sent({"floor", "-5"}), Command::setFloor(-5));
-    EXPECT_EQ(sent({"floor", "80"}), Command::setFloor(80));
+    EXPECT_EQ(sent({"floor", "0"}), Command::setFloor(0));
+    EXPECT_EQ(sent({"floor", "50"}), Command::setFloor(50));
+    EXPECT_EQ(parse({"floor"}).value(), Invocation{Client::ShowSetting{Client::ShowSetting::Which::floor}});
     for (const char* bad : {"abc", "20%", "1.5", "", "99999999999999999999"})
         EXPECT_EQ(refusal({"floor", bad}, Client::Usage::floor),
-                  "lumra floor: \"" + std::string(bad) + "\" is not a whole number");
-    EXPECT_EQ(refusal({"floor"}, Client::Usage::floor), "lumra floor: needs a percentage");
-    EXPECT_EQ(refusal({"floor", "1", "2"}, Client::Usage::floor), "lumra floor: unexpected argument \"2\"");
-    EXPECT_EQ(refusal({"floor", "--max"}, Client::Usage::floor), "lumra floor: unknown option --max");
+                  "lumra: \"" + std::string(bad) + "\" is not a whole number");
+    for (const char* outside : {"-5", "51", "80"})
+        EXPECT_EQ(refusal({"floor", outside}, Client::Usage::floor),
+                  "lumra: the floor is a percentage from 0 to 50, not " + std::string(outside));
+    EXPECT_EQ(refusal({"floor", "1", "2"}, Client::Usage::floor), "lumra: unexpected argument \"2\"");
+    EXPECT_EQ(refusal({"floor", "--max"}, Client::Usage::floor), "lumra: unknown option --max");
 }
 
-TEST_F(Arguments, NotifyHookJoinsItsWords) {
+TEST_F(Arguments, NotifyHookJoinsItsWordsClearsOrShows) {
     EXPECT_EQ(sent({"notify-hook", "say", "-v", "Anna", "done"}), Command::setNotifyCommand("say -v Anna done"));
-    EXPECT_EQ(sent({"notify-hook"}), Command::setNotifyCommand(""));
+    EXPECT_EQ(parse({"notify-hook"}).value(), Invocation{Client::ShowSetting{Client::ShowSetting::Which::notifyHook}});
     EXPECT_EQ(sent({"notify-hook", "--clear"}), Command::setNotifyCommand(""));
     EXPECT_EQ(sent({"notify-hook", "--", "--clear"}), Command::setNotifyCommand("--clear"));
+    EXPECT_EQ(sent({"notify-hook", "--", "-x", "y"}), Command::setNotifyCommand("-x y"));
     // Only the first word can ask for help; later ones belong to the hook.
     EXPECT_EQ(sent({"notify-hook", "tool", "--help"}), Command::setNotifyCommand("tool --help"));
-    EXPECT_EQ(refusal({"notify-hook", "--clear", "now"}, Client::Usage::notifyHook),
-              "lumra notify-hook: unexpected argument \"now\"");
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"notify-hook", "--clear", "now"}, "lumra: unexpected argument \"now\""},
+        {{"notify-hook", "--clear=yes"}, "lumra: --clear takes no value"},
+        {{"notify-hook", "--verbose", "x"}, "lumra: unknown option --verbose"},
+        {{"notify-hook", "-c", "x"}, "lumra: unknown option -c"},
+        {{"notify-hook", "--"}, "lumra: -- needs the hook's words (--clear removes the hook)"},
+    };
+    for (const auto& [arguments, message] : refused)
+        EXPECT_EQ(refusal(arguments, Client::Usage::notifyHook), message) << arguments[1];
+}
+
+TEST_F(Arguments, HelpVersionAndTheHintOfAUsageError) {
+    EXPECT_EQ(parse({"help"}).value(), Invocation{ShowHelp{Client::Usage::main}});
+    EXPECT_EQ(parse({"help", "hold"}).value(), Invocation{ShowHelp{Client::Usage::hold}});
+    EXPECT_EQ(parse({"help", "notify-hook"}).value(), Invocation{ShowHelp{Client::Usage::notifyHook}});
+    EXPECT_EQ(parse({"--version"}).value(), Invocation{ShowHelp{Client::Usage::version}});
+    EXPECT_EQ(Client::Usage::version, "lumra " LUMRA_VERSION "\n");
+    EXPECT_EQ(refusal({"help", "nap"}, Client::Usage::main), "lumra: unknown command \"nap\"");
+    EXPECT_EQ(refusal({"help", "hold", "end"}, Client::Usage::main), "lumra: unexpected argument \"end\"");
+
+    auto hold = parse({"hold", "--for"});
+    ASSERT_FALSE(hold.ok());
+    EXPECT_EQ(Client::helpHint(hold.error()), "Try 'lumra hold --help'.");
+    auto none = parse({"nap"});
+    ASSERT_FALSE(none.ok());
+    EXPECT_EQ(Client::helpHint(none.error()), "Try 'lumra --help'.");
+}
+
+TEST_F(Arguments, HoldAroundACommandAndAsJSON) {
+    auto parsed = parse({"hold", "--idle", "--owner", "build", "--", "make", "-j", "--", "all"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error().message;
+    const auto* running = std::get_if<Client::HoldWhileRunning>(&parsed.value());
+    ASSERT_NE(running, nullptr);
+    EXPECT_EQ(running->command, (std::vector<std::string>{"make", "-j", "--", "all"}));
+    EXPECT_EQ(running->claim.owner, "build");
+    EXPECT_EQ(running->claim.modes, ModeSet{Mode::idle});
+    EXPECT_FALSE(running->lidOptional);
+    auto plain = parse({"hold", "--", "sleep", "1"});
+    ASSERT_TRUE(plain.ok());
+    EXPECT_TRUE(std::get<Client::HoldWhileRunning>(plain.value()).lidOptional);
+
+    auto json = parse({"hold", "--json", "--for", "1d"});
+    ASSERT_TRUE(json.ok());
+    const auto& send = std::get<Send>(json.value());
+    EXPECT_TRUE(send.json);
+    EXPECT_TRUE(send.lidOptional);
+    EXPECT_EQ(send.command.claim().term, Term::until(now + 24h));
+    EXPECT_FALSE(std::get<Send>(parse({"hold", "--lid"}).value()).lidOptional);
+
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"hold", "--"}, "lumra: -- needs a command to run"},
+        {{"hold", "--for", "1h", "--", "make"},
+         "lumra: --for cannot be used with a command to run: the hold lasts while it runs"},
+        {{"hold", "--json", "--", "make"}, "lumra: --json cannot be used with a command to run"},
+        {{"hold", "--until", "2300-01-01T00:00"}, "lumra: --until: \"2300-01-01T00:00\": dates must lie between 1970 and 2199"},
+        {{"hold", "--until", "9999-12-31T23:59Z"}, "lumra: --until: \"9999-12-31T23:59Z\": dates must lie between 1970 and 2199"},
+    };
+    for (const auto& [arguments, message] : refused) EXPECT_EQ(refusal(arguments, Client::Usage::hold), message);
 }
 
 TEST_F(Arguments, SwitchesTakeOnOrOff) {
@@ -213,10 +272,10 @@ TEST_F(Arguments, SwitchesTakeOnOrOff) {
     EXPECT_EQ(sent({"update-check", "on"}), Command::setUpdateCheck(true));
     EXPECT_EQ(sent({"update-check", "off"}), Command::setUpdateCheck(false));
     EXPECT_EQ(refusal({"keep-display", "yes"}, Client::Usage::keepDisplay),
-              "lumra keep-display: expected on or off, not \"yes\"");
-    EXPECT_EQ(refusal({"update-check"}, Client::Usage::updateCheck), "lumra update-check: needs on or off");
+              "lumra: expected on or off, not \"yes\"");
+    EXPECT_EQ(refusal({"update-check"}, Client::Usage::updateCheck), "lumra: update-check needs on or off");
     EXPECT_EQ(refusal({"update-check", "on", "off"}, Client::Usage::updateCheck),
-              "lumra update-check: unexpected argument \"off\"");
+              "lumra: unexpected argument \"off\"");
 }
 
 } // namespace

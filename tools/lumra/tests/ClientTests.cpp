@@ -42,11 +42,20 @@ protected:
                     sent.push_back(command);
                     return answer(command);
                 },
-            .processStart = [](int32_t) { return std::optional<double>(); },
+            .reachable = [this] { return listening; },
+            .processStart = [](int32_t pid) { return pid == 4242 ? std::optional<double>(1796800000.5) : std::nullopt; },
+            .pid = 4242,
+            .heat = [this] { return heat; },
+            .runCommand =
+                [this](const std::vector<std::string>& command) {
+                    ran.push_back(command);
+                    sentBeforeRunning = sent.size();
+                    return commandStatus;
+                },
             .grant = [this]() -> LumraKit::Result<Client::Grant::Installed, Client::Grant::Refused> {
                 ++grants;
                 if (grantRefusal) return Client::Grant::Refused{*grantRefusal};
-                return Client::Grant::Installed{"alice"};
+                return Client::Grant::Installed{"alice", grantUnchanged};
             },
             .installedAt = "/etc/sudoers.d/lumra",
             .clock = time,
@@ -63,26 +72,45 @@ protected:
 
     TestSupport::VirtualTime time{now};
     std::function<std::optional<Reply>(const Command&)> answer = [](const Command&) { return std::nullopt; };
+    // Answers status with `current`, anything else with `after`.
+    void answerStatusThen(Reply current, Reply after) {
+        answer = [current, after](const Command& command) {
+            return std::optional<Reply>(command.kind() == Command::Kind::status ? current : after);
+        };
+    }
+
     std::optional<std::string> grantRefusal;
+    bool grantUnchanged = false;
+    bool listening = false;
+    std::string heat = "nominal";
+    int commandStatus = 0;
+    std::vector<std::vector<std::string>> ran;
+    size_t sentBeforeRunning = 0;
     std::vector<Command> sent;
     int grants = 0;
     std::ostringstream out, err;
 };
 
-TEST_F(Run, ASilentServiceExitsThree) {
+TEST_F(Run, ASilentServiceExitsThreeSayingWhetherItRuns) {
     EXPECT_EQ(run({"status"}), Client::ExitStatus::noAnswer);
-    EXPECT_EQ(err.str(), "lumra: the service did not answer (is lumrad running?)\n");
+    EXPECT_EQ(err.str(), "lumra: the service is not running (start lumrad)\n");
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(sent, std::vector<Command>{Command::status()});
+
+    err.str("");
+    listening = true;
+    EXPECT_EQ(run({"hold", "--idle"}), Client::ExitStatus::noAnswer);
+    EXPECT_EQ(err.str(), "lumra: the service took the request but did not answer\n");
 }
 
-TEST_F(Run, ARefusalPrintsTheServicesReasonAndExitsOne) {
+TEST_F(Run, ARefusalPrintsTheServicesReasonInLowerCaseAndExitsOne) {
     Reply refusal;
     refusal.error = "The sudoers grant is missing. Run: lumra grant";
     answerWith(refusal);
-    EXPECT_EQ(run({"hold"}), Client::ExitStatus::refused);
-    EXPECT_EQ(err.str(), "lumra: The sudoers grant is missing. Run: lumra grant\n");
+    EXPECT_EQ(run({"hold", "--lid"}), Client::ExitStatus::refused);
+    EXPECT_EQ(err.str(), "lumra: the sudoers grant is missing. Run: lumra grant\n");
     EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(sent.size(), 1u);
 
     // The reason is the service's free text: it cannot restyle the terminal.
     err.str("");
@@ -92,12 +120,98 @@ TEST_F(Run, ARefusalPrintsTheServicesReasonAndExitsOne) {
     EXPECT_EQ(err.str(), "lumra: no\\x1B[2J\n");
 }
 
-TEST_F(Run, AUsageErrorSendsNothingAndExitsTwo) {
+TEST_F(Run, AUsageErrorIsOneLineAndAHintSendsNothingAndExitsTwo) {
     EXPECT_EQ(run({"hold", "--for", "1h", "--until", "14:30"}), Client::ExitStatus::usage);
-    EXPECT_EQ(err.str(),
-              "lumra hold: --for and --until cannot be used together\n\n" + std::string(Client::Usage::hold));
+    EXPECT_EQ(err.str(), "lumra: --for and --until cannot be used together\nTry 'lumra hold --help'.\n");
     EXPECT_EQ(out.str(), "");
     EXPECT_TRUE(sent.empty());
+}
+
+// Without chosen modes, a missing grant costs only lid; chosen lid still fails.
+TEST_F(Run, AHoldWithoutTheGrantHoldsTheRestAndSaysHowToGetLid) {
+    answer = [](const Command& command) -> std::optional<Reply> {
+        if (command.claim().modes.contains(Mode::lid)) {
+            Reply refusal;
+            refusal.error = LumraKit::EngageError::grantMissing().message();
+            return refusal;
+        }
+        Reply reply = okReply();
+        reply.status.claims = {command.claim()};
+        return reply;
+    };
+    EXPECT_EQ(run({"hold"}), Client::ExitStatus::done);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].claim().modes, LumraKit::ModeSet{Mode::idle});
+    EXPECT_EQ(sent[1].claim().id, sent[0].claim().id);
+    EXPECT_EQ(out.str(), "Holding idle for you, until ended [" + Client::shortID(sent[1].claim().id) + "].\n");
+    EXPECT_EQ(err.str(), "lumra: lid-closed sleep needs the sudoers grant: run sudo lumra grant\n");
+}
+
+TEST_F(Run, HoldAsJSONPrintsTheWholeReply) {
+    answer = [](const Command& command) -> std::optional<Reply> {
+        Reply reply = okReply();
+        reply.status.claims = {command.claim()};
+        return reply;
+    };
+    EXPECT_EQ(run({"hold", "--json", "--idle"}), Client::ExitStatus::done);
+    auto printed = nlohmann::json::parse(out.str());
+    EXPECT_EQ(LumraKit::replyFromJSON(printed).status.claims.at(0).id, sent.at(0).claim().id);
+}
+
+TEST_F(Run, HoldAroundACommandHoldsWhileItRunsAndExitsWithItsStatus) {
+    answer = [](const Command& command) -> std::optional<Reply> {
+        Reply reply = okReply();
+        if (command.kind() == Command::Kind::engage) reply.status.claims = {command.claim()};
+        return reply;
+    };
+    commandStatus = 7;
+    EXPECT_EQ(run({"hold", "--idle", "--", "make", "all"}), 7);
+    EXPECT_EQ(ran, (std::vector<std::vector<std::string>>{{"make", "all"}}));
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sentBeforeRunning, 1u);
+    EXPECT_EQ(sent[0].claim().term, Term::whilePid(4242, 1796800000.5));
+    EXPECT_EQ(sent[1], Command::end("4242"));
+    EXPECT_EQ(out.str(), "");
+
+    // Refused: the command never runs.
+    ran.clear();
+    Reply refusal;
+    refusal.error = "Too hot.";
+    answerWith(refusal);
+    EXPECT_EQ(run({"hold", "--", "make"}), Client::ExitStatus::refused);
+    EXPECT_TRUE(ran.empty());
+}
+
+TEST_F(Run, AnIDPrefixSelectsItsClaim) {
+    Claim backup = claim("backup", {Mode::idle});
+    Claim watcher = claim("watch", {Mode::idle}, Term::whilePid(77, 1.0));
+    Claim back = claim("back", {Mode::idle}); // "back" also begins "backup"
+    Reply reply = okReply();
+    reply.status.claims = {backup, watcher, back};
+    reply.ended = std::vector<Claim>{};
+    answerWith(reply);
+    auto prefix = [](const Claim& c) { return Client::shortID(c.id).substr(0, 6); };
+
+    const std::pair<std::vector<std::string>, std::optional<Command>> rows[] = {
+        {{"end", prefix(backup)}, Command::end("backup")},
+        {{"end", prefix(watcher)}, Command::end("77")},
+        {{"allow-lid", prefix(backup)}, Command::allowLid("backup")},
+        {{"end", "4711"}, Command::end("4711")}, // unmatched: the service says so
+        {{"end", prefix(back)}, std::nullopt},   // cannot be chosen alone
+    };
+    for (const auto& [arguments, expected] : rows) {
+        sent.clear();
+        int status = run(arguments);
+        if (expected) {
+            EXPECT_EQ(status, Client::ExitStatus::done) << arguments[1];
+            EXPECT_EQ(sent.back(), *expected) << arguments[1];
+        } else {
+            EXPECT_EQ(status, Client::ExitStatus::refused);
+            EXPECT_EQ(sent, std::vector<Command>{Command::status()});
+        }
+    }
+    EXPECT_EQ(err.str(), "lumra: the claim " + Client::shortID(back.id) +
+                             " cannot be chosen alone: its owner's name begins others'\n");
 }
 
 TEST_F(Run, HelpGoesToStandardOutput) {
@@ -186,32 +300,74 @@ TEST_F(Run, LidAnswersListTheChangedClaims) {
     EXPECT_EQ(out.str(),
               "Lid approved for 1 claim:\n" + Client::claimsTable({approved}, now, Terminal::Palette{false}, 2));
 
+    // A refusal clears the request: the claims that asked are found before.
     out.str("");
-    reply.ended = std::vector<Claim>{};
-    answerWith(reply);
+    Claim asking = claim("builder", {Mode::idle});
+    asking.wantsLid = true;
+    Claim refused = asking;
+    refused.wantsLid = false;
+    Reply before = okReply(), after = okReply();
+    before.status.claims = {claim("you", {Mode::idle}), asking};
+    after.status.claims = {claim("you", {Mode::idle}), refused};
+    answerStatusThen(before, after);
     EXPECT_EQ(run({"deny-lid"}), Client::ExitStatus::done);
-    EXPECT_EQ(out.str(), "No lid request to refuse.\n");
+    EXPECT_EQ(sent.back(), Command::denyLid(std::nullopt));
+    EXPECT_EQ(out.str(),
+              "Lid refused for 1 claim:\n" + Client::claimsTable({refused}, now, Terminal::Palette{false}, 2));
 }
 
-TEST_F(Run, SettingsReportTheServicesValue) {
+TEST_F(Run, SettingsReportTheServicesValueAndShowWithoutOne) {
     Reply reply = okReply();
-    reply.status.floor = 50;
-    answerWith(reply);
-    EXPECT_EQ(run({"floor", "80"}), Client::ExitStatus::done);
-    EXPECT_EQ(out.str(), "Battery floor: 50% (80% is out of range).\n");
-
-    out.str("");
     reply.status.floor = 0;
     answerWith(reply);
     EXPECT_EQ(run({"floor", "0"}), Client::ExitStatus::done);
     EXPECT_EQ(out.str(), "Battery floor: off.\n");
 
-    out.str("");
-    reply.status.claims = {claim("you", {Mode::idle})};
-    reply.status.suspendedSince = now;
-    answerWith(reply);
-    EXPECT_EQ(run({"suspend"}), Client::ExitStatus::done);
-    EXPECT_EQ(out.str(), "Suspended: nothing is held until lumra resume; 1 claim kept.\n");
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> shown[] = {
+        {{"floor"}, 15, "", "Battery floor: 15%.\n"},
+        {{"notify-hook"}, 15, "say done", "Notify hook: say done\n"},
+        {{"notify-hook"}, 15, "", "Notify hook: none\n"},
+    };
+    for (const auto& [arguments, floor, hook, text] : shown) {
+        out.str("");
+        sent.clear();
+        reply.status.floor = floor;
+        reply.status.notifyCommand = hook;
+        answerWith(reply);
+        EXPECT_EQ(run(arguments), Client::ExitStatus::done);
+        EXPECT_EQ(out.str(), text);
+        EXPECT_EQ(sent, std::vector<Command>{Command::status()});
+    }
+}
+
+TEST_F(Run, SuspendAndResumeSayWhenThereIsNothingToDo) {
+    Reply running = okReply(), suspended = okReply();
+    running.status.claims = suspended.status.claims = {claim("you", {Mode::idle})};
+    suspended.status.suspendedSince = now;
+    const std::tuple<const char*, Reply, Reply, std::string, size_t> rows[] = {
+        {"suspend", running, suspended, "Suspended: nothing is held until lumra resume; 1 claim kept.\n", 2},
+        {"suspend", suspended, suspended, "Nothing to do: the service is suspended already.\n", 1},
+        {"resume", suspended, running, "Resumed: holding idle for 1 claim.\n", 2},
+        {"resume", running, running, "Nothing to do: the service is not suspended.\n", 1},
+    };
+    for (const auto& [command, before, after, text, exchanges] : rows) {
+        out.str("");
+        sent.clear();
+        answerStatusThen(before, after);
+        EXPECT_EQ(run({command}), Client::ExitStatus::done) << command;
+        EXPECT_EQ(out.str(), text) << command;
+        EXPECT_EQ(sent.size(), exchanges) << command;
+    }
+}
+
+TEST_F(Run, StatusShowsTheMachinesHeat) {
+    answerWith(okReply());
+    for (const char* level : {"nominal", "fair", "serious", "critical"}) {
+        out.str("");
+        heat = level;
+        EXPECT_EQ(run({"status"}), Client::ExitStatus::done);
+        EXPECT_NE(out.str().find(std::string("heat            ") + level + "\n"), std::string::npos) << out.str();
+    }
 }
 
 TEST_F(Run, GrantNeedsNoService) {
@@ -221,11 +377,16 @@ TEST_F(Run, GrantNeedsNoService) {
     EXPECT_TRUE(sent.empty());
 
     out.str("");
+    grantUnchanged = true;
+    EXPECT_EQ(run({"grant"}), Client::ExitStatus::done);
+    EXPECT_EQ(out.str(), "Nothing to do: /etc/sudoers.d/lumra already lets alice switch sleep off and on.\n");
+
+    out.str("");
     grantRefusal = "cannot grant \"a b\": the user name holds characters";
     EXPECT_EQ(run({"grant"}), Client::ExitStatus::refused);
-    EXPECT_EQ(err.str(), "lumra grant: cannot grant \"a b\": the user name holds characters\n");
+    EXPECT_EQ(err.str(), "lumra: cannot grant \"a b\": the user name holds characters\n");
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(grants, 2);
+    EXPECT_EQ(grants, 3);
 }
 
 } // namespace

@@ -3,14 +3,12 @@
 
 #include "Grant.hpp"
 
-#include <Platform/Power.hpp>
-#include <Platform/SimulatedHost.hpp>
-#include <Platform/Spawn.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace {
@@ -60,21 +58,76 @@ class Install : public testing::Test {
 protected:
     std::filesystem::path folder() const { return dir / "etc/sudoers.d"; }
     std::filesystem::path file() const { return folder() / "lumra"; }
+    LumraKit::Result<Grant::Installed, Grant::Refused> install(std::string_view user,
+                                                               const Grant::Checker& checker = Grant::check) {
+        return Grant::install(file(), user, checker, ownership);
+    }
+
     TestSupport::TempDir dir;
+    // The files given to root, as chown would record them; giving fails
+    // while `chownWorks` is false.
+    std::vector<std::filesystem::path> givenToRoot;
+    bool chownWorks = true;
+    Grant::Ownership ownership{
+        [this](const std::filesystem::path& path) {
+            if (chownWorks) givenToRoot.push_back(path);
+            return chownWorks;
+        },
+        [this](const std::filesystem::path& path) {
+            return std::find(givenToRoot.begin(), givenToRoot.end(), path) != givenToRoot.end();
+        },
+    };
 };
 
-TEST_F(Install, WritesTheRuleReadOnlyWithNothingLeftBeside) {
-    auto installed = Grant::install(file(), "alice");
+TEST_F(Install, WritesTheRuleReadOnlyForRootWithNothingLeftBeside) {
+    auto installed = install("alice");
     ASSERT_TRUE(installed.ok()) << installed.error().reason;
     EXPECT_EQ(installed.value().user, "alice");
+    EXPECT_FALSE(installed.value().unchanged);
     EXPECT_EQ(contents(file()), aliceRule);
     EXPECT_EQ(modeOf(file()), 0440u);
+    EXPECT_EQ(entries(folder()), std::vector<std::string>{"lumra"});
+    // Given to root before it was renamed into place.
+    ASSERT_EQ(givenToRoot.size(), 1u);
+    EXPECT_EQ(givenToRoot[0].parent_path(), folder());
+    EXPECT_TRUE(givenToRoot[0].filename().string().starts_with("lumra.new.")) << givenToRoot[0];
+}
+
+// The same grant in place, root's and read-only, is left alone; anything
+// less is installed again.
+TEST_F(Install, ARepeatedGrantHasNothingToDo) {
+    ASSERT_TRUE(install("alice").ok());
+    givenToRoot = {file()};
+    auto again = install("alice");
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(again.value().unchanged);
+    EXPECT_EQ(givenToRoot.size(), 1u);
+
+    ::chmod(file().c_str(), 0644);
+    auto loose = install("alice");
+    ASSERT_TRUE(loose.ok());
+    EXPECT_FALSE(loose.value().unchanged);
+    EXPECT_EQ(modeOf(file()), 0440u);
+
+    givenToRoot.clear();
+    auto notRoots = install("alice");
+    ASSERT_TRUE(notRoots.ok());
+    EXPECT_FALSE(notRoots.value().unchanged);
+}
+
+TEST_F(Install, ADropInRootCannotOwnIsNotPutInPlace) {
+    writeFile(file(), "earlier\n");
+    chownWorks = false;
+    auto refused = install("alice");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().reason, "cannot give the drop-in to root");
+    EXPECT_EQ(contents(file()), "earlier\n");
     EXPECT_EQ(entries(folder()), std::vector<std::string>{"lumra"});
 }
 
 TEST_F(Install, ReplacesAnEarlierDropIn) {
     writeFile(file(), "bob ALL=(root) NOPASSWD: ALL\n");
-    ASSERT_TRUE(Grant::install(file(), "alice").ok());
+    ASSERT_TRUE(install("alice").ok());
     EXPECT_EQ(contents(file()), aliceRule);
     EXPECT_EQ(modeOf(file()), 0440u);
     EXPECT_EQ(entries(folder()), std::vector<std::string>{"lumra"});
@@ -83,7 +136,7 @@ TEST_F(Install, ReplacesAnEarlierDropIn) {
 TEST_F(Install, AFailedCheckKeepsTheEarlierDropIn) {
     writeFile(file(), "earlier\n");
     std::string checked;
-    auto refused = Grant::install(file(), "alice", [&](std::string_view text, std::string_view) {
+    auto refused = install("alice", [&](std::string_view text, std::string_view) {
         checked = text;
         return std::optional<std::string>("sudoers cannot parse the drop-in");
     });
@@ -97,7 +150,7 @@ TEST_F(Install, AFailedCheckKeepsTheEarlierDropIn) {
 
 TEST_F(Install, AnUnsafeNameTouchesNothing) {
     writeFile(file(), "earlier\n");
-    auto refused = Grant::install(file(), "al ice");
+    auto refused = install("al ice");
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().reason,
               "cannot grant \"al ice\": the user name holds characters a sudoers rule cannot carry safely (only "
@@ -109,7 +162,7 @@ TEST_F(Install, AnUnsafeNameTouchesNothing) {
 TEST_F(Install, AFailedRenameLeavesNoTemporaryFile) {
     // Something that is no file where the drop-in goes: the rename fails.
     std::filesystem::create_directories(file() / "inside");
-    auto refused = Grant::install(file(), "alice");
+    auto refused = install("alice");
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().reason, "cannot put the drop-in in place at " + file().string() + ": Is a directory");
     EXPECT_EQ(entries(folder()), std::vector<std::string>{"lumra"});
@@ -118,59 +171,11 @@ TEST_F(Install, AFailedRenameLeavesNoTemporaryFile) {
 
 TEST_F(Install, AFolderThatCannotBeMadeIsReported) {
     writeFile(dir / "etc", "a file, not a folder\n");
-    auto refused = Grant::install(file(), "alice");
+    auto refused = install("alice");
     ASSERT_FALSE(refused.ok());
     EXPECT_TRUE(refused.error().reason.starts_with("cannot create " + folder().string() + ": "))
         << refused.error().reason;
     EXPECT_EQ(contents(dir / "etc"), "a file, not a folder\n");
-}
-
-// The simulated sudo, running the pmset stand-in, on a machine of its own.
-class SudoWithGrant : public testing::Test {
-protected:
-    Platform::ProgramRun sudo(const std::vector<std::string>& arguments, const std::string& user = "alice") {
-        return Platform::runProgram("/usr/bin/sudo", arguments,
-                                    Platform::Environment{{"HOME", home.path().string()}, {"LUMRA_SIM_USER", user}},
-                                    root.path());
-    }
-    static int status(const Platform::ProgramRun& run) {
-        const auto* exit = std::get_if<Platform::ProgramExit>(&run);
-        return exit ? exit->status : -1;
-    }
-    static std::string err(const Platform::ProgramRun& run) {
-        const auto* exit = std::get_if<Platform::ProgramExit>(&run);
-        return exit ? exit->err : "did not start";
-    }
-
-    TestSupport::TempDir home;
-    TestSupport::TempDir root;
-};
-
-TEST_F(SudoWithGrant, LetsTheUserFlipTheFlagAndNothingElse) {
-    ASSERT_TRUE(Grant::install(Platform::SimulatedHost::hostPath("/etc/sudoers.d/lumra", root.path()), "alice").ok());
-
-    auto on = sudo({"-n", "/usr/bin/pmset", "-a", "disablesleep", "1"});
-    EXPECT_EQ(status(on), 0) << err(on);
-    EXPECT_TRUE(Platform::Power::sleepDisabled(root.path()));
-    auto off = sudo({"-n", "/usr/bin/pmset", "-a", "disablesleep", "0"});
-    EXPECT_EQ(status(off), 0) << err(off);
-    EXPECT_FALSE(Platform::Power::sleepDisabled(root.path()));
-
-    for (const std::vector<std::string>& other : std::vector<std::vector<std::string>>{
-             {"-n", "/usr/bin/pmset", "-a", "disablesleep", "2"},
-             {"-n", "/usr/bin/pmset", "disablesleep", "1"},
-             {"-n", "/usr/bin/pmset", "sleepnow"},
-             {"-n", "/bin/sh", "-c", "true"},
-         }) {
-        auto refused = sudo(other);
-        EXPECT_EQ(status(refused), 1) << other[1];
-        EXPECT_TRUE(err(refused).starts_with("Sorry, user alice is not allowed to execute")) << err(refused);
-    }
-    // Nobody else gains anything.
-    auto bob = sudo({"-n", "/usr/bin/pmset", "-a", "disablesleep", "1"}, "bob");
-    EXPECT_EQ(status(bob), 1);
-    EXPECT_EQ(err(bob), "sudo: a password is required\n");
-    EXPECT_FALSE(Platform::Power::sleepDisabled(root.path()));
 }
 
 } // namespace

@@ -1,10 +1,16 @@
-// The real lumra, for what needs no service: help, usage errors, a service
-// that is not there, and the grant on a simulated machine of its own.
+// The real lumra: help, usage errors, a service that is not there, a
+// command held around, and the grant through sudo on a simulated machine of
+// its own.
 
 #include "Grant.hpp"
 #include "Usage.hpp"
 
 #include <LumraKit/Wire.hpp>
+#include <Platform/Accounts.hpp>
+#include <Platform/Credentials.hpp>
+#include <Platform/Power.hpp>
+#include <Platform/SimulatedHost.hpp>
+#include <TestSupport/AsRoot.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
@@ -24,7 +30,6 @@ protected:
                                 std::map<std::string, std::string> environment = {}) {
         environment.emplace("HOME", home.path().string());
         environment.emplace("LUMRA_SIM_ROOT", root.path().string());
-        environment.emplace("LUMRA_SIM_USER", "alice");
         environment.emplace("NO_COLOR", "1");
         environment.emplace("FORCE_COLOR", "");
         return TestSupport::runProcess(LUMRA_EXE, arguments, environment);
@@ -34,24 +39,34 @@ protected:
     TestSupport::TempDir root;
 };
 
-TEST_F(Lumra, HelpExitsZero) {
-    auto help = lumra({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out, Client::Usage::main);
-    EXPECT_EQ(help.err, "");
-
-    auto holdHelp = lumra({"hold", "-h"});
-    EXPECT_EQ(holdHelp.status, 0);
-    EXPECT_EQ(holdHelp.out, Client::Usage::hold);
+TEST_F(Lumra, HelpAndVersionExitZero) {
+    const std::pair<std::vector<std::string>, std::string_view> rows[] = {
+        {{"--help"}, Client::Usage::main},   {{"help"}, Client::Usage::main},
+        {{"hold", "-h"}, Client::Usage::hold}, {{"help", "end"}, Client::Usage::end},
+        {{"--version"}, Client::Usage::version},
+    };
+    for (const auto& [arguments, text] : rows) {
+        auto shown = lumra(arguments);
+        EXPECT_EQ(shown.status, 0) << arguments[0];
+        EXPECT_EQ(shown.out, text);
+        EXPECT_EQ(shown.err, "");
+    }
 }
 
-TEST_F(Lumra, AUsageErrorExitsTwo) {
-    auto bad = lumra({"floor", "lots"});
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err, "lumra floor: \"lots\" is not a whole number\n\n" + std::string(Client::Usage::floor));
-
-    EXPECT_EQ(lumra({}).status, 2);
+TEST_F(Lumra, AUsageErrorIsOneLineAndAHintAndExitsTwo) {
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"floor", "lots"}, "lumra: \"lots\" is not a whole number\nTry 'lumra floor --help'.\n"},
+        {{"floor", "60"}, "lumra: the floor is a percentage from 0 to 50, not 60\nTry 'lumra floor --help'.\n"},
+        {{}, "lumra: no command given\nTry 'lumra --help'.\n"},
+        {{"hold", "--until", "2300-01-01T00:00"},
+         "lumra: --until: \"2300-01-01T00:00\": dates must lie between 1970 and 2199\nTry 'lumra hold --help'.\n"},
+    };
+    for (const auto& [arguments, text] : rows) {
+        auto bad = lumra(arguments);
+        EXPECT_EQ(bad.status, 2);
+        EXPECT_EQ(bad.out, "");
+        EXPECT_EQ(bad.err, text);
+    }
 }
 
 TEST_F(Lumra, NobodyListeningExitsThree) {
@@ -60,33 +75,40 @@ TEST_F(Lumra, NobodyListeningExitsThree) {
          std::vector<std::vector<std::string>>{{"status", "--json"}, {"hold", "--for", "1h"}}) {
         auto silent = lumra(arguments);
         EXPECT_EQ(silent.status, 3) << arguments[0];
-        EXPECT_EQ(silent.err, "lumra: the service did not answer (is lumrad running?)\n");
+        EXPECT_EQ(silent.err, "lumra: the service is not running (start lumrad)\n");
         EXPECT_EQ(silent.out, "");
     }
 }
 
-// Answers one client on the socket the release bundle's programs share, the
-// way the service would, with `reply`.
+// Answers `count` clients on the socket the release bundle's programs
+// share, the way the service would, with `reply`.
 class OneReply {
 public:
-    OneReply(const std::filesystem::path& home, LumraKit::Reply reply)
-        : listener_(listenIn(home / ".local/state/lumra")), thread_([this, reply] {
-              // Never wait for a client that does not come.
-              pollfd waiting{listener_, POLLIN, 0};
-              if (::poll(&waiting, 1, 10000) != 1) return;
-              LumraKit::Wire::acceptAndServe(listener_, [&](const LumraKit::Command& command) {
-                  received_ = command;
-                  return reply;
-              });
+    OneReply(const std::filesystem::path& home, LumraKit::Reply reply, int count = 1)
+        : listener_(listenIn(home / ".local/state/lumra")), thread_([this, reply, count] {
+              for (int served = 0; served < count; ++served) {
+                  // Never wait for a client that does not come.
+                  pollfd waiting{listener_, POLLIN, 0};
+                  if (::poll(&waiting, 1, 10000) != 1) return;
+                  LumraKit::Wire::acceptAndServe(listener_, [&](const LumraKit::Command& command) {
+                      received_ = command;
+                      all_.push_back(command);
+                      return reply;
+                  });
+              }
           }) {}
     ~OneReply() {
         if (thread_.joinable()) thread_.join();
         ::close(listener_);
     }
-    // The command the client sent; waits for the exchange to end.
+    // The command the client sent last; waits for the exchanges to end.
     const std::optional<LumraKit::Command>& received() {
         if (thread_.joinable()) thread_.join();
         return received_;
+    }
+    const std::vector<LumraKit::Command>& all() {
+        if (thread_.joinable()) thread_.join();
+        return all_;
     }
 
 private:
@@ -97,6 +119,7 @@ private:
 
     int listener_;
     std::optional<LumraKit::Command> received_;
+    std::vector<LumraKit::Command> all_;
     std::thread thread_;
 };
 
@@ -105,9 +128,9 @@ TEST_F(Lumra, TalksToTheServiceOnItsSocket) {
     refusal.error = "The sudoers grant is missing. Run: lumra grant";
     {
         OneReply service(home.path(), refusal);
-        auto refused = lumra({"hold", "--for", "1h", "--owner", "backup"});
+        auto refused = lumra({"hold", "--lid", "--for", "1h", "--owner", "backup"});
         EXPECT_EQ(refused.status, 1);
-        EXPECT_EQ(refused.err, "lumra: The sudoers grant is missing. Run: lumra grant\n");
+        EXPECT_EQ(refused.err, "lumra: the sudoers grant is missing. Run: lumra grant\n");
         EXPECT_EQ(refused.out, "");
         ASSERT_TRUE(service.received().has_value());
         EXPECT_EQ(service.received()->kind(), LumraKit::Command::Kind::engage);
@@ -125,25 +148,91 @@ TEST_F(Lumra, TalksToTheServiceOnItsSocket) {
     }
 }
 
-TEST_F(Lumra, GrantInstallsTheDropInOnTheSimulatedMachine) {
-    auto granted = lumra({"grant"});
-    EXPECT_EQ(granted.status, 0) << granted.err;
-    EXPECT_EQ(granted.out, "Installed /etc/sudoers.d/lumra: alice may now switch sleep off and on "
-                           "(pmset -a disablesleep 0|1) without a password.\n");
-    EXPECT_EQ(TestSupport::contents(root / "etc/sudoers.d/lumra"), Client::Grant::rule("alice"));
+// lumra holds while the command runs, bound to its own pid, ends the claim
+// after and exits with the command's status; an interrupt is the command's
+// to take, a termination is passed on to it.
+TEST_F(Lumra, HoldAroundACommand) {
+    LumraKit::Reply answer;
+    answer.ok = true;
+    {
+        OneReply service(home.path(), answer, 2);
+        auto ran = lumra({"hold", "--idle", "--", "/bin/sh", "-c", "echo running; exit 3"});
+        EXPECT_EQ(ran.status, 3) << ran.err;
+        EXPECT_EQ(ran.out, "running\n");
+        ASSERT_EQ(service.all().size(), 2u);
+        auto term = service.all()[0].claim().term.ifWhilePid();
+        ASSERT_NE(term, nullptr);
+        EXPECT_EQ(service.all()[1], LumraKit::Command::end(std::to_string(term->pid)));
+    }
+    {
+        OneReply service(home.path(), answer, 2);
+        auto signalled = lumra({"hold", "--idle", "--", "/bin/sh", "-c",
+                                "kill -INT $PPID; kill -TERM $PPID; exec sleep 5"});
+        EXPECT_EQ(signalled.status, 128 + SIGTERM) << signalled.err;
+        EXPECT_EQ(service.all().size(), 2u);
+    }
+    auto missing = lumra({"hold", "--idle", "--", "/no/such/program"});
+    EXPECT_EQ(missing.status, 3); // no service to hold with: nothing runs
 }
 
-TEST_F(Lumra, GrantRefusesAnUnsafeUserAndExitsOne) {
-    auto refused = lumra({"grant"}, {{"LUMRA_SIM_USER", "alice ALL"}});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(refused.err.starts_with("lumra grant: cannot grant \"alice ALL\": ")) << refused.err;
+// The grant is root's to install, through sudo with the person's password;
+// then the person switches the flag through sudo without one.
+TEST_F(Lumra, GrantRunsThroughSudoForThePerson) {
+    const std::string person = Platform::Accounts::person().name;
+    auto asPerson = lumra({"grant"});
+    EXPECT_EQ(asPerson.status, 1);
+    EXPECT_EQ(asPerson.err, "lumra: grant needs root: run sudo lumra grant\n");
     EXPECT_FALSE(std::filesystem::exists(root / "etc/sudoers.d/lumra"));
+
+    std::map<std::string, std::string> environment{{"HOME", home.path().string()}, {"NO_COLOR", "1"}};
+    auto granted = TestSupport::runAsRoot(root.path(), {LUMRA_EXE, "grant"}, environment);
+    EXPECT_EQ(granted.status, 0) << granted.err;
+    EXPECT_EQ(granted.out, "Installed /etc/sudoers.d/lumra: " + person +
+                               " may now switch sleep off and on (pmset -a disablesleep 0|1) without a password.\n");
+    EXPECT_EQ(TestSupport::contents(root / "etc/sudoers.d/lumra"), Client::Grant::rule(person));
+    auto owner = Platform::Credentials::ownerOf(root / "etc/sudoers.d/lumra", root.path());
+    ASSERT_TRUE(owner.has_value());
+    EXPECT_EQ(owner->uid, 0u);
+
+    auto again = TestSupport::runAsRoot(root.path(), {LUMRA_EXE, "grant"}, environment);
+    EXPECT_EQ(again.out, "Nothing to do: /etc/sudoers.d/lumra already lets " + person + " switch sleep off and on.\n");
+
+    auto flip = TestSupport::runProcess(SUDO_EXE, {"-n", "/usr/bin/pmset", "-a", "disablesleep", "1"},
+                                        {{"LUMRA_SIM_ROOT", root.path().string()}});
+    EXPECT_EQ(flip.status, 0) << flip.err;
+    EXPECT_TRUE(Platform::Power::sleepDisabled(root.path()));
+
+    auto forRoot = TestSupport::runAsRoot(root.path(), {"/usr/bin/sudo", "-n", LUMRA_EXE, "grant"}, environment);
+    EXPECT_EQ(forRoot.status, 1);
+    EXPECT_EQ(forRoot.err, "lumra: grant is for the person who runs sudo lumra grant, not for root itself\n");
 }
 
 TEST_F(Lumra, ColourOnlyWhenAsked) {
-    EXPECT_EQ(lumra({"grant"}).out.find('\x1B'), std::string::npos);
-    auto coloured = lumra({"grant"}, {{"FORCE_COLOR", "1"}});
-    EXPECT_NE(coloured.out.find('\x1B'), std::string::npos) << coloured.out;
+    LumraKit::Reply answer;
+    answer.ok = true;
+    for (const char* force : {"", "1"}) {
+        OneReply service(home.path(), answer);
+        auto held = lumra({"hold", "--idle"}, {{"FORCE_COLOR", force}});
+        EXPECT_EQ(held.out.find('\x1B') != std::string::npos, *force == '1') << held.out;
+    }
+}
+
+// The completion the set-up puts into the build, as bash runs it.
+TEST_F(Lumra, BashCompletesCommandsAndTheirWords) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"lumra ho", "hold"},
+        {"lumra keep-display o", "on off"},
+        {"lumra hold --mo", "--modes"},
+        {"lumra help notify", "notify-hook"},
+        {"lumra --vers", "--version"},
+        {"lumra status --", "--json --help"},
+    };
+    for (const auto& [line, expected] : rows) {
+        std::string script = "source \"$COMPLETION\"; COMP_WORDS=(" + line + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                             "_lumra; echo \"${COMPREPLY[*]}\"";
+        auto completed = TestSupport::runProcess("/bin/bash", {"-c", script}, {{"COMPLETION", LUMRA_COMPLETION}});
+        EXPECT_EQ(completed.out, expected + "\n") << line << completed.err;
+    }
 }
 
 } // namespace

@@ -98,7 +98,7 @@ TEST_F(Render, AnIdleEngine) {
                                                       "low power mode  off\n"
                                                       "battery floor   off\n"
                                                       "keep display    off\n"
-                                                      "heat            normal\n"
+                                                      "heat            nominal\n"
                                                       "notifications   unknown\n"
                                                       "suspended       since 12:10 (1h ago)\n"
                                                       "update check    off\n"

@@ -18,6 +18,7 @@ TEST(Durations, AcceptTheWrittenForms) {
     const std::pair<const char*, std::chrono::seconds> rows[] = {
         {"90", 90min}, {"90m", 90min},      {"2h", 2h},   {"1h30m", 90min},
         {"45s", 45s},  {"1h30m15s", 5415s}, {"0h1s", 1s}, {"8784h", 8784h}, // a leap year exactly
+        {"1d", 24h},   {"2d12h", 60h},      {"366d", 8784h}, {"1d1s", 86401s},
     };
     for (const auto& [text, expected] : rows) {
         auto parsed = parseDuration(text);
@@ -27,12 +28,13 @@ TEST(Durations, AcceptTheWrittenForms) {
 }
 
 TEST(Durations, RefuseAnythingElseSayingWhy) {
-    for (const char* text : {"", "m", "1.5h", "30m1h", "1h1h", "2d", "-5", "5 m", "1h30", "1x", "h1", "1234567890"})
+    for (const char* text : {"", "m", "1.5h", "30m1h", "1h1h", "1h2d", "1d1d", "-5", "5 m", "1h30", "1x", "h1", "1234567890"})
         EXPECT_EQ(parseDuration(text).error(),
-                  "\"" + std::string(text) + "\" is not a duration (try 90, 90m, 2h, 1h30m or 45s)")
+                  "\"" + std::string(text) + "\" is not a duration (try 90, 90m, 2h, 1h30m, 45s or 1d)")
             << text;
     EXPECT_EQ(parseDuration("0m").error(), "\"0m\" is no time at all");
     EXPECT_EQ(parseDuration("8785h").error(), "\"8785h\" is longer than a year");
+    EXPECT_EQ(parseDuration("367d").error(), "\"367d\" is longer than a year");
 }
 
 class Moments : public LocalTime {};
