@@ -85,9 +85,10 @@ TEST_F(EndToEnd, SettingsSelectorsAndRefusals) {
 
     auto none = lumra({"end", "nobody"});
     EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "lumra: No claim matches \"nobody\".\n");
+    EXPECT_EQ(none.err, "lumra: no claim matches \"nobody\".\n");
 
-    EXPECT_EQ(lumra({"floor", "80"}).status, 0);
+    EXPECT_EQ(lumra({"floor", "80"}).status, 2);
+    EXPECT_EQ(lumra({"floor", "50"}).status, 0);
     EXPECT_EQ(lumra({"notify-hook", "say", "done"}).status, 0);
     EXPECT_EQ(lumra({"keep-display", "on"}).status, 0);
     EXPECT_EQ(lumra({"update-check", "off"}).status, 0);
