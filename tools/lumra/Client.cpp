@@ -54,8 +54,9 @@ struct Exchange {
     int status = ExitStatus::done;
 };
 
-Exchange exchange(const Command& command, const Host& host) {
-    auto reply = host.send(command);
+// A reply as the person needs to hear of it: none or a refusal is said on
+// standard error and becomes the exit status.
+Exchange received(std::optional<Reply> reply, const Host& host) {
     if (!reply) {
         host.err << (host.reachable() ? message("the service took the request but did not answer")
                                       : message("the service is not running (start lumrad)"));
@@ -67,6 +68,8 @@ Exchange exchange(const Command& command, const Host& host) {
     }
     return {std::move(reply), ExitStatus::done};
 }
+
+Exchange exchange(const Command& command, const Host& host) { return received(host.send(command), host); }
 
 bool isHex(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
@@ -115,42 +118,33 @@ Command withSelector(const Command& command, std::optional<std::string> selector
 }
 
 // A hold whose modes were not chosen, refused only for want of the grant:
-// held again without lid, with the way to get it.
-std::optional<Reply> holdWithoutLid(const Command& sent, const Reply& refusal, const Host& host) {
+// held again without lid, with the way to get it. `sent` becomes the hold
+// made.
+std::optional<Reply> holdWithoutLid(Command& sent, const Reply& refusal, const Host& host) {
     if (refusal.ok || refusal.error != LumraKit::EngageError::grantMissing().message()) return std::nullopt;
     Claim claim = sent.claim();
     claim.modes.erase(LumraKit::Mode::lid);
     if (claim.modes.empty()) return std::nullopt;
-    auto reply = host.send(Command::engage(claim));
-    if (reply && reply->ok)
+    Command again = Command::engage(claim);
+    auto reply = host.send(again);
+    if (reply && reply->ok) {
         host.err << message("lid-closed sleep needs the sudoers grant: run sudo lumra grant");
+        sent = again;
+    }
     return reply;
 }
 
 int hold(const Send& request, const Host& host) {
-    auto reply = host.send(request.command);
     Command sent = request.command;
+    auto reply = host.send(sent);
     if (reply && !reply->ok && request.lidOptional)
-        if (auto again = holdWithoutLid(request.command, *reply, host)) {
-            reply = again;
-            Claim claim = sent.claim();
-            claim.modes.erase(LumraKit::Mode::lid);
-            sent = Command::engage(claim);
-        }
-    if (!reply) {
-        host.err << (host.reachable() ? message("the service took the request but did not answer")
-                                      : message("the service is not running (start lumrad)"));
-        return ExitStatus::noAnswer;
-    }
-    if (!reply->ok) {
-        host.err << message(reply->error.value_or("the service refused without saying why"));
-        return ExitStatus::refused;
-    }
-    if (request.json) {
-        host.out << LumraKit::JSONCoder::plain.encode(LumraKit::toJSON(*reply)) << "\n";
-        return ExitStatus::done;
-    }
-    host.out << report(sent, *reply, host.clock.now(), host.palette);
+        if (auto again = holdWithoutLid(sent, *reply, host)) reply = std::move(again);
+    auto answered = received(std::move(reply), host);
+    if (!answered.reply) return answered.status;
+    if (request.json)
+        host.out << LumraKit::JSONCoder::plain.encode(LumraKit::toJSON(*answered.reply)) << "\n";
+    else
+        host.out << report(sent, *answered.reply, host.clock.now(), host.palette);
     return ExitStatus::done;
 }
 
