@@ -54,8 +54,13 @@ constexpr UChar32 emojiSelector = 0xFE0F;
 constexpr uint32_t classMask = 0x1F;
 constexpr uint32_t wideBit = 0x20;
 constexpr uint32_t emojiBit = 0x40;
+// Extended_Pictographic, which ZWJ joins to the pictograph before it.
+constexpr uint32_t pictographicBit = 0x80;
+// A virama: newer rules join consonants across it, so clusters that hold
+// one are left to the break iterator.
+constexpr uint32_t viramaBit = 0x100;
 // Set in every remembered entry, so that zero means "not asked yet".
-constexpr uint32_t knownBit = 0x80;
+constexpr uint32_t knownBit = 0x8000;
 
 bool wide(UChar32 c) {
     if (c < wideRanges.front().from) return false;
@@ -63,11 +68,14 @@ bool wide(UChar32 c) {
                        [c](const Range& range) { return c >= range.from && c <= range.to; });
 }
 
-uint32_t askICU(UChar32 c) {
+[[gnu::noinline]] uint32_t askICU(UChar32 c) {
     auto breakClass = static_cast<uint32_t>(u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK));
     if (breakClass > classMask) unusable("reading grapheme break classes", U_UNSUPPORTED_ERROR);
     bool emoji = c == emojiSelector || u_hasBinaryProperty(c, UCHAR_EMOJI_PRESENTATION);
-    return breakClass | (wide(c) ? wideBit : 0) | (emoji ? emojiBit : 0);
+    bool pictographic = u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC);
+    bool virama = u_getCombiningClass(c) == 9;
+    return breakClass | (wide(c) ? wideBit : 0) | (emoji ? emojiBit : 0) | (pictographic ? pictographicBit : 0) |
+           (virama ? viramaBit : 0);
 }
 
 // ICU's property queries cost more than the rest of the measure; each
@@ -75,14 +83,15 @@ uint32_t askICU(UChar32 c) {
 // its answer kept. The table starts as zeros (untouched pages cost nothing)
 // and racing threads can only store the same answer.
 constexpr UChar32 rememberedLimit = 0x40000;
-std::atomic<uint8_t> remembered[rememberedLimit];
+std::atomic<uint16_t> remembered[rememberedLimit];
 
-uint32_t traitsOf(UChar32 c) {
+// Inlined, as scalarAt below: they run once per scalar of every measure.
+[[gnu::always_inline]] inline uint32_t traitsOf(UChar32 c) {
     if (c >= rememberedLimit) return askICU(c);
     uint32_t traits = remembered[c].load(std::memory_order_relaxed);
     if (traits == 0) {
         traits = askICU(c) | knownBit;
-        remembered[c].store(static_cast<uint8_t>(traits), std::memory_order_relaxed);
+        remembered[c].store(static_cast<uint16_t>(traits), std::memory_order_relaxed);
     }
     return traits;
 }
@@ -157,6 +166,7 @@ struct Scalar {
     std::size_t length;
     int breakClass;
     unsigned columns; // alone, as a cluster of its own
+    uint32_t traits;
 };
 
 bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -164,7 +174,7 @@ bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 // Well-formed sequences of two and three bytes that can be neither overlong
 // nor a surrogate (most text outside ASCII) are read here; anything else
 // goes through ICU's checked decoder.
-Scalar scalarAt(std::string_view text, std::size_t pos) {
+[[gnu::always_inline]] inline Scalar scalarAt(std::string_view text, std::size_t pos) {
     auto p = reinterpret_cast<const unsigned char*>(text.data() + pos);
     std::size_t left = text.size() - pos;
     UChar32 c;
@@ -185,7 +195,7 @@ Scalar scalarAt(std::string_view text, std::size_t pos) {
         length = static_cast<std::size_t>(i);
     }
     uint32_t traits = traitsOf(c);
-    return Scalar{length, static_cast<int>(traits & classMask), traits & (wideBit | emojiBit) ? 2u : 1u};
+    return Scalar{length, static_cast<int>(traits & classMask), traits & (wideBit | emojiBit) ? 2u : 1u, traits};
 }
 
 constexpr bool plain(int breakClass) {
@@ -233,8 +243,54 @@ constexpr std::array<uint32_t, classMask + 1> certainBreaks = [] {
     return table;
 }();
 
-bool certainBreak(const Scalar& before, const Scalar& after) {
+[[gnu::always_inline]] inline bool certainBreak(const Scalar& before, const Scalar& after) {
     return (certainBreaks[static_cast<std::size_t>(after.breakClass)] >> before.breakClass & 1) != 0;
+}
+
+// The end and width of the cluster that starts with `first` at `pos`, a
+// cluster boundary, when it has one of the shapes whose end the rules fix
+// from what it holds alone: a scalar of class Other followed by combining
+// marks, variation selectors or emoji modifiers (all Extend); pictographs
+// joined by ZWJ; a pair of regional indicators. False for any other shape
+// (Hangul jamo, prepended or spacing marks, viramas), which the break
+// iterator then decides.
+bool joinedCluster(std::string_view text, std::size_t pos, const Scalar& first, std::size_t& end,
+                   unsigned& columns) {
+    bool regional = first.breakClass == U_GCB_REGIONAL_INDICATOR;
+    if (first.breakClass != U_GCB_OTHER && !regional) return false;
+    bool twoColumns = (first.traits & (wideBit | emojiBit)) != 0;
+    std::size_t at = pos + first.length;
+    if (regional) {
+        // Regional indicators pair from a boundary onwards.
+        if (at >= text.size()) return false;
+        Scalar second = scalarAt(text, at);
+        if (second.breakClass != U_GCB_REGIONAL_INDICATOR) return false;
+        twoColumns |= (second.traits & emojiBit) != 0;
+        at += second.length;
+    }
+    // Where a pictograph stands, with nothing but Extend after it; and
+    // right after a ZWJ that follows one: the next pictograph joins.
+    enum { none, pictograph, joiner } state = (first.traits & pictographicBit) && !regional ? pictograph : none;
+    while (at < text.size()) {
+        Scalar next = scalarAt(text, at);
+        if (next.breakClass == U_GCB_EXTEND) {
+            if (next.traits & viramaBit) return false;
+            if (state == joiner) state = none;
+        } else if (next.breakClass == U_GCB_ZWJ) {
+            state = state == pictograph ? joiner : none;
+        } else if (state == joiner && next.breakClass == U_GCB_OTHER && (next.traits & pictographicBit)) {
+            state = pictograph;
+        } else if (next.breakClass == U_GCB_SPACING_MARK || next.breakClass == U_GCB_PREPEND) {
+            return false;
+        } else {
+            break; // nothing else attaches to what came before
+        }
+        twoColumns |= (next.traits & emojiBit) != 0;
+        at += next.length;
+    }
+    end = at;
+    columns = twoColumns ? 2 : 1;
+    return true;
 }
 
 // Most text is runs of scalars that are clusters on their own (CJK, Latin,
@@ -256,6 +312,15 @@ void segment(std::string_view text, Visit&& visit) {
             visit(pos, next, current.columns);
             pos = next;
             current = following;
+            continue;
+        }
+        std::size_t clusterEnd = 0;
+        unsigned columns = 0;
+        if (joinedCluster(text, pos, current, clusterEnd, columns)) {
+            visit(pos, clusterEnd, columns);
+            if (clusterEnd >= text.size()) return;
+            pos = clusterEnd;
+            current = scalarAt(text, pos);
             continue;
         }
         // Extend the stretch up to the next certain break or the end.
