@@ -162,11 +162,14 @@ void segmentWithICU(std::string_view text, std::size_t offset, Visit& visit) {
     }
 }
 
+// Small enough to travel in one register.
 struct Scalar {
-    std::size_t length;
-    int breakClass;
-    unsigned columns; // alone, as a cluster of its own
+    uint32_t length;
     uint32_t traits;
+
+    int breakClass() const { return static_cast<int>(traits & classMask); }
+    // Alone, as a cluster of its own.
+    unsigned columns() const { return traits & (wideBit | emojiBit) ? 2u : 1u; }
 };
 
 bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -179,23 +182,24 @@ bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
     std::size_t left = text.size() - pos;
     UChar32 c;
     std::size_t length;
-    if (p[0] < 0x80) {
-        c = p[0];
+    unsigned lead = p[0];
+    if (lead < 0x80) {
+        c = static_cast<UChar32>(lead);
         length = 1;
-    } else if (p[0] >= 0xC2 && p[0] <= 0xDF && left >= 2 && continuation(p[1])) {
-        c = (p[0] & 0x1F) << 6 | (p[1] & 0x3F);
-        length = 2;
-    } else if (p[0] >= 0xE1 && p[0] <= 0xEF && p[0] != 0xED && left >= 3 && continuation(p[1]) &&
-               continuation(p[2])) {
-        c = (p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F);
+    } else if (lead - 0xE1u < 0x0Fu && lead != 0xED && left >= 3 &&
+               ((p[1] ^ 0x80u) | (p[2] ^ 0x80u)) < 0x40u) {
+        c = static_cast<UChar32>((lead & 0x0F) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
         length = 3;
+    } else if (lead - 0xC2u < 0x1Eu && left >= 2 && continuation(p[1])) {
+        c = static_cast<UChar32>((lead & 0x1F) << 6 | (p[1] & 0x3Fu));
+        length = 2;
     } else {
         int32_t i = 0;
         c = next(text.data() + pos, i, static_cast<int32_t>(std::min<std::size_t>(left, 4)));
         length = static_cast<std::size_t>(i);
     }
     uint32_t traits = traitsOf(c);
-    return Scalar{length, static_cast<int>(traits & classMask), traits & (wideBit | emojiBit) ? 2u : 1u, traits};
+    return Scalar{static_cast<uint32_t>(length), traits};
 }
 
 constexpr bool plain(int breakClass) {
@@ -244,7 +248,7 @@ constexpr std::array<uint32_t, classMask + 1> certainBreaks = [] {
 }();
 
 [[gnu::always_inline]] inline bool certainBreak(const Scalar& before, const Scalar& after) {
-    return (certainBreaks[static_cast<std::size_t>(after.breakClass)] >> before.breakClass & 1) != 0;
+    return (certainBreaks[static_cast<std::size_t>(after.breakClass())] >> before.breakClass() & 1) != 0;
 }
 
 // The end and width of the cluster that starts with `first` at `pos`, a
@@ -256,15 +260,15 @@ constexpr std::array<uint32_t, classMask + 1> certainBreaks = [] {
 // iterator then decides.
 bool joinedCluster(std::string_view text, std::size_t pos, const Scalar& first, std::size_t& end,
                    unsigned& columns) {
-    bool regional = first.breakClass == U_GCB_REGIONAL_INDICATOR;
-    if (first.breakClass != U_GCB_OTHER && !regional) return false;
+    bool regional = first.breakClass() == U_GCB_REGIONAL_INDICATOR;
+    if (first.breakClass() != U_GCB_OTHER && !regional) return false;
     bool twoColumns = (first.traits & (wideBit | emojiBit)) != 0;
     std::size_t at = pos + first.length;
     if (regional) {
         // Regional indicators pair from a boundary onwards.
         if (at >= text.size()) return false;
         Scalar second = scalarAt(text, at);
-        if (second.breakClass != U_GCB_REGIONAL_INDICATOR) return false;
+        if (second.breakClass() != U_GCB_REGIONAL_INDICATOR) return false;
         twoColumns |= (second.traits & emojiBit) != 0;
         at += second.length;
     }
@@ -273,14 +277,14 @@ bool joinedCluster(std::string_view text, std::size_t pos, const Scalar& first, 
     enum { none, pictograph, joiner } state = (first.traits & pictographicBit) && !regional ? pictograph : none;
     while (at < text.size()) {
         Scalar next = scalarAt(text, at);
-        if (next.breakClass == U_GCB_EXTEND) {
+        if (next.breakClass() == U_GCB_EXTEND) {
             if (next.traits & viramaBit) return false;
             if (state == joiner) state = none;
-        } else if (next.breakClass == U_GCB_ZWJ) {
+        } else if (next.breakClass() == U_GCB_ZWJ) {
             state = state == pictograph ? joiner : none;
-        } else if (state == joiner && next.breakClass == U_GCB_OTHER && (next.traits & pictographicBit)) {
+        } else if (state == joiner && next.breakClass() == U_GCB_OTHER && (next.traits & pictographicBit)) {
             state = pictograph;
-        } else if (next.breakClass == U_GCB_SPACING_MARK || next.breakClass == U_GCB_PREPEND) {
+        } else if (next.breakClass() == U_GCB_SPACING_MARK || next.breakClass() == U_GCB_PREPEND) {
             return false;
         } else {
             break; // nothing else attaches to what came before
@@ -304,12 +308,12 @@ void segment(std::string_view text, Visit&& visit) {
     while (pos < text.size()) {
         std::size_t next = pos + current.length;
         if (next >= text.size()) {
-            visit(pos, next, current.columns);
+            visit(pos, next, current.columns());
             return;
         }
         Scalar following = scalarAt(text, next);
         if (certainBreak(current, following)) {
-            visit(pos, next, current.columns);
+            visit(pos, next, current.columns());
             pos = next;
             current = following;
             continue;
