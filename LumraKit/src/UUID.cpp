@@ -1,6 +1,6 @@
 #include "LumraKit/UUID.hpp"
 
-#include <random>
+#include <Platform/Random.hpp>
 
 namespace LumraKit {
 
@@ -20,14 +20,8 @@ constexpr bool isDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 ||
 } // namespace
 
 UUID UUID::random() {
-    // One source per thread: opening it costs more than the draws, and a
-    // random_device must not be shared between threads.
-    thread_local std::random_device source;
     Bytes bytes{};
-    for (size_t i = 0; i < bytes.size(); i += 4) {
-        uint32_t word = source();
-        for (size_t j = 0; j < 4; ++j) bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
-    }
+    Platform::randomBytes(bytes.data(), bytes.size());
     bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
     bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
     return UUID(bytes);

@@ -1,5 +1,6 @@
 #include "Log/Output.hpp"
 
+#include "Emission.hpp"
 #include "Log/Human.hpp"
 #include "Log/RecordFile.hpp"
 #include "Log/Ship.hpp"
@@ -25,6 +26,9 @@ struct Output {
     Human human;
     int fd = STDERR_FILENO;
     RecordFile recordFile;
+    // The JSON line of the event being emitted; its room is kept from one
+    // event to the next.
+    std::string line;
 };
 
 Output& output() {
@@ -44,8 +48,13 @@ struct Trouble {
 
 void emit(const Event& event, Reach reach) {
     if (reach.empty()) return;
-    Format form = format();
-    bool clock = timeOn();
+    detail::emit(event, reach, detail::EventSettings({}));
+}
+
+void detail::emit(const Event& event, Reach reach, const EventSettings& settings) {
+    if (reach.empty()) return;
+    Format form = settings.format();
+    bool clock = settings.timeOn();
     bool toOutput = reach.contains(Reach::output);
     bool toRecord = reach.contains(Reach::record);
     Trouble trouble;
@@ -53,14 +62,15 @@ void emit(const Event& event, Reach reach) {
         Output& out = output();
         std::lock_guard hold(out.lock);
         std::optional<std::string> url;
-        if (toOutput) url = shipURL();
-        std::string json;
+        if (toOutput) url = settings.shipURL();
+        std::string& json = out.line;
+        json.clear();
         if (toRecord || form == Format::json || url) {
             json.reserve(256);
             event.appendJSON(json);
         }
         std::optional<std::string> path;
-        if (toRecord) path = recordFile();
+        if (toRecord) path = settings.recordFile();
 
         // The line feed is added for the writes and taken off again for
         // the system log and shipping, which take the bare line.
@@ -74,7 +84,7 @@ void emit(const Event& event, Reach reach) {
             }
         }
         if (toRecord) {
-            if (osLogOn()) detail::writeSystemLog(event, json);
+            if (settings.osLogOn()) detail::writeSystemLog(event, json);
             if (path) {
                 json += '\n';
                 if (auto error = out.recordFile.append(json, *path)) {
@@ -85,6 +95,8 @@ void emit(const Event& event, Reach reach) {
             }
         }
         if (url && !detail::shipLine(*url, json)) trouble.tooLargeToShip = json.size();
+        // One huge event does not keep its room for the life of the process.
+        if (json.capacity() > largestShippableLine) std::string().swap(json);
     }
     if (trouble.tooLargeToShip) {
         shipLog().warnOnce("event too large to ship", [&] {

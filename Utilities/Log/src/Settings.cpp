@@ -1,4 +1,6 @@
 #include "Log/Settings.hpp"
+
+#include "EventSettings.hpp"
 #include "Log/Fatal.hpp"
 
 #include <Platform/Workspace.hpp>
@@ -83,103 +85,14 @@ bool flag(const char* variable, bool Settings::*field) {
     return withSettings([field](const Settings& settings) { return settings.*field; });
 }
 
-// The settings one routing decision needs, copied under one hold of the lock.
-struct RoutingSettings {
-    LogLevel level = LogLevel::info;
-    LogLevel recordLevel = LogLevel::info;
-    bool systemLog = true;
-    bool recordFile = false;
-};
-
-RoutingSettings routingSettings() {
+detail::EventFlags eventFlags() {
     return withSettings([](const Settings& settings) {
-        return RoutingSettings{settings.level, settings.recordLevel, settings.systemLog,
-                               settings.recordFile.has_value()};
+        return detail::EventFlags{settings.level,    settings.recordLevel, settings.systemLog,
+                                  settings.recordFile.has_value(), settings.time, settings.format};
     });
 }
 
-// The variables one routing decision may read, found in a single pass over
-// the environment. Each getenv is a pass of its own, and a decision may read
-// the writer's variables and four more; one pass keeps a call below every
-// level cheap however many variables the process has. Like getenv, the
-// first entry of a name wins.
-class RoutingVariables {
-public:
-    explicit RoutingVariables(std::span<const std::string> levelVariables)
-        : levelVariables_(levelVariables), writersFit_(levelVariables.size() <= capacity - fixedNames.size()) {
-        for (std::string_view name : fixedNames) add(name);
-        // Deeper than any real scope: the writer's variables are then looked
-        // up on their own.
-        if (writersFit_)
-            for (const auto& name : levelVariables) add(name);
-        // Names are told apart by their first two bytes first, as getenv
-        // does; most entries match no prefix and cost one load and a compare
-        // or two.
-        for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-            const char* text = *entry;
-            if (text[0] == '\0') continue;
-            auto start = static_cast<std::uint16_t>(static_cast<unsigned char>(text[0]) |
-                                                    static_cast<unsigned char>(text[1]) << 8);
-            bool candidate =
-                (start == prefixes_[0]) | (start == prefixes_[1]) | (start == prefixes_[2]) | (start == prefixes_[3]);
-            for (size_t p = 4; p < prefixCount_; ++p) candidate |= prefixes_[p] == start;
-            if (candidate) match(text);
-        }
-    }
-
-    std::optional<std::string_view> logLevel() const { return value(0); }
-    std::optional<std::string_view> osLog() const { return value(1); }
-    std::optional<std::string_view> recordFile() const { return value(2); }
-    std::optional<std::string_view> recordLevel() const { return value(3); }
-    std::optional<std::string_view> writer(size_t i) const {
-        return writersFit_ ? value(fixedNames.size() + i) : env(levelVariables_[i]);
-    }
-
-private:
-    static constexpr size_t capacity = 16;
-    static constexpr std::array<std::string_view, 4> fixedNames{"LOG_LEVEL", "LOG_OSLOG", "LOG_RECORD_FILE",
-                                                                "LOG_RECORD_LEVEL"};
-
-    void add(std::string_view name) {
-        names_[count_] = name.data();
-        sizes_[count_] = name.size();
-        values_[count_] = nullptr;
-        ++count_;
-        // A one-letter name's second byte is the "=" of its entry.
-        auto second = name.size() > 1 ? static_cast<unsigned char>(name[1]) : '=';
-        auto start =
-            static_cast<std::uint16_t>((name.empty() ? '=' : static_cast<unsigned char>(name[0])) | second << 8);
-        for (size_t p = 0; p < prefixCount_; ++p)
-            if (prefixes_[p] == start) return;
-        prefixes_[prefixCount_++] = start;
-    }
-
-    // Like getenv, the first entry of a name wins.
-    void match(const char* text) {
-        for (size_t i = 0; i < count_; ++i) {
-            if (values_[i] == nullptr && std::strncmp(text, names_[i], sizes_[i]) == 0 && text[sizes_[i]] == '=')
-                values_[i] = text + sizes_[i] + 1;
-        }
-    }
-
-    std::optional<std::string_view> value(size_t i) const {
-        if (values_[i] == nullptr || *values_[i] == '\0') return std::nullopt;
-        return std::string_view(values_[i]);
-    }
-
-    std::span<const std::string> levelVariables_;
-    bool writersFit_;
-    size_t count_ = 0;
-    size_t prefixCount_ = 0;
-    // Only the first count_ (and prefixCount_) entries are ever read.
-    const char* names_[capacity];
-    size_t sizes_[capacity];
-    const char* values_[capacity];
-    // Unused slots hold 0, which no entry starts with (empty ones are skipped).
-    std::uint16_t prefixes_[capacity] = {};
-};
-
-LogLevel thresholdWith(const RoutingVariables& variables, std::span<const std::string> levelVariables,
+LogLevel thresholdWith(const detail::EventVariables& variables, std::span<const std::string> levelVariables,
                        LogLevel setting) {
     for (size_t i = 0; i < levelVariables.size(); ++i)
         if (auto value = variables.writer(i)) return parseLevel(levelVariables[i], *value);
@@ -187,18 +100,42 @@ LogLevel thresholdWith(const RoutingVariables& variables, std::span<const std::s
     return setting;
 }
 
-bool recordingWith(const RoutingVariables& variables, const RoutingSettings& settings) {
-    return flag("LOG_OSLOG", variables.osLog(), settings.systemLog) || variables.recordFile() || settings.recordFile;
+bool recordingWith(const detail::EventVariables& variables, const detail::EventFlags& flags) {
+    return flag("LOG_OSLOG", variables.osLog(), flags.systemLog) || variables.recordFile() || flags.recordFile;
 }
 
-LogLevel recordLevelWith(const RoutingVariables& variables, LogLevel setting) {
+LogLevel recordLevelWith(const detail::EventVariables& variables, LogLevel setting) {
     if (auto value = variables.recordLevel()) return parseLevel("LOG_RECORD_LEVEL", *value);
     return setting;
 }
 
-std::optional<std::string> textSetting(const char* variable, std::optional<std::string> Settings::*field) {
-    if (auto value = env(variable)) return std::string(*value);
+Reach reachWith(LogLevel level, const detail::EventVariables& variables, std::span<const std::string> levelVariables,
+                const detail::EventFlags& flags) {
+    if (level == LogLevel::silent) fatalError("reach: no event has the level silent");
+    // Values are parsed in the rule's order, so a bad variable is fatal only
+    // where the rule reads it.
+    Reach result;
+    if (level <= thresholdWith(variables, levelVariables, flags.level)) result |= Reach::output;
+    if (!recordingWith(variables, flags)) return result;
+    if (level <= recordLevelWith(variables, flags.recordLevel)) result |= Reach::record;
+    return result;
+}
+
+Format formatWith(std::optional<std::string_view> value, std::optional<Format> setting) {
+    if (value) return parseFormat("LOG_FORMAT", *value);
+    if (setting) return *setting;
+    return standardErrorIsTerminal() ? Format::human : Format::json;
+}
+
+std::optional<std::string> textSetting(std::optional<std::string_view> value,
+                                       std::optional<std::string> Settings::*field) {
+    if (value) return std::string(*value);
     return withSettings([field](const Settings& settings) { return settings.*field; });
+}
+
+std::optional<std::string> shipURLWith(std::optional<std::string_view> value) {
+    if (value) return std::string(parseShip("LOG_SHIP", *value));
+    return withSettings([](const Settings& settings) { return settings.shipURL; });
 }
 
 bool isASCIIAlphanumeric(char32_t c) {
@@ -226,6 +163,13 @@ std::string processName() {
     }
     name = withoutExtension(name);
     return name.empty() ? std::string("process") : std::string(name);
+}
+
+std::string serviceWith(std::optional<std::string_view> value) {
+    if (value) return std::string(*value);
+    if (auto chosen = withSettings([](const Settings& settings) { return settings.service; })) return *chosen;
+    static const std::string name = processName();
+    return name;
 }
 
 // Uppercases one scope name and turns every character that is not an ASCII
@@ -406,16 +350,16 @@ std::string levelVariable(std::span<const std::string> scope) {
 }
 
 LogLevel threshold(std::span<const std::string> levelVariables) {
-    return thresholdWith(RoutingVariables(levelVariables), levelVariables, routingSettings().level);
+    return thresholdWith(detail::EventVariables(levelVariables), levelVariables, eventFlags().level);
 }
 
-LogLevel recordLevel() { return recordLevelWith(RoutingVariables({}), routingSettings().recordLevel); }
+LogLevel recordLevel() { return recordLevelWith(detail::EventVariables({}), eventFlags().recordLevel); }
 
 bool osLogOn() { return flag("LOG_OSLOG", &Settings::systemLog); }
 
 bool timeOn() { return flag("LOG_TIME", &Settings::time); }
 
-bool recording() { return recordingWith(RoutingVariables({}), routingSettings()); }
+bool recording() { return recordingWith(detail::EventVariables({}), eventFlags()); }
 
 bool standardErrorIsTerminal() {
     static const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -423,39 +367,83 @@ bool standardErrorIsTerminal() {
 }
 
 Format format() {
-    if (auto value = env("LOG_FORMAT")) return parseFormat("LOG_FORMAT", *value);
-    if (auto chosen = withSettings([](const Settings& settings) { return settings.format; })) return *chosen;
-    return standardErrorIsTerminal() ? Format::human : Format::json;
+    return formatWith(env("LOG_FORMAT"), withSettings([](const Settings& settings) { return settings.format; }));
 }
 
-std::string service() {
-    if (auto value = env("LOG_SERVICE")) return std::string(*value);
-    if (auto chosen = withSettings([](const Settings& settings) { return settings.service; })) return *chosen;
-    static const std::string name = processName();
-    return name;
-}
+std::string service() { return serviceWith(env("LOG_SERVICE")); }
 
-std::optional<std::string> recordFile() { return textSetting("LOG_RECORD_FILE", &Settings::recordFile); }
+std::optional<std::string> recordFile() { return textSetting(env("LOG_RECORD_FILE"), &Settings::recordFile); }
 
-std::optional<std::string> shipURL() {
-    if (auto value = env("LOG_SHIP")) return std::string(parseShip("LOG_SHIP", *value));
-    return withSettings([](const Settings& settings) { return settings.shipURL; });
-}
+std::optional<std::string> shipURL() { return shipURLWith(env("LOG_SHIP")); }
 
-std::optional<std::string> shipToken() { return textSetting("LOG_SHIP_TOKEN", &Settings::shipToken); }
+std::optional<std::string> shipToken() { return textSetting(env("LOG_SHIP_TOKEN"), &Settings::shipToken); }
 
 Reach reach(LogLevel level, std::span<const std::string> levelVariables) {
-    if (level == LogLevel::silent) fatalError("reach: no event has the level silent");
-    // Every call below all levels pays for this: one hold of the lock and one
-    // pass over the environment. Values are parsed in the rule's order, so a
-    // bad variable is fatal only where the rule reads it.
-    RoutingSettings settings = routingSettings();
-    RoutingVariables variables(levelVariables);
-    Reach result;
-    if (level <= thresholdWith(variables, levelVariables, settings.level)) result |= Reach::output;
-    if (!recordingWith(variables, settings)) return result;
-    if (level <= recordLevelWith(variables, settings.recordLevel)) result |= Reach::record;
-    return result;
+    return detail::EventSettings(levelVariables).reach(level);
 }
+
+namespace detail {
+
+EventVariables::EventVariables(std::span<const std::string> levelVariables)
+    : levelVariables_(levelVariables),
+      writers_(levelVariables.size() <= capacity - fixedNames.size() ? levelVariables.size() : 0) {
+    auto noteFirstByte = [this](std::string_view name) {
+        auto c = static_cast<unsigned char>(name.front());
+        firstBytes_[c >> 6] |= std::uint64_t{1} << (c & 63);
+    };
+    noteFirstByte(fixedNames.front()); // they all start with "LOG_"
+    for (size_t i = 0; i < writers_; ++i) noteFirstByte(levelVariables[i]);
+    // Held in locals: match() writes to this object, which would otherwise
+    // make every entry load them again. An empty entry starts with a byte
+    // no name starts with.
+    const std::uint64_t bytes[4] = {firstBytes_[0], firstBytes_[1], firstBytes_[2], firstBytes_[3]};
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        auto c = static_cast<unsigned char>(**entry);
+        if ((bytes[c >> 6] >> (c & 63) & 1) != 0) match(*entry);
+    }
+}
+
+std::optional<std::string_view> EventVariables::writer(size_t i) const {
+    return i < writers_ ? value(fixedNames.size() + i) : env(levelVariables_[i]);
+}
+
+// Like getenv, the first entry of a name wins, and an entry without "="
+// names nothing. Names of another length are passed over without a compare.
+void EventVariables::match(const char* entry) {
+    const char* equals = std::strchr(entry, '=');
+    if (equals == nullptr) return;
+    std::string_view name(entry, static_cast<size_t>(equals - entry));
+    for (size_t i = 0; i < fixedNames.size(); ++i)
+        if (values_[i] == nullptr && name == fixedNames[i]) values_[i] = equals + 1;
+    for (size_t i = 0; i < writers_; ++i)
+        if (values_[fixedNames.size() + i] == nullptr && name == levelVariables_[i])
+            values_[fixedNames.size() + i] = equals + 1;
+}
+
+std::optional<std::string_view> EventVariables::value(size_t i) const {
+    if (values_[i] == nullptr || *values_[i] == '\0') return std::nullopt;
+    return std::string_view(values_[i]);
+}
+
+EventSettings::EventSettings(std::span<const std::string> levelVariables)
+    : levelVariables_(levelVariables), variables_(levelVariables), flags_(eventFlags()) {}
+
+Reach EventSettings::reach(LogLevel level) const { return reachWith(level, variables_, levelVariables_, flags_); }
+
+Format EventSettings::format() const { return formatWith(variables_.format(), flags_.format); }
+
+bool EventSettings::timeOn() const { return flag("LOG_TIME", variables_.time(), flags_.time); }
+
+bool EventSettings::osLogOn() const { return flag("LOG_OSLOG", variables_.osLog(), flags_.systemLog); }
+
+std::string EventSettings::service() const { return serviceWith(variables_.service()); }
+
+std::optional<std::string> EventSettings::recordFile() const {
+    return textSetting(variables_.recordFile(), &Settings::recordFile);
+}
+
+std::optional<std::string> EventSettings::shipURL() const { return shipURLWith(variables_.ship()); }
+
+} // namespace detail
 
 } // namespace Log

@@ -1,5 +1,6 @@
 #include "Log/Writer.hpp"
 
+#include "Emission.hpp"
 #include "Identifiers.hpp"
 #include "StampedEvent.hpp"
 #include "Log/Fatal.hpp"
@@ -116,16 +117,17 @@ void Span::finish(const Error* error) {
     } else if (error) {
         // A quiet span that fails is still reported once, as an error line
         // attached to the nearest written ancestor.
-        Reach reach = Log::reach(LogLevel::error, levelVariables());
+        detail::EventSettings settings(levelVariables());
+        Reach reach = settings.reach(LogLevel::error);
         if (!reach.empty()) {
             fields.insert_or_assign("dur_ms", Value(durMs));
-            Event event = detail::stampedEvent(Verb::fail, name_, scope());
+            Event event = detail::stampedEvent(Verb::fail, name_, scope(), settings.service());
             if (auto anchor = this->anchor()) {
                 event.traceID.emplace(traceID());
                 event.spanID.emplace(*anchor);
             }
             event.fields = encodeFields(fields);
-            emit(event, reach);
+            detail::emit(event, reach, settings);
         }
     }
     if (top_) sendPendingBatch();

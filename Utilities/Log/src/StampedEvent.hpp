@@ -6,18 +6,20 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace Log::detail {
 
-// A new event of this moment and this service, without phase, trace
+// A new event of this moment and `service`, without phase, trace
 // identifiers, duration or fields.
-inline Event stampedEvent(Verb verb, std::string_view msg, const std::vector<std::string>& scope) {
+inline Event stampedEvent(Verb verb, std::string_view msg, const std::vector<std::string>& scope,
+                          std::string service = Log::service()) {
     Event event;
     event.time = std::chrono::system_clock::now();
     event.verb = verb;
     event.msg = msg;
-    event.service = service();
+    event.service = std::move(service);
     event.scope = scope;
     return event;
 }

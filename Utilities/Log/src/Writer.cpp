@@ -1,5 +1,7 @@
 #include "Log/Writer.hpp"
 
+#include "Emission.hpp"
+#include "EventSettings.hpp"
 #include "FirstTime.hpp"
 #include "Identifiers.hpp"
 #include "Log/Fatal.hpp"
@@ -25,13 +27,15 @@ const std::vector<std::string>& LogWriter::levelVariables() const {
 }
 
 void LogWriter::line(Verb verb, std::string_view msg, FieldSource fields) const {
-    Reach reach = Log::reach(level(verb), levelVariables());
+    detail::EventSettings settings(levelVariables());
+    Reach reach = settings.reach(level(verb));
     if (reach.empty()) return;
-    write(verb, msg, fields, reach);
+    write(verb, msg, fields, reach, settings);
 }
 
-void LogWriter::write(Verb verb, std::string_view msg, FieldSource fields, Reach reach) const {
-    Event event = detail::stampedEvent(verb, msg, scope());
+void LogWriter::write(Verb verb, std::string_view msg, FieldSource fields, Reach reach,
+                      const detail::EventSettings& settings) const {
+    Event event = detail::stampedEvent(verb, msg, scope(), settings.service());
     if (span_) {
         span_->requireOpen("log through");
         if (auto anchor = span_->anchor()) {
@@ -40,13 +44,14 @@ void LogWriter::write(Verb verb, std::string_view msg, FieldSource fields, Reach
         }
     }
     event.fields = encodeFields(fields());
-    emit(event, reach);
+    detail::emit(event, reach, settings);
 }
 
 void LogWriter::warnLineOnce(std::string_view msg, FieldSource fields) const {
     // A warning below the level is not remembered, so it can still appear
     // once the level allows it.
-    Reach reach = Log::reach(LogLevel::warn, levelVariables());
+    detail::EventSettings settings(levelVariables());
+    Reach reach = settings.reach(LogLevel::warn);
     if (reach.empty()) return;
     std::string key;
     for (size_t i = 0; i < scope().size(); ++i) {
@@ -56,7 +61,7 @@ void LogWriter::warnLineOnce(std::string_view msg, FieldSource fields) const {
     key += '\x01';
     key += msg;
     if (!detail::firstTime(std::move(key))) return;
-    write(Verb::warn, msg, fields, reach);
+    write(Verb::warn, msg, fields, reach, settings);
 }
 
 LogWriter LogWriter::childScope(std::string_view name) const {
@@ -75,13 +80,14 @@ LogWriter LogWriter::joinTrace(std::optional<std::string_view> traceparent) cons
     if (!traceparent) return *this;
     std::string_view reason;
     if (auto parsed = Traceparent::parsed(*traceparent, reason)) return LogWriter(path_, nullptr, std::move(*parsed));
-    Reach reach = Log::reach(LogLevel::warn, levelVariables());
+    detail::EventSettings settings(levelVariables());
+    Reach reach = settings.reach(LogLevel::warn);
     if (reach.empty()) return *this;
     std::string key = "\x02";
     key += *traceparent;
     if (detail::firstTime(std::move(key))) {
         auto fields = [&] { return Fields{{"traceparent", *traceparent}, {"why", reason}}; };
-        write(Verb::warn, "malformed traceparent ignored", FieldSource(fields), reach);
+        write(Verb::warn, "malformed traceparent ignored", FieldSource(fields), reach, settings);
     }
     return *this;
 }
@@ -108,7 +114,8 @@ std::shared_ptr<Span> LogWriter::beginSpan(std::string_view name, Fields fields)
         traceID = std::string_view(freshTrace, sizeof freshTrace);
     }
     // A span's lines are info lines (its start is a wait, its end a success).
-    Reach reach = Log::reach(LogLevel::info, levelVariables());
+    detail::EventSettings settings(levelVariables());
+    Reach reach = settings.reach(LogLevel::info);
     std::vector<Field> startFields;
     if (!reach.empty()) startFields = encodeFields(fields);
     auto span = std::make_shared<Span>(Span::Passkey{}, name, traceID, parentID, reach, !span_, path_,
@@ -116,7 +123,7 @@ std::shared_ptr<Span> LogWriter::beginSpan(std::string_view name, Fields fields)
     if (!reach.empty()) {
         Event event = span->event(Verb::wait, Phase::start);
         event.fields = std::move(startFields);
-        emit(event, reach);
+        detail::emit(event, reach, settings);
     }
     return span;
 }

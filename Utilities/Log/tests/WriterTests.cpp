@@ -72,6 +72,54 @@ TEST_F(Writers, TheMostSpecificLevelVariableGoverns) {
     }
 }
 
+// Each line reads the variables of its own moment, whatever the writer's
+// depth: the form, the clock, the service and the level.
+TEST_F(Writers, EachLineFollowsTheVariablesOfItsMoment) {
+    env.set("FORCE_COLOR", "0");
+    Log::LogWriter deep = Log::log.scope("a").scope("b").scope("c");
+    struct Row {
+        const char* format;
+        const char* time;
+        const char* service;
+        const char* level; // of A_B_C_LOG_LEVEL
+        std::string line;
+    };
+    const Row rows[] = {
+        {"json", "", "first", "", R"({"time":"2026-03-01T09:15:02.347Z","level":"info","verb":"info","msg":"x",)"
+                                  R"("service":"first","scope":["a","b","c"],"fields":{"n":1}})"},
+        {"human", "", "second", "", "  [a b c] x n=1"},
+        {"HUMAN", "1", "third", "info", "09:15:02   [a b c] x n=1"},
+        {"json", "1", "", "warn", ""},
+    };
+    for (const auto& row : rows) {
+        env.set("LOG_FORMAT", row.format);
+        env.set("LOG_TIME", row.time);
+        env.set("LOG_SERVICE", row.service);
+        env.set("A_B_C_LOG_LEVEL", row.level);
+        LogTest::CapturedStandardError err;
+        deep.info("x", [] { return Fields{{"n", 1}}; });
+        std::string text = err.text();
+        if (row.line.starts_with("{")) {
+            auto written = json::parse(text);
+            written["time"] = "2026-03-01T09:15:02.347Z";
+            EXPECT_EQ(written, json::parse(row.line)) << row.format;
+        } else if (row.line.size() > 8 && row.line[2] == ':') {
+            ASSERT_GT(text.size(), 9u);
+            EXPECT_EQ(text.substr(8), row.line.substr(8) + "\n") << row.format;
+        } else {
+            EXPECT_EQ(text, row.line.empty() ? "" : row.line + "\n") << row.format;
+        }
+    }
+}
+
+TEST_F(WritersDeathTest, ABadFormatIsFatalOnlyForALineThatIsWritten) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    env.set("LOG_FORMAT", "xml");
+    env.set("LOG_LEVEL", "warn");
+    Log::log.info("below the level");
+    EXPECT_DEATH(Log::log.warn("written"), fatal(R"(LOG_FORMAT: unknown format "xml" (want human, json))"));
+}
+
 TEST_F(Writers, FieldsAreComputedOnlyForWrittenLinesAndOnce) {
     env.set("LOG_LEVEL", "info");
     int calls = 0;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,9 +42,25 @@ constexpr std::array<Range, 13> wideRanges{{
 }};
 
 constexpr UChar32 emojiSelector = 0xFE0F;
-// No scalar below this one has Emoji_Presentation; skipping the property
-// lookup for them keeps Latin, Cyrillic and friends cheap.
-constexpr UChar32 firstEmojiPresentation = 0x231A;
+
+[[noreturn]] void unusable(const char* what, UErrorCode status) {
+    std::fprintf(stderr, "Terminal: %s failed: %s\n", what, u_errorName(status));
+    std::abort();
+}
+
+// What the width rules ask of one scalar: its grapheme break class in the
+// low bits, whether it lies in a wide range, and whether it asks for emoji
+// presentation (the property, or the selector itself).
+constexpr uint32_t classMask = 0x1F;
+constexpr uint32_t wideBit = 0x20;
+constexpr uint32_t emojiBit = 0x40;
+// Extended_Pictographic, which ZWJ joins to the pictograph before it.
+constexpr uint32_t pictographicBit = 0x80;
+// A virama: newer rules join consonants across it, so clusters that hold
+// one are left to the break iterator.
+constexpr uint32_t viramaBit = 0x100;
+// Set in every remembered entry, so that zero means "not asked yet".
+constexpr uint32_t knownBit = 0x8000;
 
 bool wide(UChar32 c) {
     if (c < wideRanges.front().from) return false;
@@ -51,9 +68,32 @@ bool wide(UChar32 c) {
                        [c](const Range& range) { return c >= range.from && c <= range.to; });
 }
 
-bool emojiPresentation(UChar32 c) {
-    if (c == emojiSelector) return true;
-    return c >= firstEmojiPresentation && u_hasBinaryProperty(c, UCHAR_EMOJI_PRESENTATION);
+[[gnu::noinline]] uint32_t askICU(UChar32 c) {
+    auto breakClass = static_cast<uint32_t>(u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK));
+    if (breakClass > classMask) unusable("reading grapheme break classes", U_UNSUPPORTED_ERROR);
+    bool emoji = c == emojiSelector || u_hasBinaryProperty(c, UCHAR_EMOJI_PRESENTATION);
+    bool pictographic = u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC);
+    bool virama = u_getCombiningClass(c) == 9;
+    return breakClass | (wide(c) ? wideBit : 0) | (emoji ? emojiBit : 0) | (pictographic ? pictographicBit : 0) |
+           (virama ? viramaBit : 0);
+}
+
+// ICU's property queries cost more than the rest of the measure; each
+// scalar up to the end of the wide ranges is asked once per process and
+// its answer kept. The table starts as zeros (untouched pages cost nothing)
+// and racing threads can only store the same answer.
+constexpr UChar32 rememberedLimit = 0x40000;
+std::atomic<uint16_t> remembered[rememberedLimit];
+
+// Inlined, as scalarAt below: they run once per scalar of every measure.
+[[gnu::always_inline]] inline uint32_t traitsOf(UChar32 c) {
+    if (c >= rememberedLimit) return askICU(c);
+    uint32_t traits = remembered[c].load(std::memory_order_relaxed);
+    if (traits == 0) {
+        traits = askICU(c) | knownBit;
+        remembered[c].store(static_cast<uint16_t>(traits), std::memory_order_relaxed);
+    }
+    return traits;
 }
 
 // An ill-formed sequence is read as one replacement character, as the break
@@ -66,18 +106,13 @@ UChar32 next(const char* bytes, int32_t& i, int32_t length) {
 
 unsigned clusterWidth(const char* bytes, int32_t length) {
     int32_t i = 0;
-    UChar32 c = next(bytes, i, length);
-    if (wide(c)) return 2;
+    uint32_t traits = traitsOf(next(bytes, i, length));
+    if (traits & wideBit) return 2;
     for (;;) {
-        if (emojiPresentation(c)) return 2;
+        if (traits & emojiBit) return 2;
         if (i >= length) return 1;
-        c = next(bytes, i, length);
+        traits = traitsOf(next(bytes, i, length));
     }
-}
-
-[[noreturn]] void unusable(const char* what, UErrorCode status) {
-    std::fprintf(stderr, "Terminal: %s failed: %s\n", what, u_errorName(status));
-    std::abort();
 }
 
 // Making a character break iterator loads rules and costs microseconds; each
@@ -127,29 +162,47 @@ void segmentWithICU(std::string_view text, std::size_t offset, Visit& visit) {
     }
 }
 
+// Small enough to travel in one register.
 struct Scalar {
-    UChar32 value;
-    std::size_t length;
-    int breakClass;
+    uint32_t length;
+    uint32_t traits;
+
+    int breakClass() const { return static_cast<int>(traits & classMask); }
+    // Alone, as a cluster of its own.
+    unsigned columns() const { return traits & (wideBit | emojiBit) ? 2u : 1u; }
 };
 
-int breakClassOf(UChar32 c) {
-    if (c < 0x80) {
-        if (c == '\r') return U_GCB_CR;
-        if (c == '\n') return U_GCB_LF;
-        return c < 0x20 || c == 0x7F ? U_GCB_CONTROL : U_GCB_OTHER;
+bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Well-formed sequences of two and three bytes that can be neither overlong
+// nor a surrogate (most text outside ASCII) are read here; anything else
+// goes through ICU's checked decoder.
+[[gnu::always_inline]] inline Scalar scalarAt(std::string_view text, std::size_t pos) {
+    auto p = reinterpret_cast<const unsigned char*>(text.data() + pos);
+    std::size_t left = text.size() - pos;
+    UChar32 c;
+    std::size_t length;
+    unsigned lead = p[0];
+    if (lead < 0x80) {
+        c = static_cast<UChar32>(lead);
+        length = 1;
+    } else if (lead - 0xE1u < 0x0Fu && lead != 0xED && left >= 3 &&
+               ((p[1] ^ 0x80u) | (p[2] ^ 0x80u)) < 0x40u) {
+        c = static_cast<UChar32>((lead & 0x0F) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu));
+        length = 3;
+    } else if (lead - 0xC2u < 0x1Eu && left >= 2 && continuation(p[1])) {
+        c = static_cast<UChar32>((lead & 0x1F) << 6 | (p[1] & 0x3Fu));
+        length = 2;
+    } else {
+        int32_t i = 0;
+        c = next(text.data() + pos, i, static_cast<int32_t>(std::min<std::size_t>(left, 4)));
+        length = static_cast<std::size_t>(i);
     }
-    return u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
+    uint32_t traits = traitsOf(c);
+    return Scalar{static_cast<uint32_t>(length), traits};
 }
 
-Scalar scalarAt(std::string_view text, std::size_t pos) {
-    int32_t length = static_cast<int32_t>(std::min<std::size_t>(text.size() - pos, 4));
-    int32_t i = 0;
-    UChar32 c = next(text.data() + pos, i, length);
-    return Scalar{c, static_cast<std::size_t>(i), breakClassOf(c)};
-}
-
-bool plain(int breakClass) {
+constexpr bool plain(int breakClass) {
     switch (breakClass) {
     case U_GCB_OTHER:
     case U_GCB_L:
@@ -162,7 +215,7 @@ bool plain(int breakClass) {
 }
 
 // Conjoining Hangul: L x (L | V | LV | LVT), (LV | V) x (V | T), (LVT | T) x T.
-bool hangulJoins(int before, int after) {
+constexpr bool hangulJoins(int before, int after) {
     switch (before) {
     case U_GCB_L: return after == U_GCB_L || after == U_GCB_V || after == U_GCB_LV || after == U_GCB_LVT;
     case U_GCB_LV:
@@ -179,15 +232,70 @@ bool hangulJoins(int before, int after) {
 // ZWJ nor pair as regional indicators, unless they are conjoining Hangul.
 // No rule looks across such a break, so the stretches between them can be
 // segmented one by one.
-bool certainBreak(const Scalar& before, const Scalar& after) {
-    int b = before.breakClass;
-    int a = after.breakClass;
+constexpr bool breaksBetween(int b, int a) {
     if (b == U_GCB_CONTROL || b == U_GCB_LF) return true;
     if (a == U_GCB_CONTROL || a == U_GCB_CR || a == U_GCB_LF) return b != U_GCB_CR;
     return plain(b) && plain(a) && !hangulJoins(b, a);
 }
 
-unsigned scalarWidth(UChar32 c) { return wide(c) || emojiPresentation(c) ? 2 : 1; }
+// The same as one bit per pair of classes: bit b of entry a.
+constexpr std::array<uint32_t, classMask + 1> certainBreaks = [] {
+    std::array<uint32_t, classMask + 1> table{};
+    for (int a = 0; a <= static_cast<int>(classMask); ++a)
+        for (int b = 0; b <= static_cast<int>(classMask); ++b)
+            if (breaksBetween(b, a)) table[static_cast<std::size_t>(a)] |= uint32_t{1} << b;
+    return table;
+}();
+
+[[gnu::always_inline]] inline bool certainBreak(const Scalar& before, const Scalar& after) {
+    return (certainBreaks[static_cast<std::size_t>(after.breakClass())] >> before.breakClass() & 1) != 0;
+}
+
+// The end and width of the cluster that starts with `first` at `pos`, a
+// cluster boundary, when it has one of the shapes whose end the rules fix
+// from what it holds alone: a scalar of class Other followed by combining
+// marks, variation selectors or emoji modifiers (all Extend); pictographs
+// joined by ZWJ; a pair of regional indicators. False for any other shape
+// (Hangul jamo, prepended or spacing marks, viramas), which the break
+// iterator then decides.
+bool joinedCluster(std::string_view text, std::size_t pos, const Scalar& first, std::size_t& end,
+                   unsigned& columns) {
+    bool regional = first.breakClass() == U_GCB_REGIONAL_INDICATOR;
+    if (first.breakClass() != U_GCB_OTHER && !regional) return false;
+    bool twoColumns = (first.traits & (wideBit | emojiBit)) != 0;
+    std::size_t at = pos + first.length;
+    if (regional) {
+        // Regional indicators pair from a boundary onwards.
+        if (at >= text.size()) return false;
+        Scalar second = scalarAt(text, at);
+        if (second.breakClass() != U_GCB_REGIONAL_INDICATOR) return false;
+        twoColumns |= (second.traits & emojiBit) != 0;
+        at += second.length;
+    }
+    // Where a pictograph stands, with nothing but Extend after it; and
+    // right after a ZWJ that follows one: the next pictograph joins.
+    enum { none, pictograph, joiner } state = (first.traits & pictographicBit) && !regional ? pictograph : none;
+    while (at < text.size()) {
+        Scalar next = scalarAt(text, at);
+        if (next.breakClass() == U_GCB_EXTEND) {
+            if (next.traits & viramaBit) return false;
+            if (state == joiner) state = none;
+        } else if (next.breakClass() == U_GCB_ZWJ) {
+            state = state == pictograph ? joiner : none;
+        } else if (state == joiner && next.breakClass() == U_GCB_OTHER && (next.traits & pictographicBit)) {
+            state = pictograph;
+        } else if (next.breakClass() == U_GCB_SPACING_MARK || next.breakClass() == U_GCB_PREPEND) {
+            return false;
+        } else {
+            break; // nothing else attaches to what came before
+        }
+        twoColumns |= (next.traits & emojiBit) != 0;
+        at += next.length;
+    }
+    end = at;
+    columns = twoColumns ? 2 : 1;
+    return true;
+}
 
 // Most text is runs of scalars that are clusters on their own (CJK, Latin,
 // Cyrillic); those are measured scalar by scalar, and only the stretches
@@ -200,14 +308,23 @@ void segment(std::string_view text, Visit&& visit) {
     while (pos < text.size()) {
         std::size_t next = pos + current.length;
         if (next >= text.size()) {
-            visit(pos, next, scalarWidth(current.value));
+            visit(pos, next, current.columns());
             return;
         }
         Scalar following = scalarAt(text, next);
         if (certainBreak(current, following)) {
-            visit(pos, next, scalarWidth(current.value));
+            visit(pos, next, current.columns());
             pos = next;
             current = following;
+            continue;
+        }
+        std::size_t clusterEnd = 0;
+        unsigned columns = 0;
+        if (joinedCluster(text, pos, current, clusterEnd, columns)) {
+            visit(pos, clusterEnd, columns);
+            if (clusterEnd >= text.size()) return;
+            pos = clusterEnd;
+            current = scalarAt(text, pos);
             continue;
         }
         // Extend the stretch up to the next certain break or the end.

@@ -120,6 +120,46 @@ TEST(WidthProperty, IsTheSumOverClustersAndIgnoresStyles) {
     }
 }
 
+// Clusters of several scalars, measured without the break iterator where
+// their shape allows, and by it where it does not: each total is the width
+// of the clusters ICU cuts (checked by measuring them one by one) and the
+// figure the rules give.
+TEST(WidthProperty, JoinedClustersMeasureAsTheBreakIteratorCutsThem) {
+    struct Row {
+        const char* text;
+        std::size_t columns;
+    };
+    const Row rows[] = {
+        {"👍🏽", 2},                          // modifier
+        {"👨‍👩‍👧", 2},    // pictographs joined twice
+        {"👩🏽‍💻", 2},          // modifier, then a join
+        {"👍́‍💻", 2},              // marks before the joiner keep the join
+        {"👩‍́💻", 4},              // a mark after it breaks it
+        {"👩‍!", 3},                             // a trailing joiner stays with its pictograph
+        {"a‍💻", 3},                             // no pictograph before the joiner
+        {"☺‍💻", 2},                        // a text-default pictograph joins too
+        {"🇯🇵🇩🇪🇫", 6}, // two flags and a lone indicator
+        {"🇯́🇵", 4},                    // a mark between indicators parts them
+        {"é̈x", 2},
+        {"☺️!", 3},
+        {"日́", 2},                                  // wide with a mark
+        {"ÿ́", 1},                                    // a bad byte reads as U+FFFD, which takes the mark
+        {"xःy", 2},                                      // a spacing mark
+        {"각각", 4},                // conjoining Hangul
+        {"ok ✅ doné 🇩🇪!", 14},
+    };
+    for (const auto& row : rows) {
+        std::size_t sum = 0;
+        for (const std::string& cluster : clustersOf(row.text)) sum += width(cluster);
+        EXPECT_EQ(width(row.text), sum) << testing::PrintToString(std::string(row.text));
+        EXPECT_EQ(width(row.text), row.columns) << testing::PrintToString(std::string(row.text));
+    }
+    // A virama joins consonants across a joiner under newer rules only:
+    // whatever the rules in force, the width counts the clusters ICU cuts.
+    const std::string conjunct = "क्‍ष";
+    EXPECT_EQ(width(conjunct), clustersOf(conjunct).size());
+}
+
 TEST(ClipProperty, FitsAndNeverLeavesAStyleOpen) {
     Generator generate(99);
     const std::string ellipsis = "\u2026";

@@ -64,6 +64,8 @@ private:
 
 namespace detail {
 
+class EventSettings;
+
 // A writer's scope path and the level variables that govern it, shared
 // between a writer, its copies and the spans begun from it.
 struct ScopePath {
@@ -179,8 +181,10 @@ private:
     LogWriter(std::shared_ptr<const detail::ScopePath> path, std::shared_ptr<Span> span,
               std::optional<Traceparent> remote);
 
-    // Builds the event of one line for a reach already decided, and emits it.
-    void write(Verb verb, std::string_view msg, FieldSource fields, Reach reach) const;
+    // Builds the event of one line for a reach already decided from
+    // `settings`, and emits it.
+    void write(Verb verb, std::string_view msg, FieldSource fields, Reach reach,
+               const detail::EventSettings& settings) const;
 
     std::shared_ptr<const detail::ScopePath> path_;
     std::shared_ptr<Span> span_;
