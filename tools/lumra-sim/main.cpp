@@ -1,6 +1,8 @@
 // lumra-sim: sets up and inspects the simulated macOS host that every program
 // of the project runs against on Linux.
 
+#include "PersonCommands.hpp"
+
 #include <Platform/Power.hpp>
 #include <Platform/SimulatedHost.hpp>
 
@@ -30,6 +32,12 @@ constexpr const char* usage =
     "       lumra-sim display asleep|awake\n"
     "       lumra-sim disablesleep on|off\n"
     "                                   the system-wide sleep-disable flag, as root's pmset sets it\n"
+    "       lumra-sim prompts           list the prompts waiting for the person, with their IDs\n"
+    "       lumra-sim answer <ID> <answer>\n"
+    "                                   answer an open prompt as the person\n"
+    "       lumra-sim activate <bundle ID>|<pid>\n"
+    "                                   bring an application to the front\n"
+    "       lumra-sim post <name>       post a distributed notification to every application\n"
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 
 int usageError() {
@@ -125,6 +133,7 @@ int main(int argc, char** argv) {
         std::cout << Platform::SimulatedHost::hostPath(arguments[1]).string() << "\n";
         return 0;
     }
+    if (auto status = personCommand(arguments)) return *status;
     if (arguments.size() == 1 && arguments[0] == "power") return printPower();
     if (!arguments.empty() && arguments[0] == "battery") return setBattery(arguments);
     if (arguments.size() == 2) {
