@@ -112,6 +112,7 @@ public:
 
 TEST(Alerts, ThePersonAnswersUnlessAFrontEndPresents) {
     TestSupport::TempDir root;
+    Platform::Files::createDirectories(root / "person");
     Platform::Files::writeAtomically(root / "person/rules.json", R"([{"kind":"alert","answer":"Later"}])");
     TestSupport::ImmediateQueue queue;
     auto person = Platform::makeSimulatedPerson(root.path(), {std::nullopt, ::getpid()}, queue);

@@ -21,7 +21,10 @@ using Platform::Prompt;
 
 class PersonTest : public testing::Test {
 protected:
-    void rules(const std::string& text) { Platform::Files::writeAtomically(root / "person/rules.json", text); }
+    void rules(const std::string& text) {
+        Platform::Files::createDirectories(root / "person");
+        Platform::Files::writeAtomically(root / "person/rules.json", text);
+    }
     std::unique_ptr<Platform::Person> person(Platform::Queue& queue) {
         return Platform::makeSimulatedPerson(root.path(), {std::string("app.test.asker"), ::getpid()}, queue);
     }
@@ -136,7 +139,10 @@ TEST_F(PersonTest, TheNotificationPromptGoesToThePersonWithoutPromptFile) {
     };
     for (Row row : {Row{"app.c", nullptr, true, 2}, Row{"app.d", nullptr, false, 1},
                     Row{"app.e", R"({"grant":true})", true, 2}}) {
-        if (row.promptFile) Platform::Files::writeAtomically(root / "notifications" / row.bundle / "prompt.json", row.promptFile);
+        if (row.promptFile) {
+            Platform::Files::createDirectories(root / "notifications" / row.bundle);
+            Platform::Files::writeAtomically(root / "notifications" / row.bundle / "prompt.json", row.promptFile);
+        }
         auto center = Platform::makeSimulatedNotificationCenter(root.path(), std::string(row.bundle), queue, asked.get());
         std::optional<bool> granted;
         center->requestAuthorization(6, [&](bool yes, std::optional<std::string>) { granted = yes; });

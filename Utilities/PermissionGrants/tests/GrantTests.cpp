@@ -81,6 +81,7 @@ TEST(PermissionGrant, NotificationsReadTheNamedApplicationsCentre) {
     };
     auto grant = PermissionGrant::notifications("Notifications", "To tell you.", "bell", false, 6, "app.test.helper");
     auto settings = Platform::SimulatedHost::root() / "notifications/app.test.helper/settings.json";
+    Platform::Files::createDirectories(settings.parent_path());
     for (const auto& row : rows) {
         if (row.settings)
             Platform::Files::writeAtomically(settings, row.settings);

@@ -23,6 +23,8 @@ constexpr const char* notifierID = "app.lumra.service.notifier";
 class PersonScenario : public testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_EQ(run(LUMRA_SIM_EXE, {"init"}).status, 0);
+        for (const auto& folder : {root() / "person", centre()}) Platform::Files::createDirectories(folder);
         Platform::Files::writeAtomically(root() / "clock.json", R"({"rate":1000})");
     }
     TestSupport::Finished run(const char* executable, const std::vector<std::string>& arguments) {
