@@ -11,6 +11,7 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -70,27 +71,32 @@ public:
     ReadableWatch(asio::io_context& context, int fd, Task onReadable)
         : context_(context), descriptor_(context), onReadable_(std::move(onReadable)) {
         // A regular file cannot be polled; like poll(), treat it as always
-        // readable.
+        // readable. A descriptor that cannot be watched at all is never
+        // reported.
+        struct stat status {};
+        if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+            alwaysReadable_ = true;
+            return;
+        }
         std::error_code error;
         descriptor_.assign(fd, error);
-        alwaysReadable_ = static_cast<bool>(error);
+        if (error) cancelled_ = true;
+    }
+    // A watch the loop never let go (the loop ended first) still gives the
+    // descriptor back rather than closing it.
+    ~ReadableWatch() override {
+        if (descriptor_.is_open()) descriptor_.release();
     }
 
     void arm() {
         if (cancelled_) return;
         if (alwaysReadable_) {
-            asio::post(context_, [self = shared_from_this()] {
-                if (self->cancelled_) return;
-                self->onReadable_();
-                self->arm();
-            });
+            asio::post(context_, [self = shared_from_this()] { self->report(); });
             return;
         }
         descriptor_.async_wait(asio::posix::stream_descriptor::wait_read,
                                [self = shared_from_this()](const std::error_code& error) {
-                                   if (error || self->cancelled_) return;
-                                   self->onReadable_();
-                                   if (!self->cancelled_) self->arm();
+                                   if (!error) self->report();
                                });
     }
 
@@ -104,13 +110,19 @@ public:
     }
 
 private:
+    void report() {
+        if (cancelled_) return;
+        onReadable_();
+        arm();
+    }
+
     void letGo() {
-        if (!alwaysReadable_) {
+        if (descriptor_.is_open()) {
             std::error_code ignored;
             descriptor_.cancel(ignored);
             descriptor_.release();
         }
-        onReadable_ = nullptr;
+        // onReadable_ stays: it may be the very call that cancelled.
     }
 
     asio::io_context& context_;

@@ -3,7 +3,10 @@
 #include <PermissionGrants/Readings.hpp>
 #include <Platform/Files.hpp>
 #include <Platform/SimulatedHost.hpp>
+#include <TestSupport/LoopThread.hpp>
 #include <TestSupport/SimulationRoot.hpp>
+
+#include <future>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +95,26 @@ TEST(PermissionGrant, NotificationsReadTheNamedApplicationsCentre) {
     }
     EXPECT_EQ(PermissionGrant::notificationsKey("app.test.helper"), "notifications app.test.helper");
     EXPECT_EQ(PermissionGrant::notificationsKey(std::nullopt), "notifications");
+}
+
+// Asking on the main thread prompts the person for the named application,
+// refreshes the readings and answers with the standing read afterwards.
+TEST(PermissionGrant, AskingForNotificationsPromptsThePersonAndRefreshes) {
+    const auto root = Platform::SimulatedHost::root();
+    Platform::Files::createDirectories(root / "person");
+    Platform::Files::writeAtomically(root / "person/rules.json",
+                                     R"([{"kind":"notifications","subject":"app.test.asked","answer":"allow"}])");
+    auto grant = PermissionGrant::notifications("Notifications", "To tell you.", "bell", true, 6, "app.test.asked");
+    EXPECT_EQ(grant.standing(), Standing::askable("Allow\u2026"));
+
+    TestSupport::LoopThread serving(Platform::mainLoop());
+    std::promise<bool> allowed;
+    Platform::mainLoop().async([&] { grant.ask([&](bool answer) { allowed.set_value(answer); }); });
+    auto future = allowed.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(future.get());
+    EXPECT_EQ(grant.standing(), Standing::good());
+    EXPECT_EQ(Platform::Files::read(root / "notifications/app.test.asked/requests.jsonl"), "{\"options\":6}\n");
 }
 
 } // namespace
