@@ -104,6 +104,8 @@ TEST(PermissionGrant, AskingForNotificationsPromptsThePersonAndRefreshes) {
     Platform::Files::createDirectories(root / "person");
     Platform::Files::writeAtomically(root / "person/rules.json",
                                      R"([{"kind":"notifications","subject":"app.test.asked","answer":"allow"}])");
+    std::filesystem::remove_all(root / "notifications/app.test.asked");
+    PermissionGrants::Readings::shared().readAll();
     auto grant = PermissionGrant::notifications("Notifications", "To tell you.", "bell", true, 6, "app.test.asked");
     EXPECT_EQ(grant.standing(), Standing::askable("Allow\u2026"));
 
