@@ -1,6 +1,7 @@
 #include <Platform/Clock.hpp>
 #include <Platform/Dispatch.hpp>
 #include <Platform/SimulatedHost.hpp>
+#include <TestSupport/LoopThread.hpp>
 
 #include <gtest/gtest.h>
 
@@ -20,39 +21,11 @@ namespace {
 using namespace std::chrono_literals;
 using Platform::Duration;
 using Platform::MainLoop;
+using TestSupport::LoopThread;
 
 // Upper bound on any real wait in these tests; only reached when the code
 // under test is broken.
 constexpr auto patience = 900ms;
-
-// Serves `loop` on a thread of its own for the test's lifetime.
-class LoopThread {
-public:
-    explicit LoopThread(MainLoop& loop)
-        : loop_(loop), thread_([this] {
-              id_.set_value(std::this_thread::get_id());
-              loop_.run();
-              returned_.set_value();
-          }) {}
-    ~LoopThread() {
-        // Repeated: a stop that lands before run() starts would be missed.
-        while (returnedFuture_.wait_for(10ms) != std::future_status::ready) loop_.stop();
-        thread_.join();
-    }
-    std::thread::id id() { return idFuture_.get(); }
-    // Whether run() came back within `wait`.
-    bool returnedWithin(std::chrono::milliseconds wait) {
-        return returnedFuture_.wait_for(wait) == std::future_status::ready;
-    }
-
-private:
-    MainLoop& loop_;
-    std::promise<std::thread::id> id_;
-    std::shared_future<std::thread::id> idFuture_ = id_.get_future().share();
-    std::promise<void> returned_;
-    std::future<void> returnedFuture_ = returned_.get_future();
-    std::thread thread_;
-};
 
 // Waits until `loop` has run everything posted so far, so that it is known to
 // be inside run().

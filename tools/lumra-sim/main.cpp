@@ -2,6 +2,7 @@
 // of the project runs against on Linux.
 
 #include "AccountCommands.hpp"
+#include "PersonCommands.hpp"
 
 #include <Platform/Power.hpp>
 #include <Platform/SimulatedHost.hpp>
@@ -33,6 +34,12 @@ const std::string usage =
     "       lumra-sim display asleep|awake\n"
     "       lumra-sim disablesleep on|off\n"
     "                                   the system-wide sleep-disable flag, as root's pmset sets it\n"
+    "       lumra-sim prompts           list the prompts waiting for the person, with their IDs\n"
+    "       lumra-sim answer <ID> <answer>\n"
+    "                                   answer an open prompt as the person\n"
+    "       lumra-sim activate <bundle ID>|<pid>\n"
+    "                                   bring an application to the front\n"
+    "       lumra-sim post <name>       post a distributed notification to every application\n"
     ) + SimCommands::accountUsage +
     "       lumra-sim --version\n"
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
@@ -135,6 +142,7 @@ int main(int argc, char** argv) {
         std::cout << Platform::SimulatedHost::hostPath(arguments[1]).string() << "\n";
         return 0;
     }
+    if (auto status = personCommand(arguments)) return *status;
     if (arguments.size() == 1 && arguments[0] == "power") return printPower();
     if (!arguments.empty() && arguments[0] == "battery") return setBattery(arguments);
     if (arguments.size() == 2) {

@@ -18,6 +18,16 @@ public:
     virtual void asyncAfter(Duration delay, Task task) = 0;
 };
 
+// A watch on a descriptor, started by MainLoop::watchReadable. Cancelling
+// (or destroying) it on the loop's thread takes effect at once, so the
+// descriptor may be closed right after; from another thread it takes effect
+// before the loop runs anything posted later.
+class DescriptorWatch {
+public:
+    virtual ~DescriptorWatch() = default;
+    virtual void cancel() = 0;
+};
+
 // The process's main run loop. Whatever the program treats as "the main
 // thread" is the one thread that calls run(); everything posted here runs on
 // it. Timers are shortened by the time rate given at construction.
@@ -31,9 +41,20 @@ public:
     void async(Task task) override;
     void asyncAfter(Duration delay, Task task) override;
 
+    // Runs `onReadable` on the loop each time `fd` has something to read (or
+    // is at its end), until the watch is cancelled. The descriptor stays the
+    // caller's and must stay open while the watch lives; `onReadable` should
+    // read what is there, or it runs again at once.
+    std::unique_ptr<DescriptorWatch> watchReadable(int fd, Task onReadable);
+
     // Serves the queue on the calling thread until stop(), even while idle.
     void run();
     void stop();
+
+    // Whether the calling thread is the one serving the loop now.
+    bool runsOnThisThread() const;
+    // Whether some thread is serving the loop now.
+    bool running() const;
 
 private:
     struct State;
@@ -42,6 +63,10 @@ private:
 
 // The process's main loop, running at the simulated host's time rate.
 MainLoop& mainLoop();
+
+// Whether the caller is on the main thread: the thread serving mainLoop(),
+// or, while no thread serves it, the process's first thread.
+bool isMainThread();
 
 // A background serial queue with a thread of its own, started on first use.
 // Platform services deliver their completions here, never on the caller's

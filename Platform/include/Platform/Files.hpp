@@ -33,4 +33,18 @@ bool writeAll(int fd, std::string_view data);
 // Creates the directory with every missing parent; an existing one is fine.
 std::error_code createDirectories(const std::filesystem::path& path);
 
+// Holds an exclusive flock on `path` (created when missing, with its folder)
+// while it lives, so read-modify-writes of several processes never overwrite
+// each other. Readers of whole-replaced files need no lock.
+class Lock {
+public:
+    explicit Lock(const std::filesystem::path& path);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 } // namespace Platform::Files

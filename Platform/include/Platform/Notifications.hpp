@@ -52,13 +52,21 @@ public:
 
     // The centre of the running process's main bundle, on the simulated host.
     static NotificationCenter& current();
+
+    // The centre of another application of this host, such as a helper that
+    // posts under its own identifier: its settings are that application's.
+    static NotificationCenter& of(const std::string& bundleID);
 };
+
+class Person;
 
 // The simulated centre of `bundleID` under `root`/notifications/<bundleID>/,
 // delivering completions on `completions`. Without a usable bundle
 // identifier the centre reports "not determined", prompts nobody and adds
-// nothing.
-std::unique_ptr<NotificationCenter>
-makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue& completions);
+// nothing. Without prompt.json the permission prompt goes to `person`; with
+// no person it is never answered.
+std::unique_ptr<NotificationCenter> makeSimulatedNotificationCenter(std::filesystem::path root,
+                                                                    std::optional<std::string> bundleID,
+                                                                    Queue& completions, Person* person = nullptr);
 
 } // namespace Platform

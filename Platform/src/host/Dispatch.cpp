@@ -3,9 +3,16 @@
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/thread_pool.hpp>
+
+#include <atomic>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -49,9 +56,94 @@ private:
 struct MainLoop::State {
     explicit State(double rate) : rate(rate) {}
     double rate;
+    std::atomic<bool> running{false};
     asio::io_context context{1};
     asio::executor_work_guard<asio::io_context::executor_type> keepAlive = asio::make_work_guard(context);
 };
+
+namespace {
+
+// The descriptor object lives on the loop's thread only: arming, waiting and
+// letting go all happen there. It borrows the caller's descriptor and gives
+// it back (release, never close) when the watch ends.
+class ReadableWatch final : public DescriptorWatch, public std::enable_shared_from_this<ReadableWatch> {
+public:
+    ReadableWatch(asio::io_context& context, int fd, Task onReadable)
+        : context_(context), descriptor_(context), onReadable_(std::move(onReadable)) {
+        // A regular file cannot be polled; like poll(), treat it as always
+        // readable. A descriptor that cannot be watched at all is never
+        // reported.
+        struct stat status {};
+        if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+            alwaysReadable_ = true;
+            return;
+        }
+        std::error_code error;
+        descriptor_.assign(fd, error);
+        if (error) cancelled_ = true;
+    }
+    // A watch the loop never let go (the loop ended first) still gives the
+    // descriptor back rather than closing it.
+    ~ReadableWatch() override {
+        if (descriptor_.is_open()) descriptor_.release();
+    }
+
+    void arm() {
+        if (cancelled_) return;
+        if (alwaysReadable_) {
+            asio::post(context_, [self = shared_from_this()] { self->report(); });
+            return;
+        }
+        descriptor_.async_wait(asio::posix::stream_descriptor::wait_read,
+                               [self = shared_from_this()](const std::error_code& error) {
+                                   if (!error) self->report();
+                               });
+    }
+
+    void cancel() override {
+        if (cancelled_.exchange(true)) return;
+        if (context_.get_executor().running_in_this_thread()) {
+            letGo();
+            return;
+        }
+        asio::post(context_, [self = shared_from_this()] { self->letGo(); });
+    }
+
+private:
+    void report() {
+        if (cancelled_) return;
+        onReadable_();
+        arm();
+    }
+
+    void letGo() {
+        if (descriptor_.is_open()) {
+            std::error_code ignored;
+            descriptor_.cancel(ignored);
+            descriptor_.release();
+        }
+        // onReadable_ stays: it may be the very call that cancelled.
+    }
+
+    asio::io_context& context_;
+    asio::posix::stream_descriptor descriptor_;
+    Task onReadable_;
+    bool alwaysReadable_ = false;
+    std::atomic<bool> cancelled_{false};
+};
+
+// What the caller holds: ending it ends the watch.
+class WatchHandle final : public DescriptorWatch {
+public:
+    explicit WatchHandle(std::shared_ptr<ReadableWatch> watch) : watch_(std::move(watch)) {}
+    ~WatchHandle() override { watch_->cancel(); }
+    void cancel() override { watch_->cancel(); }
+
+private:
+    std::shared_ptr<ReadableWatch> watch_;
+};
+
+} // namespace
 
 MainLoop::MainLoop(double timeRate) : state_(std::make_unique<State>(timeRate)) {}
 MainLoop::~MainLoop() = default;
@@ -62,18 +154,36 @@ void MainLoop::asyncAfter(Duration delay, Task task) {
     scheduleAfter(state_->context.get_executor(), delay, state_->rate, std::move(task));
 }
 
+std::unique_ptr<DescriptorWatch> MainLoop::watchReadable(int fd, Task onReadable) {
+    auto watch = std::make_shared<ReadableWatch>(state_->context, fd, std::move(onReadable));
+    asio::post(state_->context, [watch] { watch->arm(); });
+    return std::make_unique<WatchHandle>(watch);
+}
+
 void MainLoop::run() {
     // A stop() that came before run() still ends it; restarting afterwards
     // lets the loop be run again.
+    state_->running = true;
     state_->context.run();
+    state_->running = false;
     state_->context.restart();
 }
+
+bool MainLoop::runsOnThisThread() const { return state_->context.get_executor().running_in_this_thread(); }
+
+bool MainLoop::running() const { return state_->running; }
 
 void MainLoop::stop() { state_->context.stop(); }
 
 MainLoop& mainLoop() {
     static MainLoop loop(SimulatedHost::timeRate());
     return loop;
+}
+
+bool isMainThread() {
+    MainLoop& loop = mainLoop();
+    if (loop.running()) return loop.runsOnThisThread();
+    return ::gettid() == ::getpid();
 }
 
 Queue& globalQueue() {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,18 @@ std::error_code createDirectories(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return error;
+}
+
+Lock::Lock(const std::filesystem::path& path) {
+    createDirectories(path.parent_path());
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ >= 0)
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+}
+
+Lock::~Lock() {
+    if (fd_ >= 0) ::close(fd_); // closing releases the lock
 }
 
 } // namespace Platform::Files

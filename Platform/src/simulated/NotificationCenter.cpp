@@ -1,9 +1,13 @@
 #include "Platform/Notifications.hpp"
 #include "Platform/Files.hpp"
 #include "Platform/MainBundle.hpp"
+#include "Platform/Person.hpp"
 #include "Platform/SimulatedHost.hpp"
 
 #include <nlohmann/json.hpp>
+
+#include <map>
+#include <mutex>
 
 namespace Platform {
 
@@ -45,21 +49,35 @@ std::optional<bool> readPrompt(const std::filesystem::path& folder) {
     return value["grant"].get<bool>();
 }
 
-// Asks the person when nobody has; the answer, or none while unanswered.
-std::optional<bool> authorize(const std::filesystem::path& folder, unsigned options) {
+void storeAnswer(const std::filesystem::path& folder, bool granted) {
+    json written =
+        granted
+            ? json{{"authorizationStatus", authorized}, {"alertSetting", alertsEnabled}, {"alertStyle", bannerStyle}}
+            : json{{"authorizationStatus", denied}, {"alertSetting", 0}, {"alertStyle", 0}};
+    Files::writeAtomically(folder / "settings.json", compact(written) + "\n");
+}
+
+// Asks the person when nobody has: prompt.json answers at once when it is
+// there, else the simulated person does, by rule or by hand. `completion`
+// runs with the answer; never while the prompt stays unanswered.
+void authorize(const std::filesystem::path& folder, const std::string& bundleID, unsigned options, Person* person,
+               std::function<void(bool)> completion) {
     Files::createDirectories(folder);
     Files::append(folder / "requests.jsonl", compact(json{{"options", options}}) + "\n");
 
     NotificationSettings settings = readSettings(folder);
-    if (settings.authorizationStatus != notDetermined) return settings.authorizationStatus >= authorized;
-    auto answer = readPrompt(folder);
-    if (!answer) return std::nullopt;
-    json written =
-        *answer
-            ? json{{"authorizationStatus", authorized}, {"alertSetting", alertsEnabled}, {"alertStyle", bannerStyle}}
-            : json{{"authorizationStatus", denied}, {"alertSetting", 0}, {"alertStyle", 0}};
-    Files::writeAtomically(folder / "settings.json", compact(written) + "\n");
-    return answer;
+    if (settings.authorizationStatus != notDetermined) return completion(settings.authorizationStatus >= authorized);
+    if (auto answer = readPrompt(folder)) {
+        storeAnswer(folder, *answer);
+        return completion(*answer);
+    }
+    if (person == nullptr) return;
+    person->ask({PromptKind::notifications, bundleID, "\u201c" + bundleID + "\u201d would like to send you notifications.",
+                 {"allow", "deny"}},
+                [folder, completion = std::move(completion)](const std::string& answer) {
+                    storeAnswer(folder, answer == "allow");
+                    completion(answer == "allow");
+                });
 }
 
 // The error that refuses the notification, or none once it is delivered.
@@ -84,8 +102,9 @@ std::optional<std::string> deliver(const std::filesystem::path& folder, const No
 // the folder, so it may run after the centre is gone.
 class SimulatedNotificationCenter final : public NotificationCenter {
 public:
-    SimulatedNotificationCenter(std::filesystem::path folder, Queue& completions)
-        : folder_(std::move(folder)), completions_(completions) {}
+    SimulatedNotificationCenter(std::filesystem::path folder, std::string bundleID, Queue& completions,
+                                Person* person)
+        : folder_(std::move(folder)), bundleID_(std::move(bundleID)), completions_(completions), person_(person) {}
 
     void getSettings(SettingsCompletion completion) override {
         completions_.async(
@@ -93,8 +112,9 @@ public:
     }
 
     void requestAuthorization(unsigned options, AuthorizationCompletion completion) override {
-        completions_.async([folder = folder_, options, completion = std::move(completion)] {
-            if (auto granted = authorize(folder, options)) completion(*granted, std::nullopt);
+        completions_.async([folder = folder_, bundleID = bundleID_, options, person = person_,
+                            completion = std::move(completion)] {
+            authorize(folder, bundleID, options, person, [completion](bool granted) { completion(granted, std::nullopt); });
         });
     }
 
@@ -106,7 +126,9 @@ public:
 
 private:
     std::filesystem::path folder_;
+    std::string bundleID_;
     Queue& completions_;
+    Person* person_;
 };
 
 // A process without a usable bundle identifier has no centre of its own: it
@@ -138,13 +160,26 @@ bool isUsableBundleID(const std::string& identifier) {
 } // namespace
 
 std::unique_ptr<NotificationCenter>
-makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue& completions) {
+makeSimulatedNotificationCenter(std::filesystem::path root, std::optional<std::string> bundleID, Queue& completions,
+                                Person* person) {
     if (!bundleID || !isUsableBundleID(*bundleID)) return std::make_unique<UnbundledNotificationCenter>(completions);
-    return std::make_unique<SimulatedNotificationCenter>(std::move(root) / "notifications" / *bundleID, completions);
+    auto folder = std::move(root) / "notifications" / *bundleID;
+    return std::make_unique<SimulatedNotificationCenter>(std::move(folder), *bundleID, completions, person);
 }
 
 NotificationCenter& NotificationCenter::current() {
-    static auto center = makeSimulatedNotificationCenter(SimulatedHost::root(), mainBundleIdentifier(), globalQueue());
+    static auto center = makeSimulatedNotificationCenter(SimulatedHost::root(), mainBundleIdentifier(), globalQueue(),
+                                                         &Person::current());
+    return *center;
+}
+
+NotificationCenter& NotificationCenter::of(const std::string& bundleID) {
+    static std::mutex mutex;
+    static std::map<std::string, std::unique_ptr<NotificationCenter>> centers;
+    std::lock_guard lock(mutex);
+    auto& center = centers[bundleID];
+    if (!center)
+        center = makeSimulatedNotificationCenter(SimulatedHost::root(), bundleID, globalQueue(), &Person::current());
     return *center;
 }
 

@@ -8,10 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <fcntl.h>
 #include <limits>
 #include <set>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace Platform::Power {
@@ -29,26 +27,10 @@ std::filesystem::path assertionsFile(const std::filesystem::path& root) {
     return powerFolder(root) / "assertions.json";
 }
 
-// Holds the machine's power lock (an flock on power/lock) for a
-// read-modify-write, so changes from separate processes never overwrite each
-// other. Readers take no lock: files are replaced whole.
-class PowerLock {
+// The machine's power lock, around each read-modify-write.
+class PowerLock : public Files::Lock {
 public:
-    explicit PowerLock(const std::filesystem::path& root) {
-        Files::createDirectories(powerFolder(root));
-        fd_ = ::open((powerFolder(root) / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ >= 0)
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-    }
-    ~PowerLock() {
-        if (fd_ >= 0) ::close(fd_); // closing releases the lock
-    }
-    PowerLock(const PowerLock&) = delete;
-    PowerLock& operator=(const PowerLock&) = delete;
-
-private:
-    int fd_ = -1;
+    explicit PowerLock(const std::filesystem::path& root) : Files::Lock(powerFolder(root) / "lock") {}
 };
 
 // The file's JSON value; discarded (null) when missing or not JSON.

@@ -9,7 +9,6 @@
 
 namespace PermissionGrants {
 
-using Notifications = PermissionGrant::Notifications;
 using Reach = Notifications::Reach;
 
 namespace {
@@ -99,6 +98,21 @@ void Notifications::openSettings(const std::string& bundleID, Platform::Workspac
     auto url =
         Platform::URL::parse("x-apple.systempreferences:com.apple.Notifications-Settings.extension?id=" + bundleID);
     if (url) workspace.open(*url);
+}
+
+Standing Notifications::standing(std::optional<Reach> reach) {
+    static constexpr const char* openSettingsTitle = "Open System Settings\u2026";
+    if (!reach) return Standing::unknown("Notification settings did not answer.");
+    switch (*reach) {
+    case Reach::notAsked: return Standing::askable("Allow\u2026");
+    case Reach::denied:
+        return Standing::broken(openSettingsTitle, "Notifications are off in System Settings. macOS never asks twice.");
+    case Reach::silenced:
+        return Standing::broken(openSettingsTitle,
+                                "Allowed, but alerts are off: messages land in Notification Center without appearing.");
+    case Reach::allowed: return Standing::good();
+    }
+    return Standing::unknown("Notification settings did not answer.");
 }
 
 } // namespace PermissionGrants

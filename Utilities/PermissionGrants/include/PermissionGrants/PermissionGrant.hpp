@@ -1,0 +1,106 @@
+#pragma once
+
+#include "PermissionGrants/Standing.hpp"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace PermissionGrants {
+
+struct Notifications;
+template <class Reason>
+class Claim;
+
+// One thing the application needs the user or the system to allow. A value:
+// copies are independent. It tells where it stands, asks for itself and can
+// be watched for changes.
+class PermissionGrant {
+public:
+    using Standing = PermissionGrants::Standing;
+    using Notifications = PermissionGrants::Notifications;
+    template <class Reason>
+    using Claim = PermissionGrants::Claim<Reason>;
+    class Observer;
+
+    // What is granted, and how it is read and asked.
+    struct Kind {
+        // User notifications with these authorization options (badge 1,
+        // sound 2, alert 4). `of` names the application whose notification
+        // settings count, for a helper that posts under its own identifier;
+        // absent, the running application's own.
+        struct Notifications {
+            unsigned options = 0;
+            std::optional<std::string> of;
+        };
+        // Anything the application tests and requests itself. Both
+        // operations run on the main thread.
+        struct Custom {
+            std::function<Standing()> standing;
+            std::function<void()> act;
+        };
+        std::variant<Notifications, Custom> value;
+    };
+
+    // A custom grant.
+    PermissionGrant(std::string title, std::string why, std::string symbol, bool required,
+                    std::function<Standing()> standing, std::function<void()> act);
+
+    static PermissionGrant notifications(std::string title, std::string why, std::string symbol, bool required,
+                                         unsigned options, std::optional<std::string> of = std::nullopt);
+
+    Kind kind;
+    std::string title;
+    std::string why;
+    std::string symbol;
+    bool required = false;
+
+    // Where it stands now. A custom grant is read on the main thread only
+    // (elsewhere the process stops); notifications are read through the
+    // readings cache from any thread.
+    Standing standing() const;
+    bool isAllowed() const;
+    // Required and broken.
+    bool blocking() const;
+
+    // On the main thread: asks by kind, refreshes the readings, and calls
+    // `completion` on the main thread with whether it is allowed now.
+    void ask(std::function<void(bool allowed)> completion) const;
+    // Asks and ignores the answer; returns at once.
+    void act() const;
+
+    // On the main thread: calls `handler` on the main thread with each new
+    // standing, once per change, until the observer is cancelled or released.
+    std::shared_ptr<Observer> observe(std::function<void(Standing)> handler) const;
+
+    // The readings-cache key of a notifications grant.
+    static std::string notificationsKey(const std::optional<std::string>& of);
+
+private:
+    PermissionGrant(Kind kind, std::string title, std::string why, std::string symbol, bool required);
+};
+
+class PermissionGrant::Observer : public std::enable_shared_from_this<Observer> {
+public:
+    Observer(PermissionGrant grant, std::function<void(Standing)> handler);
+    // No handler call happens after this.
+    void cancel();
+
+    const PermissionGrant grant;
+
+private:
+    friend class PermissionGrant;
+    // Reads the standing while tracking what it read; the next change of
+    // that runs changed() on the main thread.
+    Standing track();
+    void changed();
+
+    std::function<void(Standing)> handler_;
+    Standing last_ = Standing::good();
+    std::atomic<bool> cancelled_{false};
+};
+
+} // namespace PermissionGrants

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <PermissionGrants/PermissionGrant.hpp>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// `lumra grants`: where each permission the service needs stands.
+namespace Client::Grants {
+
+// The service's grants. Notifications are the notifier's: it posts under its
+// own bundle identifier, so its notification settings are the ones that
+// count.
+std::vector<PermissionGrants::PermissionGrant> serviceGrants();
+
+// One line per grant: its title, its grade, then the action title and the
+// note where the standing has them, separated by two blanks.
+std::string describe(const PermissionGrants::PermissionGrant& grant);
+
+// Runs `lumra grants [--help]` (the arguments after the program's name) and
+// answers the exit status: 0, or 2 for a usage error.
+int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+} // namespace Client::Grants
