@@ -65,7 +65,7 @@ public:
                                        const char* member, const char* signature, Arguments... arguments) {
         auto connected = connection();
         if (auto* error = std::get_if<BusError>(&connected)) return std::move(*error);
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error{}; // all null: SD_BUS_ERROR_NULL is a C compound literal
         sd_bus_message* reply = nullptr;
         int result = sd_bus_call_method(std::get<sd_bus*>(connected), destination, path, interface, member, &error,
                                         &reply, signature, arguments...);

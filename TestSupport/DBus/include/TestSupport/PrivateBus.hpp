@@ -46,7 +46,7 @@ public:
     template <typename... Arguments>
     sd_bus_message* call(std::string* error, const char* destination, const char* path, const char* interface,
                          const char* member, const char* signature, Arguments... arguments) const {
-        sd_bus_error failure = SD_BUS_ERROR_NULL;
+        sd_bus_error failure{}; // all null: SD_BUS_ERROR_NULL is a C compound literal
         sd_bus_message* reply = nullptr;
         if (sd_bus_call_method(bus_, destination, path, interface, member, &failure, &reply, signature,
                                arguments...) < 0) {
