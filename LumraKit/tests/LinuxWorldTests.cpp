@@ -59,15 +59,6 @@ TEST_F(LinuxWorldAloneTest, WithoutBusesAnswersSafelyAndWarnsOncePerFacility) {
     }
 }
 
-TEST_F(LinuxWorldAloneTest, StateFilesAreTheServicesOwn) {
-    LinuxWorld world(paths, nowhere);
-    Config config = world.loadConfig();
-    config.batteryFloorPercent = 25;
-    world.saveConfig(config);
-    EXPECT_EQ(Config::load(paths.configFile).batteryFloorPercent, 25);
-    EXPECT_EQ(world.loadClaims(), std::vector<Claim>{});
-}
-
 // Temperatures and trip points in millidegrees Celsius, as the kernel writes them.
 struct Zone {
     std::string temp;
