@@ -213,7 +213,8 @@ int EngageError::floor() const {
 }
 
 const std::string& EngageError::detail() const {
-    if (kind_ != Kind::lidFailed) preconditionFailed("EngageError::detail() of an error other than lidFailed");
+    if (kind_ != Kind::lidFailed && kind_ != Kind::lidRefused)
+        preconditionFailed("EngageError::detail() of an error other than lidFailed or lidRefused");
     return detail_;
 }
 
@@ -225,6 +226,7 @@ std::string EngageError::message() const {
     case Kind::lidFailed: return "pmset failed: " + detail_;
     case Kind::grantMissing: return "The sudoers grant is missing. Run: lumra grant";
     case Kind::thermalCritical: return "The Mac is at critical heat. Not arming lid-closed survival until it cools.";
+    case Kind::lidRefused: return detail_;
     }
     return "";
 }
@@ -290,6 +292,7 @@ std::string debugText(const EngageError& error) {
     case EngageError::Kind::lidFailed: return "lidFailed(" + quotedText(error.detail()) + ")";
     case EngageError::Kind::grantMissing: return "grantMissing";
     case EngageError::Kind::thermalCritical: return "thermalCritical";
+    case EngageError::Kind::lidRefused: return "lidRefused(" + quotedText(error.detail()) + ")";
     }
     return "";
 }

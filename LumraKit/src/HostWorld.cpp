@@ -8,24 +8,17 @@
 #include <Platform/Power.hpp>
 
 #include <string>
+#include <unistd.h>
 
 namespace LumraKit {
 
 HostWorld::HostWorld() : HostWorld(Paths::current()) {}
 
-HostWorld::HostWorld(const Paths& paths)
-    : claims_(paths.claimsFile), suspended_(paths.suspendFile, [] { return LumraKit::bootTime(); }),
-      configFile_(paths.configFile), notifications_(paths.notificationsFile) {}
-
-Platform::Date HostWorld::now() { return Platform::hostClock().now(); }
-
-Platform::Date HostWorld::bootTime() { return LumraKit::bootTime(); }
+HostWorld::HostWorld(const Paths& paths) : StoredWorld(paths) {}
 
 PowerSnapshot HostWorld::power() { return Battery::snapshot(); }
 
 bool HostWorld::thermalCritical() { return Platform::Power::thermalState() == Platform::Power::ThermalState::critical; }
-
-std::optional<double> HostWorld::processStartTime(int32_t pid) { return procStartTime(pid); }
 
 bool HostWorld::displayAsleep() { return Platform::Power::mainDisplayAsleep(); }
 
@@ -43,18 +36,19 @@ uint32_t HostWorld::createAssertion(Mode mode) { return Kernel::createAssertion(
 
 void HostWorld::releaseAssertion(uint32_t id) { Kernel::releaseAssertion(id); }
 
-std::vector<Claim> HostWorld::loadClaims() { return claims_.load(); }
-
-void HostWorld::saveClaims(const std::vector<Claim>& claims) { claims_.save(claims); }
-
-std::optional<Platform::Date> HostWorld::loadSuspended() { return suspended_.load(); }
-
-void HostWorld::saveSuspended(std::optional<Platform::Date> date) { suspended_.save(date); }
-
-Config HostWorld::loadConfig() { return Config::load(configFile_); }
-
-void HostWorld::saveConfig(const Config& config) { config.save(configFile_); }
-
-std::optional<NotificationStore::Reach> HostWorld::notificationReach() { return notifications_.load(); }
+std::optional<std::vector<OtherHolder>> HostWorld::otherHolders() {
+    std::vector<OtherHolder> holders;
+    pid_t self = ::getpid();
+    for (const auto& assertion : Platform::Power::assertions()) {
+        if (assertion.pid == self || assertion.level <= 0) continue;
+        OtherHolder holder{"", assertion.name, assertion.type, std::nullopt, std::nullopt};
+        if (assertion.pid > 0) {
+            holder.pid = assertion.pid;
+            holder.who = procName(assertion.pid).value_or("");
+        }
+        holders.push_back(std::move(holder));
+    }
+    return holders;
+}
 
 } // namespace LumraKit

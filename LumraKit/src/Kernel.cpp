@@ -45,6 +45,7 @@ std::string debugText(const LidResult& result) {
     case LidResult::Kind::ok: return "ok";
     case LidResult::Kind::grantMissing: return "grantMissing";
     case LidResult::Kind::failed: return "failed(" + result.detail() + ")";
+    case LidResult::Kind::refused: return "refused(" + result.detail() + ")";
     }
     return "";
 }

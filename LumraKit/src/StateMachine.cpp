@@ -64,6 +64,7 @@ EngageError StateMachine::rollBack(std::vector<Claim> previous, const LidResult&
     claims_ = std::move(previous);
     apply();
     if (failure.kind() == LidResult::Kind::grantMissing) return EngageError::grantMissing();
+    if (failure.kind() == LidResult::Kind::refused) return EngageError::lidRefused(failure.detail());
     return EngageError::lidFailed(failure.detail());
 }
 

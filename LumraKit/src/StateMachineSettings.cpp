@@ -137,6 +137,8 @@ Status StateMachine::snapshot() const {
     status.suspendedSince = suspendedSince_;
     status.updateCheck = config_.updateCheck;
     status.latestVersion = config_.latestVersion;
+    status.otherHolders = world_.otherHolders();
+    status.displayHold = world_.displayHold();
     return status;
 }
 

@@ -11,6 +11,28 @@ namespace LumraKit {
 using nlohmann::json;
 using Notifications = PermissionGrants::PermissionGrant::Notifications;
 
+namespace {
+
+json toJSON(const OtherHolder& holder) {
+    json object = {{"who", holder.who}, {"why", holder.why}, {"what", holder.what}};
+    if (holder.mode) object["mode"] = *holder.mode;
+    if (holder.pid) object["pid"] = *holder.pid;
+    return object;
+}
+
+OtherHolder otherHolderFromJSON(const json& value) {
+    if (!value.is_object()) Decode::wrongType("otherHolders", "an array of objects", value);
+    auto text = [&](const char* key) { return Decode::string(Decode::requiredValue(value, key), key); };
+    OtherHolder holder{text("who"), text("why"), text("what"), std::nullopt, std::nullopt};
+    if (const json* mode = Decode::optionalValue(value, "mode")) holder.mode = Decode::string(*mode, "mode");
+    if (const json* pid = Decode::optionalValue(value, "pid"))
+        holder.pid = static_cast<int32_t>(Decode::integer(*pid, "pid", std::numeric_limits<int32_t>::min(),
+                                                          std::numeric_limits<int32_t>::max()));
+    return holder;
+}
+
+} // namespace
+
 json toJSON(const Status& status) {
     json object = {
         {"claims", toJSON(status.claims)},
@@ -27,6 +49,12 @@ json toJSON(const Status& status) {
     if (status.suspendedSince) object["suspendedSince"] = JSONCoder::plain.encodeDate(*status.suspendedSince);
     object["updateCheck"] = status.updateCheck;
     if (status.latestVersion) object["latestVersion"] = *status.latestVersion;
+    if (status.otherHolders) {
+        json holders = json::array();
+        for (const OtherHolder& holder : *status.otherHolders) holders.push_back(toJSON(holder));
+        object["otherHolders"] = std::move(holders);
+    }
+    if (status.displayHold) object["displayHold"] = *status.displayHold;
     return object;
 }
 
@@ -58,6 +86,13 @@ Status statusFromJSON(const json& value) {
     status.updateCheck = flag("updateCheck");
     if (const json* latest = Decode::optionalValue(value, "latestVersion"))
         status.latestVersion = Decode::string(*latest, "latestVersion");
+    if (const json* holders = Decode::optionalValue(value, "otherHolders")) {
+        if (!holders->is_array()) Decode::wrongType("otherHolders", "an array", *holders);
+        status.otherHolders.emplace();
+        for (const json& holder : *holders) status.otherHolders->push_back(otherHolderFromJSON(holder));
+    }
+    if (const json* hold = Decode::optionalValue(value, "displayHold"))
+        status.displayHold = Decode::string(*hold, "displayHold");
     return status;
 }
 

@@ -184,3 +184,54 @@ TEST(ReplyJSON, ExtraKeysAndNullOptionalsAreAccepted) {
 }
 
 } // namespace
+
+namespace {
+
+std::string replyError(const json& line) {
+    try {
+        (void)LumraKit::replyFromJSON(line);
+        return "decoded";
+    } catch (const DecodingError& error) {
+        return error.what();
+    }
+}
+
+// The others keeping the machine awake and the display hold are optional:
+// a status without them (an older service's) decodes, and an older client
+// ignores them.
+TEST(ReplyJSON, OtherHoldersAndTheDisplayHoldAreOptional) {
+    Status status;
+    status.otherHolders = std::vector<LumraKit::OtherHolder>{
+        {"backupd", "Copying files", "sleep", "block", 4711},
+        {"", "Playing video", "PreventUserIdleDisplaySleep", std::nullopt, std::nullopt},
+    };
+    status.displayHold = "screenSaver";
+    json encodedStatus = LumraKit::toJSON(status);
+    EXPECT_EQ(encodedStatus["otherHolders"],
+              json::parse(R"([{"who":"backupd","why":"Copying files","what":"sleep","mode":"block","pid":4711},)"
+                          R"({"who":"","why":"Playing video","what":"PreventUserIdleDisplaySleep"}])"));
+    EXPECT_EQ(encodedStatus["displayHold"], "screenSaver");
+    Reply reply{true, std::nullopt, status};
+    EXPECT_EQ(LumraKit::replyFromJSON(LumraKit::toJSON(reply)), reply);
+
+    status.otherHolders = std::vector<LumraKit::OtherHolder>{};
+    EXPECT_EQ(LumraKit::toJSON(status)["otherHolders"], json::array());
+    EXPECT_FALSE(LumraKit::toJSON(Status{}).contains("otherHolders"));
+    EXPECT_FALSE(LumraKit::toJSON(Status{}).contains("displayHold"));
+    EXPECT_FALSE(LumraKit::replyFromJSON(json::parse(idleReply)).status.otherHolders.has_value());
+
+    const std::vector<std::pair<std::string, std::string>> broken = {
+        {R"("otherHolders":{})", "Expected \"otherHolders\" to be an array, found object."},
+        {R"("otherHolders":[1])", "Expected \"otherHolders\" to be an array of objects, found number."},
+        {R"("otherHolders":[{"who":"a","what":"sleep"}])", "Missing key \"why\"."},
+        {R"("otherHolders":[{"who":"a","why":"b","what":"c","pid":"1"}])", "Expected \"pid\" to be a whole number, found string."},
+        {R"("displayHold":true)", "Expected \"displayHold\" to be a string, found boolean."},
+    };
+    for (const auto& [field, message] : broken) {
+        std::string line = idleReply;
+        line.insert(line.size() - 2, "," + field);
+        EXPECT_EQ(replyError(json::parse(line)), message) << field;
+    }
+}
+
+} // namespace

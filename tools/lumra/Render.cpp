@@ -52,6 +52,20 @@ std::string reachWords(const std::optional<LumraKit::NotificationStore::Reach>& 
     return "unknown";
 }
 
+std::string displayHoldWords(const std::string& hold) {
+    if (hold == "screenSaver") return "the session's screen saver";
+    if (hold == "idleInhibitor") return "the idle inhibitor (the session offers no screen saver)";
+    return printable(hold);
+}
+
+// "backupd (pid 4711): sleep, block: Copying files".
+std::string holderLine(const LumraKit::OtherHolder& holder) {
+    std::string who = holder.who.empty() ? "unknown program" : printable(holder.who);
+    if (holder.pid) who += " (pid " + std::to_string(*holder.pid) + ")";
+    std::string what = printable(holder.what) + (holder.mode ? ", " + printable(*holder.mode) : "");
+    return "  " + who + ": " + what + (holder.why.empty() ? "" : ": " + printable(holder.why)) + "\n";
+}
+
 } // namespace
 
 std::string printable(std::string_view text) {
@@ -154,6 +168,7 @@ std::string statusText(const Status& status, Platform::Date now, const Terminal:
     pairs.emplace_back("low power mode", status.power.lowPowerMode ? palette.warn("on") : "off");
     pairs.emplace_back("battery floor", status.floor > 0 ? std::to_string(status.floor) + "%" : "off");
     pairs.emplace_back("keep display", onOff(status.keepDisplay));
+    if (status.displayHold) pairs.emplace_back("display held by", displayHoldWords(*status.displayHold));
     pairs.emplace_back("heat", heatWords(status.thermalCritical, heat, palette));
     pairs.emplace_back("notifications", reachWords(status.notifications));
     if (status.suspendedSince) {
@@ -169,6 +184,11 @@ std::string statusText(const Status& status, Platform::Date now, const Terminal:
                        status.notifyCommand.empty() ? std::string("none") : printable(status.notifyCommand));
 
     std::string text = Terminal::kv(pairs, 0, 2, palette) + "\n\n";
+    if (status.otherHolders && !status.otherHolders->empty()) {
+        text += "Also keeping the machine awake:\n";
+        for (const auto& holder : *status.otherHolders) text += holderLine(holder);
+        text += "\n";
+    }
     if (status.claims.empty()) return text + palette.muted("No claims.") + "\n";
     return text + claimsTable(status.claims, now, palette);
 }

@@ -58,6 +58,15 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
             auto path = value();
             if (!path || path->empty()) return UsageError{"--notifier needs the path of the notifier program"};
             options.notifier = std::filesystem::path(*path);
+        } else if (name == "--host") {
+            auto host = value();
+            if (!host) return UsageError{"--host needs mac or linux"};
+            if (*host == "mac")
+                options.host = Host::mac;
+            else if (*host == "linux")
+                options.host = Host::linux;
+            else
+                return UsageError{"--host takes mac or linux, not \"" + std::string(*host) + "\""};
         } else if (argument.starts_with("-")) {
             return UsageError{"unknown option " + std::string(argument)};
         } else {

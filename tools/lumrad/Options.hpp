@@ -11,7 +11,7 @@
 namespace Lumrad {
 
 inline constexpr std::string_view usageText =
-    "usage: lumrad [--tick SECONDS] [--service-log] [--notifier PATH]\n"
+    "usage: lumrad [--tick SECONDS] [--service-log] [--notifier PATH] [--host mac|linux]\n"
     "\n"
     "Keeps the sleep-prevention engine and serves its clients on the local socket\n"
     "until SIGTERM or SIGINT, which release everything and keep the claims for the\n"
@@ -21,16 +21,22 @@ inline constexpr std::string_view usageText =
     "  --service-log     append standard output and error to the service log\n"
     "  --notifier PATH   the notifier to start for announcements (default: the one\n"
     "                    in the app bundle; outside it announcements are only logged)\n"
+    "  --host mac|linux  the machine to keep awake: the simulated Mac (default), or\n"
+    "                    this Linux machine through logind, UPower and power profiles\n"
     "  -h, --help        show this help\n";
 
 // The longest tick accepted: beyond a day the engine would miss every guard.
 inline constexpr std::chrono::seconds longestTick{86400};
+
+// Which world the engine runs against.
+enum class Host { mac, linux };
 
 struct Options {
     std::chrono::milliseconds tick{10000};
     bool serviceLog = false;
     std::optional<std::filesystem::path> notifier;
     bool help = false;
+    Host host = Host::mac;
 
     friend bool operator==(const Options&, const Options&) = default;
 };

@@ -9,6 +9,7 @@
 
 #include <LumraKit/HostWorld.hpp>
 #include <LumraKit/Identity.hpp>
+#include <LumraKit/LinuxWorld.hpp>
 #include <LumraKit/Log.hpp>
 #include <LumraKit/StateMachine.hpp>
 #include <LumraKit/Wire.hpp>
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -76,8 +78,12 @@ int main(int argc, char** argv) {
     // takes over the machine (re-arming stored claims) with nobody to serve.
     int listener = LumraKit::Wire::listen();
     Lumrad::SocketFile socket(paths.socket);
-    LumraKit::HostWorld world(paths);
-    LumraKit::StateMachine engine(world);
+    std::unique_ptr<LumraKit::World> world;
+    if (options.host == Lumrad::Host::linux)
+        world = std::make_unique<LumraKit::LinuxWorld>(paths, LumraKit::LinuxWorld::Facilities{});
+    else
+        world = std::make_unique<LumraKit::HostWorld>(paths);
+    LumraKit::StateMachine engine(*world);
     Lumrad::Announcer announcer(Lumrad::notifierPath(options.notifier, Platform::Bundle::main()));
     Lumrad::Service service(engine, announcer);
     auto handle = [&service](const LumraKit::Command& command) { return service.handle(command); };

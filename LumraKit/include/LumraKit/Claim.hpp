@@ -95,15 +95,21 @@ private:
 // sees.
 class EngageError {
 public:
-    enum class Kind { belowFloor, lidFailed, grantMissing, thermalCritical };
+    enum class Kind { belowFloor, lidFailed, grantMissing, thermalCritical, lidRefused };
 
     static EngageError belowFloor(int percent, int floor) { return EngageError(Kind::belowFloor, percent, floor); }
     static EngageError lidFailed(std::string detail) { return EngageError(Kind::lidFailed, 0, 0, std::move(detail)); }
     static EngageError grantMissing() { return EngageError(Kind::grantMissing); }
     static EngageError thermalCritical() { return EngageError(Kind::thermalCritical); }
+    // The machine refused the lid hold and said why in words for the user
+    // (a host whose lid hold is not the pmset flag).
+    static EngageError lidRefused(std::string message) {
+        return EngageError(Kind::lidRefused, 0, 0, std::move(message));
+    }
 
     Kind kind() const { return kind_; }
-    // The payloads; asking an error of another case stops the process.
+    // The payloads (`detail` of lidFailed and lidRefused); asking an error of
+    // another case stops the process.
     int percent() const;
     int floor() const;
     const std::string& detail() const;

@@ -13,19 +13,22 @@ namespace LumraKit {
 // How flipping the system-wide sleep-disable flag came out.
 class LidResult {
 public:
-    enum class Kind { failed, ok, grantMissing };
+    enum class Kind { failed, ok, grantMissing, refused };
 
     static LidResult ok() { return LidResult(Kind::ok, {}); }
     // The user has no sudoers grant for the flag (or sudo refused it).
     static LidResult grantMissing() { return LidResult(Kind::grantMissing, {}); }
     // Any other failure, with the tool's own error text.
     static LidResult failed(std::string detail) { return LidResult(Kind::failed, std::move(detail)); }
+    // A host whose lid hold is not the pmset flag refused it; `detail` says
+    // why in words for the user.
+    static LidResult refused(std::string message) { return LidResult(Kind::refused, std::move(message)); }
 
     Kind kind() const { return kind_; }
-    // The failure text; empty unless `failed`.
+    // The failure text; empty unless `failed` or `refused`.
     const std::string& detail() const { return detail_; }
 
-    // Equal cases, and for `failed` equal texts.
+    // Equal cases, and for `failed` and `refused` equal texts.
     friend bool operator==(const LidResult&, const LidResult&) = default;
 
 private:
@@ -34,7 +37,8 @@ private:
     std::string detail_;
 };
 
-// "ok", "grantMissing" or "failed(<detail>)", for logs and test output.
+// "ok", "grantMissing", "failed(<detail>)" or "refused(<detail>)", for logs
+// and test output.
 std::string debugText(const LidResult& result);
 std::ostream& operator<<(std::ostream& stream, const LidResult& result);
 

@@ -3,6 +3,7 @@
 #include <LumraKit/Battery.hpp>
 #include <LumraKit/Claim.hpp>
 #include <LumraKit/NotificationStore.hpp>
+#include <LumraKit/OtherHolder.hpp>
 
 #include <Platform/Clock.hpp>
 
@@ -28,6 +29,13 @@ struct Status {
     std::optional<Platform::Date> suspendedSince;
     bool updateCheck = false;
     std::optional<std::string> latestVersion;
+    // Others keeping the machine awake; absent when the machine cannot tell
+    // (and from services that predate the field).
+    std::optional<std::vector<OtherHolder>> otherHolders;
+    // How a display hold is kept where the machine has more than one way:
+    // "screenSaver" (the session's screen saver inhibitor) or "idleInhibitor"
+    // (covered by the idle inhibitor); absent where there is one way.
+    std::optional<std::string> displayHold;
 
     friend bool operator==(const Status&, const Status&) = default;
 };

@@ -6,11 +6,13 @@
 #include <LumraKit/Kernel.hpp>
 #include <LumraKit/Mode.hpp>
 #include <LumraKit/NotificationStore.hpp>
+#include <LumraKit/OtherHolder.hpp>
 
 #include <Platform/Clock.hpp>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace LumraKit {
@@ -54,6 +56,14 @@ public:
     virtual void saveConfig(const Config& config) = 0;
     // What the notifier last recorded; not a live query.
     virtual std::optional<NotificationStore::Reach> notificationReach() = 0;
+
+    // For the status only; the engine decides nothing by them, and a world
+    // that cannot tell keeps these answers.
+    // Others keeping the machine awake now; absent when the machine cannot tell.
+    virtual std::optional<std::vector<OtherHolder>> otherHolders() { return std::nullopt; }
+    // How a display hold is kept where the machine has more than one way
+    // (Status::displayHold); absent where there is one.
+    virtual std::optional<std::string> displayHold() { return std::nullopt; }
 };
 
 } // namespace LumraKit

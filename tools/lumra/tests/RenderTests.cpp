@@ -107,6 +107,33 @@ TEST_F(Render, AnIdleEngine) {
                                                       "No claims.\n");
 }
 
+// Others' locks come from outside: their texts are escaped like owners.
+TEST_F(Render, OtherHoldersAndHowTheDisplayIsHeld) {
+    Status status;
+    status.displayHold = "idleInhibitor";
+    status.otherHolders = std::vector<LumraKit::OtherHolder>{
+        {"backupd", "Copying files", "sleep", "block", 4711},
+        {"", "Playing\x1B[2J video", "PreventUserIdleDisplaySleep", std::nullopt, std::nullopt},
+    };
+    std::string text = Client::statusText(status, now, plain);
+    EXPECT_NE(text.find("keep display     off\n"
+                        "display held by  the idle inhibitor (the session offers no screen saver)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n\nAlso keeping the machine awake:\n"
+                        "  backupd (pid 4711): sleep, block: Copying files\n"
+                        "  unknown program: PreventUserIdleDisplaySleep: Playing\\x1B[2J video\n"
+                        "\nNo claims.\n"),
+              std::string::npos)
+        << text;
+
+    status.displayHold = "screenSaver";
+    status.otherHolders = std::vector<LumraKit::OtherHolder>{};
+    text = Client::statusText(status, now, plain);
+    EXPECT_NE(text.find("display held by  the session's screen saver\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Also keeping"), std::string::npos) << text;
+}
+
 TEST_F(Render, ColourOnlyWhenWantedAndNeverInTheText) {
     std::string withColour = Client::statusText(busy(), now, coloured);
     std::string without = Client::statusText(busy(), now, plain);

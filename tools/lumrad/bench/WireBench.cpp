@@ -5,7 +5,10 @@
 //   StatusInProcess: Wire::roundTrip against Wire::acceptAndServe in this
 //            process, the engine on the fake world;
 //   StatusLumrad: the real lumrad over a fresh simulated machine, whose
-//            status tick runs the pmset stand-in every time.
+//            status tick runs the pmset stand-in every time;
+//   StatusLumradLinux: the real lumrad --host linux on a private bus with the
+//            mock login manager, UPower and power profiles daemon, which
+//            spawns no tool: a few bus calls and sysfs reads per status.
 // items_per_second is requests per second from one client.
 
 #include <LumraKit/StateMachine.hpp>
@@ -13,6 +16,7 @@
 #include <Platform/Spawn.hpp>
 #include <TestSupport/FakeWorld.hpp>
 #include <TestSupport/LocalClient.hpp>
+#include <TestSupport/PrivateBus.hpp>
 #include <TestSupport/RedirectedStandardError.hpp>
 #include <TestSupport/TempDir.hpp>
 
@@ -20,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <map>
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -118,11 +123,13 @@ void StatusInProcess(benchmark::State& state) {
 // with SIGTERM at the end.
 class Lumrad {
 public:
-    Lumrad() {
+    explicit Lumrad(std::vector<std::string> arguments = {}, const std::map<std::string, std::string>& extra = {}) {
         auto environment = Platform::currentEnvironment();
         environment["HOME"] = home_.path().string();
         environment["LUMRA_SIM_ROOT"] = (home_ / "sim").string();
-        auto started = Platform::startProgram(LUMRAD_EXE, {"--service-log"}, environment);
+        for (const auto& [name, value] : extra) environment[name] = value;
+        arguments.insert(arguments.begin(), "--service-log");
+        auto started = Platform::startProgram(LUMRAD_EXE, arguments, environment);
         if (auto* pid = std::get_if<pid_t>(&started)) pid_ = *pid;
         for (int attempt = 0; attempt < 500 && pid_ > 0 && !ready(); ++attempt)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -140,8 +147,7 @@ private:
     pid_t pid_ = -1;
 };
 
-void StatusLumrad(benchmark::State& state) {
-    Lumrad lumrad;
+void statusRoundTrips(benchmark::State& state, const Lumrad& lumrad) {
     if (!lumrad.ready()) {
         state.SkipWithError("lumrad did not answer");
         return;
@@ -154,9 +160,20 @@ void StatusLumrad(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+void StatusLumrad(benchmark::State& state) { statusRoundTrips(state, Lumrad()); }
+
+void StatusLumradLinux(benchmark::State& state) {
+    TestSupport::PrivateBus bus;
+    bus.startMock("logind", "org.freedesktop.login1");
+    bus.startMock("upower", "org.freedesktop.UPower");
+    bus.startMock("power_profiles_daemon", "net.hadess.PowerProfiles");
+    statusRoundTrips(state, Lumrad({"--host", "linux"}, bus.environment()));
+}
+
 // Real time: most of the work happens in the server thread or process.
 BENCHMARK(RawEcho)->UseRealTime();
 BENCHMARK(StatusInProcess)->UseRealTime();
 BENCHMARK(StatusLumrad)->UseRealTime();
+BENCHMARK(StatusLumradLinux)->UseRealTime();
 
 } // namespace

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <map>
 #include <sys/wait.h>
 #include <thread>
 
@@ -79,11 +80,15 @@ protected:
         Platform::Power::setSleepDisabled(false, root);
     }
 
-    // Starts lumrad ticking five times a second, and waits until it answers.
-    void start() {
+    // Starts lumrad ticking five times a second, with `more` arguments and
+    // variables, and waits until it answers.
+    void start(const std::vector<std::string>& more = {}, const std::map<std::string, std::string>& variables = {}) {
         auto environment = Platform::currentEnvironment();
         environment["HOME"] = home.path().string();
-        auto started = Platform::startProgram(LUMRAD_EXE, {"--service-log", "--tick", "0.2"}, environment);
+        for (const auto& [name, value] : variables) environment[name] = value;
+        std::vector<std::string> arguments{"--service-log", "--tick", "0.2"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        auto started = Platform::startProgram(LUMRAD_EXE, arguments, environment);
         ASSERT_TRUE(std::holds_alternative<pid_t>(started)) << std::get<Platform::LaunchFailure>(started).description;
         pid = std::get<pid_t>(started);
         ASSERT_TRUE(eventually([&] { return send(Command::status()).has_value(); })) << serviceLog();

@@ -40,6 +40,15 @@ TEST(Options, ATickIsAPositiveNumberOfSecondsUpToADay) {
     EXPECT_EQ(refused({"--tick"}), "--tick needs a number of seconds");
 }
 
+TEST(Options, HostIsTheSimulatedMacUnlessLinuxIsAskedFor) {
+    EXPECT_EQ(parsed({}).host, Lumrad::Host::mac);
+    EXPECT_EQ(parsed({"--host", "linux"}).host, Lumrad::Host::linux);
+    EXPECT_EQ(parsed({"--host=linux", "--host", "mac"}).host, Lumrad::Host::mac);
+    for (const char* bad : {"Linux", "windows", ""})
+        EXPECT_EQ(refused({"--host", bad}), "--host takes mac or linux, not \"" + std::string(bad) + "\"");
+    EXPECT_EQ(refused({"--host"}), "--host needs mac or linux");
+}
+
 TEST(Options, RefuseWhatTheyDoNotKnow) {
     EXPECT_EQ(refused({"--verbose", "--help"}), "unknown option --verbose");
     EXPECT_EQ(refused({"serve"}), "unexpected argument \"serve\"");
