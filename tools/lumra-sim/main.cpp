@@ -1,6 +1,8 @@
 // lumra-sim: sets up and inspects the simulated macOS host that every program
 // of the project runs against on Linux.
 
+#include "Signing.hpp"
+
 #include <Platform/Power.hpp>
 #include <Platform/SimulatedHost.hpp>
 
@@ -33,9 +35,11 @@ constexpr const char* usage =
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 
 int usageError() {
-    std::cerr << usage;
+    std::cerr << usage << LumraSim::bundleUsage;
     return 64;
 }
+
+int orUsage(std::optional<int> status) { return status ? *status : usageError(); }
 
 int written(bool ok) {
     if (ok) return 0;
@@ -112,9 +116,11 @@ int setBattery(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
-        std::cout << usage;
+        std::cout << usage << LumraSim::bundleUsage;
         return 0;
     }
+    if (!arguments.empty() && arguments[0] == "sign")
+        return orUsage(LumraSim::sign({arguments.begin() + 1, arguments.end()}));
     if (arguments.size() == 1 && arguments[0] == "init") {
         const auto& root = Platform::SimulatedHost::root();
         Platform::SimulatedHost::initialize(root);
@@ -125,6 +131,8 @@ int main(int argc, char** argv) {
         std::cout << Platform::SimulatedHost::hostPath(arguments[1]).string() << "\n";
         return 0;
     }
+    if (arguments.size() >= 2 && arguments[0] == "bundle" && arguments[1] == "make")
+        return orUsage(LumraSim::makeBundle({arguments.begin() + 2, arguments.end()}));
     if (arguments.size() == 1 && arguments[0] == "power") return printPower();
     if (!arguments.empty() && arguments[0] == "battery") return setBattery(arguments);
     if (arguments.size() == 2) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <pwd.h>
 #include <string>
 #include <unistd.h>
@@ -59,7 +60,10 @@ const std::filesystem::path& root() {
         chosen = chosen.lexically_normal();
         if (chosen.has_relative_path() && chosen.filename().empty()) chosen = chosen.parent_path();
         if (isMissingOrEmpty(chosen)) initialize(chosen);
-        return chosen;
+        // The kernel reports executables by their real paths; a root reached
+        // through a link must compare equal to them.
+        std::filesystem::path canonical = std::filesystem::weakly_canonical(chosen, error);
+        return error ? chosen : canonical;
     }();
     return root;
 }
@@ -140,12 +144,25 @@ std::filesystem::path hostPath(std::string_view macPath, const std::filesystem::
 
 std::filesystem::path hostPath(std::string_view macPath) { return hostPath(macPath, root()); }
 
-std::string macPath(const std::filesystem::path& hostPath, const std::filesystem::path& root) {
-    std::string path = hostPath.lexically_normal().string();
-    std::string prefix = root.lexically_normal().string();
+namespace {
+
+std::optional<std::string> withoutRoot(const std::string& path, std::string prefix) {
     while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
     if (path == prefix) return "/";
     if (path.starts_with(prefix) && path[prefix.size()] == '/') return path.substr(prefix.size());
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string macPath(const std::filesystem::path& hostPath, const std::filesystem::path& root) {
+    std::string path = hostPath.lexically_normal().string();
+    if (auto inside = withoutRoot(path, root.lexically_normal().string())) return *inside;
+    // A root given through a link still owns the real paths below it.
+    std::error_code error;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(root, error);
+    if (!error && canonical != root)
+        if (auto inside = withoutRoot(path, canonical.string())) return *inside;
     return path;
 }
 
