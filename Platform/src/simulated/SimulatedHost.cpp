@@ -40,6 +40,14 @@ bool isSystemLocation(std::string_view macPath) {
     return macPath.starts_with(toolFolder) && macPath.size() > toolFolder.size();
 }
 
+// Where the Mac keeps command-line tools: only there may a stand-in appear.
+// A program inside an app or on a volume that is missing stays missing.
+bool isToolLocation(std::string_view macPath) {
+    for (std::string_view folder : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/", "/usr/libexec/", "/System/Library/"})
+        if (macPath.starts_with(folder) && macPath.size() > folder.size()) return true;
+    return false;
+}
+
 bool isMissingOrEmpty(const std::filesystem::path& folder) {
     std::error_code error;
     return !std::filesystem::exists(folder, error) || std::filesystem::is_empty(folder, error);
@@ -85,7 +93,8 @@ bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
     std::filesystem::path target = hostPath(macPath, root);
     std::error_code error;
     if (std::filesystem::exists(target, error)) return true;
-    if (target == std::filesystem::path(macPath)) return false; // not the simulation's to provide
+    if (target == std::filesystem::path(macPath) || !isToolLocation(macPath))
+        return false; // not the simulation's to provide
 
     std::filesystem::path standIn = standIns / target.filename();
     if (target.filename().empty() || ::access(standIn.c_str(), X_OK) != 0) return false;

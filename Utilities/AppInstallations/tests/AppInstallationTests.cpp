@@ -122,14 +122,14 @@ TEST(Identity, FromARealBundle) {
         return TestSupport::runProcess(home / "Downloads/Probe.app/Contents/MacOS/Probe", {"identity"}, environment)
             .out;
     };
-    EXPECT_EQ(identity(), "~/Downloads\nProbe Name\n(unsigned)\n(no copy)\n");
+    EXPECT_EQ(identity(), "~/Downloads\nProbe Name\n(unsigned)\n(no copy)\nrunning here only\n");
 
     sim({"sign", app, "--identity", "Developer ID Application: Example Maker (AB12CD34EF)"});
     sim({"bundle", "make", "/Applications/Probe.app", "--identifier", "test.probe", "--no-program"});
-    EXPECT_EQ(identity(), "~/Downloads\nProbe Name\nExample Maker\n/Applications/Probe.app\n");
+    EXPECT_EQ(identity(), "~/Downloads\nProbe Name\nExample Maker\n/Applications/Probe.app\nrunning here only\n");
 
     sim({"sign", app, "--adhoc"});
-    EXPECT_EQ(identity(), "~/Downloads\nProbe Name\n(unsigned)\n/Applications/Probe.app\n");
+    EXPECT_EQ(identity(), "~/Downloads\nProbe Name\n(unsigned)\n/Applications/Probe.app\nrunning here only\n");
 }
 
 } // namespace

@@ -5,7 +5,8 @@
 //   probe at-exit N      atExit N times, then a normal exit
 //   probe run TOOL ARGS  run(), printing "status output"
 //   probe reopen         reopen("test"), then a moment of life
-//   probe identity       home, display name, signer and installed copy
+//   probe identity       home, display name, signer, installed copy and
+//                        whether another process runs it (in a bundle only)
 
 #include <AppInstallations/AppInstallation.hpp>
 #include <Platform/Dispatch.hpp>
@@ -49,7 +50,8 @@ int main(int argc, char** argv) {
         std::cout << home().words() << "\n"
                   << displayName() << "\n"
                   << signerName().value_or("(unsigned)") << "\n"
-                  << installedCopy({Scope::everyone, Scope::me}).value_or("(no copy)") << "\n";
+                  << installedCopy({Scope::everyone, Scope::me}).value_or("(no copy)") << "\n"
+                  << (isRunning(*bundle()) ? "running elsewhere" : "running here only") << "\n";
         return 0;
     }
     if (mode == "reopen") {

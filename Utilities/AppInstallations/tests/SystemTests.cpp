@@ -148,6 +148,11 @@ TEST(Open, StartsTheBundlesProgramWhichIsRunningSees) {
 
     EXPECT_TRUE(isRunning(app));
     EXPECT_EQ(processes(home.path().string()), std::vector<pid_t>{pid});
+    // Without -n a running app is only activated.
+    EXPECT_EQ(tool("/usr/bin/open", {app}), (ToolResult{0, ""}));
+    auto activation = nlohmann::json::parse(TestSupport::lines(Platform::SimulatedHost::root() / "open/launches.jsonl").back());
+    EXPECT_EQ(activation["new"], false);
+    EXPECT_EQ(activation["pid"], pid);
     EXPECT_EQ(processes((home / "Apps/Other").string()), std::vector<pid_t>{});
 
     // A request sent before the app listens is lost, as an event sent to an
@@ -159,6 +164,35 @@ TEST(Open, StartsTheBundlesProgramWhichIsRunningSees) {
     for (int i = 0; i < 200 && Platform::ProcessTable::executablePath(pid); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_FALSE(isRunning(app));
+}
+
+// What the stand-in says, and what the app it starts gets.
+TEST(Open, RefusalsAndTheStartedProgramsEnvironment) {
+    TestSupport::TempDir home;
+    std::string none = (home / "None.app").string(), bare = (home / "Bare.app").string(),
+                env = (home / "Env.app").string();
+    for (auto arguments : {std::vector<std::string>{"bundle", "make", bare, "--identifier", "t.bare", "--no-program"},
+                           std::vector<std::string>{"bundle", "make", env, "--identifier", "t.env", "--program",
+                                                    "/usr/bin/env"}})
+        ASSERT_EQ(TestSupport::runProcess(LUMRA_SIM_EXE, arguments).status, 0);
+    const std::pair<std::vector<std::string>, ToolResult> cases[] = {
+        {{none}, {1, "The file " + none + " does not exist.\n"}},
+        {{bare}, {1, "The application cannot be opened because its executable is missing.\n"}},
+        {{"-x", bare}, {1, "Usage: open [-n] [-g] [-j] <application> [--args arguments]\n"}},
+        {{}, {1, "Usage: open [-n] [-g] [-j] <application> [--args arguments]\n"}},
+    };
+    for (const auto& [arguments, expected] : cases) EXPECT_EQ(tool("/usr/bin/open", arguments), expected);
+
+    ::setenv("XPC_SERVICE_NAME", "test.job", 1);
+    ::setenv("OPEN_TEST_MARK", "kept", 1);
+    EXPECT_EQ(tool("/usr/bin/open", {"-n", env}), (ToolResult{0, ""}));
+    ::unsetenv("XPC_SERVICE_NAME");
+    fs::path log = Platform::SimulatedHost::root() / "open/Env.log";
+    for (int i = 0; i < 200 && TestSupport::contents(log).find("OPEN_TEST_MARK") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::string seen = TestSupport::contents(log);
+    EXPECT_THAT(seen, HasSubstr("OPEN_TEST_MARK=kept\n"));
+    EXPECT_THAT(seen, testing::Not(HasSubstr("XPC_SERVICE_NAME")));
 }
 
 TEST(Open, WithoutTheToolTheFailureIsLoggedAndMinusOne) {
