@@ -75,7 +75,8 @@ TEST_F(Signing, EveryChangeNamesItsFile) {
         {"added", [&] { TestSupport::writeFile(app / "Contents/Resources/new.txt", ""); },
          "file added: Contents/Resources/new.txt"},
         {"missing", [&] { fs::remove(app / "Contents/Info.plist"); }, "file missing: Contents/Info.plist"},
-        {"link", [&] {
+        {"link",
+         [&] {
              fs::remove(app / "Contents/MacOS/link");
              fs::create_symlink("/etc/passwd", app / "Contents/MacOS/link");
          },
@@ -128,8 +129,8 @@ TEST_F(Signing, RequirementsAreIdentifierAndTeamOrAnAdHocHash) {
 }
 
 TEST_F(Signing, RefusesWhatIsNoBundle) {
-    EXPECT_EQ(CodeSigning::sign(folder / "None.app", {}), (folder / "None.app").string() +
-                                                               ": not a bundle (no readable Contents/Info.plist)");
+    EXPECT_EQ(CodeSigning::sign(folder / "None.app", {}),
+              (folder / "None.app").string() + ": not a bundle (no readable Contents/Info.plist)");
     TestSupport::writeFile(folder / "Bare.app/Contents/Info.plist",
                            Platform::encodePropertyList(PropertyDictionary{}, Platform::PropertyListFormat::xml));
     EXPECT_EQ(CodeSigning::sign(folder / "Bare.app", {}),

@@ -60,8 +60,7 @@ TEST_F(Defaults, KeysAreWrittenReadAndListed) {
     ASSERT_TRUE(file);
     EXPECT_EQ(file->as<PropertyDictionary>()->size(), 2u);
     ASSERT_TRUE(UserDefaults::remove("app.lumra.service", "count"));
-    EXPECT_EQ(UserDefaults::keys("app.lumra.service"),
-              std::vector<std::string>{"AppInstallations.tombstoneApplied"});
+    EXPECT_EQ(UserDefaults::keys("app.lumra.service"), std::vector<std::string>{"AppInstallations.tombstoneApplied"});
 
     for (const char* bad : {"", "..", "a/b"}) {
         EXPECT_FALSE(UserDefaults::write(bad, "k", 1)) << bad;

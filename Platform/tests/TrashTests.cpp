@@ -56,13 +56,15 @@ TEST_F(TrashTest, ItemsGetFreeNamesInTheirTrash) {
     TestSupport::writeFile(SimulatedHost::hostPath("/Volumes/Disk/Lumra.app/Contents/Info.plist"), "v");
     std::string uid = std::to_string(::getuid() == 0 ? 501 : ::getuid());
     EXPECT_EQ(moved("/Volumes/Disk/Lumra.app"), "/Volumes/Disk/.Trashes/" + uid + "/Lumra.app");
-    EXPECT_TRUE(fs::exists(SimulatedHost::hostPath("/Volumes/Disk/.Trashes/" + uid + "/Lumra.app/Contents/Info.plist")));
+    EXPECT_TRUE(
+        fs::exists(SimulatedHost::hostPath("/Volumes/Disk/.Trashes/" + uid + "/Lumra.app/Contents/Info.plist")));
 }
 
 // From the simulation root to a home on another file system the item is
 // copied, links kept, then removed. Only where /dev/shm is another one.
 TEST_F(TrashTest, AcrossFileSystemsTheItemIsCopiedThenRemoved) {
-    struct statfs shm {}, tmp {};
+    struct statfs shm {
+    }, tmp{};
     if (::statfs("/dev/shm", &shm) != 0 || ::statfs(home.path().c_str(), &tmp) != 0 || shm.f_type == tmp.f_type)
         GTEST_SKIP() << "no second file system";
     fs::path item = fs::path("/dev/shm") / ("trash-test-" + std::to_string(::getpid()));

@@ -11,8 +11,11 @@
 
 int main() {
     Platform::MainLoop& loop = Platform::mainLoop();
-    Platform::QuitRequests::receive(loop, [&loop] { loop.stop(); }, true);
-    AppInstallation::installLog().info("app started", [] { return Log::Fields{{"pid", static_cast<int64_t>(::getpid())}}; });
+    Platform::QuitRequests::receive(
+        loop, [&loop] { loop.stop(); }, true);
+    AppInstallation::installLog().info("app started", [] {
+        return Log::Fields{{"pid", static_cast<int64_t>(::getpid())}};
+    });
     loop.run();
     AppInstallation::installLog().info("app quit");
     return 0;

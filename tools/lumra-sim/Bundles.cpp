@@ -38,16 +38,24 @@ std::optional<Design> parse(const std::vector<std::string>& arguments) {
         }
         if (i + 1 >= arguments.size()) return std::nullopt;
         const std::string& value = arguments[++i];
-        if (word == "--identifier") design.identifier = value;
-        else if (word == "--name") design.name = value;
-        else if (word == "--executable") design.executable = value;
-        else if (word == "--program") design.program = value;
-        else if (word == "--version") design.version = value;
-        else if (word == "--agent") design.agents.push_back(value);
-        else if (word == "--daemon") design.daemons.push_back(value);
+        if (word == "--identifier")
+            design.identifier = value;
+        else if (word == "--name")
+            design.name = value;
+        else if (word == "--executable")
+            design.executable = value;
+        else if (word == "--program")
+            design.program = value;
+        else if (word == "--version")
+            design.version = value;
+        else if (word == "--agent")
+            design.agents.push_back(value);
+        else if (word == "--daemon")
+            design.daemons.push_back(value);
         else if (word == "--extension" && value.find('=') != std::string::npos && value.find('=') > 0)
             design.extensions.push_back({value.substr(0, value.find('=')), value.substr(value.find('=') + 1)});
-        else return std::nullopt;
+        else
+            return std::nullopt;
     }
     if (design.app.empty() || design.identifier.empty() || fs::path(design.app).extension() != ".app")
         return std::nullopt;
@@ -68,8 +76,8 @@ std::optional<std::string> lay(const fs::path& bundle, const std::string& identi
     fs::path contents = bundle / "Contents";
     if (auto error = Platform::Files::createDirectories(contents / "MacOS"))
         return (contents / "MacOS").string() + ": " + error.message();
-    PropertyDictionary info{{"CFBundleIdentifier", identifier},  {"CFBundleName", name},
-                            {"CFBundleExecutable", executable},  {"CFBundlePackageType", packageType},
+    PropertyDictionary info{{"CFBundleIdentifier", identifier},      {"CFBundleName", name},
+                            {"CFBundleExecutable", executable},      {"CFBundlePackageType", packageType},
                             {"CFBundleShortVersionString", version}, {"CFBundleVersion", version}};
     if (auto error = Platform::Files::writeAtomically(
             contents / "Info.plist", Platform::encodePropertyList(info, Platform::PropertyListFormat::xml)))
@@ -82,7 +90,8 @@ std::optional<std::string> lay(const fs::path& bundle, const std::string& identi
     return std::nullopt;
 }
 
-std::optional<std::string> jobDefinition(const fs::path& folder, const std::string& plist, const std::string& executable) {
+std::optional<std::string> jobDefinition(const fs::path& folder, const std::string& plist,
+                                         const std::string& executable) {
     std::string label = fs::path(plist).stem().string();
     PropertyDictionary job{{"Label", label},
                            {"BundleProgram", "Contents/MacOS/" + executable},
@@ -108,8 +117,8 @@ std::optional<int> makeBundle(const std::vector<std::string>& arguments) {
         if (!isPlainName(extension.name)) return std::nullopt;
 
     fs::path bundle = mapped(design->app);
-    auto trouble = lay(bundle, design->identifier, design->name, design->executable, design->version,
-                       design->program, "APPL");
+    auto trouble =
+        lay(bundle, design->identifier, design->name, design->executable, design->version, design->program, "APPL");
     for (const auto& plist : design->agents)
         if (!trouble) trouble = jobDefinition(bundle / "Contents/Library/LaunchAgents", plist, design->executable);
     for (const auto& plist : design->daemons)

@@ -24,8 +24,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         out << AppInstallation::home().words() << "\n";
         return ExitStatus::done;
     }
-    err << (arguments.empty() ? "lumra app: which question?" : "lumra app: unknown command: " + arguments[0])
-        << "\n\n"
+    err << (arguments.empty() ? "lumra app: which question?" : "lumra app: unknown command: " + arguments[0]) << "\n\n"
         << usage;
     return ExitStatus::usage;
 }

@@ -41,11 +41,16 @@ std::optional<Request> parse(const std::vector<std::string>& words) {
     size_t i = 0;
     for (; i < words.size(); ++i) {
         const std::string& word = words[i];
-        if (word == "-n") request.fresh = true;
-        else if (word == "-g") request.background = true;
-        else if (word == "-j") request.hidden = true;
-        else if (word.starts_with("-")) return std::nullopt;
-        else break;
+        if (word == "-n")
+            request.fresh = true;
+        else if (word == "-g")
+            request.background = true;
+        else if (word == "-j")
+            request.hidden = true;
+        else if (word.starts_with("-"))
+            return std::nullopt;
+        else
+            break;
     }
     if (i == words.size()) return std::nullopt;
     request.app = words[i++];
@@ -66,8 +71,12 @@ std::optional<pid_t> runningCopy(const std::string& executable) {
 }
 
 void record(const Request& request, const std::string& app, bool fresh, pid_t pid) {
-    nlohmann::json line{{"path", app},          {"arguments", request.arguments}, {"new", fresh},
-                        {"background", request.background}, {"hidden", request.hidden},      {"pid", pid}};
+    nlohmann::json line{{"path", app},
+                        {"arguments", request.arguments},
+                        {"new", fresh},
+                        {"background", request.background},
+                        {"hidden", request.hidden},
+                        {"pid", pid}};
     Platform::Files::append(Host::root() / "open/launches.jsonl", line.dump() + "\n");
 }
 

@@ -31,8 +31,7 @@ struct PropertyValue {
 
     PropertyValue() : value(false) {}
     template <class T>
-    requires(!std::is_same_v<std::decay_t<T>, PropertyValue>)
-    PropertyValue(T v) : value(std::move(v)) {}
+    requires(!std::is_same_v<std::decay_t<T>, PropertyValue>) PropertyValue(T v) : value(std::move(v)) {}
     PropertyValue(int v) : value(int64_t{v}) {}
     PropertyValue(const char* v) : value(std::string(v)) {}
 
@@ -40,7 +39,9 @@ struct PropertyValue {
 
     // The value when it has this type, else nothing.
     template <class T>
-    const T* as() const { return std::get_if<T>(&value); }
+    const T* as() const {
+        return std::get_if<T>(&value);
+    }
 };
 
 enum class PropertyListFormat { xml, binary };

@@ -17,7 +17,8 @@ namespace Platform {
 struct ProgramExit {
     // The exit status; 128 + the signal number when a signal ended it.
     int status = 0;
-    int signal = 0; // the signal that ended it; 0 when it exited
+    // The signal that ended it; 0 when it exited.
+    int signal = 0;
     std::string out; // every byte of standard output, as written
     std::string err; // every byte of standard error, as written
 };

@@ -76,16 +76,17 @@ std::optional<PropertyValue> fromNode(plist_t node, int depth) {
                 break;
             }
             auto value = fromNode(item, depth + 1);
-            if (value) dictionary.insert_or_assign(key, std::move(*value));
-            else ok = false;
+            if (value)
+                dictionary.insert_or_assign(key, std::move(*value));
+            else
+                ok = false;
             std::free(key);
         }
         std::free(iterator);
         if (!ok) return std::nullopt;
         return PropertyValue(std::move(dictionary));
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -102,7 +103,8 @@ plist_t toNode(const PropertyValue& value) {
             } else if constexpr (std::is_same_v<T, std::string>) {
                 return plist_new_string(v.c_str());
             } else if constexpr (std::is_same_v<T, Date>) {
-                auto since = std::chrono::duration_cast<std::chrono::microseconds>(v.time_since_epoch() - referenceDate);
+                auto since =
+                    std::chrono::duration_cast<std::chrono::microseconds>(v.time_since_epoch() - referenceDate);
                 auto seconds = std::chrono::floor<std::chrono::seconds>(since);
                 return plist_new_date(static_cast<int32_t>(seconds.count()),
                                       static_cast<int32_t>((since - seconds).count()));
@@ -142,8 +144,10 @@ std::string encodePropertyList(const PropertyValue& value, PropertyListFormat fo
     PlistPtr node(toNode(value));
     char* bytes = nullptr;
     uint32_t length = 0;
-    if (format == PropertyListFormat::xml) plist_to_xml(node.get(), &bytes, &length);
-    else plist_to_bin(node.get(), &bytes, &length);
+    if (format == PropertyListFormat::xml)
+        plist_to_xml(node.get(), &bytes, &length);
+    else
+        plist_to_bin(node.get(), &bytes, &length);
     std::string result(bytes != nullptr ? bytes : "", bytes != nullptr ? length : 0);
     std::free(bytes);
     return result;

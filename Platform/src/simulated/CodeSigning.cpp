@@ -138,7 +138,9 @@ std::optional<SigningInformation> information(const Signature& signature) {
         info.flags = document.at("flags").get<uint32_t>();
         info.entitlements = document.value("entitlements", json::object());
         if (!document.at("files").is_object()) return std::nullopt;
-        info.cdhash = sha256(nullptr, signature.bytes)->substr(0, 40);
+        auto hash = sha256(nullptr, signature.bytes);
+        if (!hash) return std::nullopt;
+        info.cdhash = hash->substr(0, 40);
         return info;
     } catch (const json::exception&) {
         return std::nullopt;
@@ -152,7 +154,9 @@ std::string joined(const std::string& prefix, const std::string& relative) {
 // The first problem of the bundle, with paths behind `prefix`.
 std::optional<std::string> problem(const fs::path& bundle, const std::string& prefix, bool nested) {
     auto signature = readSignature(bundle);
-    if (!signature) return prefix.empty() ? "code object is not signed at all" : "file missing: " + joined(prefix, signatureFile.data());
+    if (!signature)
+        return prefix.empty() ? "code object is not signed at all"
+                              : "file missing: " + joined(prefix, signatureFile.data());
     if (!information(*signature)) return "the signature is damaged";
     const json& sealed = signature->document["files"];
     std::map<std::string, json> present = contents(bundle);

@@ -43,8 +43,10 @@ void receive(Queue& queue, Task handler, bool alsoTermination) {
         char byte = 0;
         for (;;) {
             ssize_t count = ::read(readFd, &byte, 1);
-            if (count == 1) queue.async(handler);
-            else if (count == 0 || errno != EINTR) return;
+            if (count == 1)
+                queue.async(handler);
+            else if (count == 0 || errno != EINTR)
+                return;
         }
     }).detach();
 }

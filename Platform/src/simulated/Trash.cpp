@@ -64,8 +64,7 @@ std::variant<std::string, Failure> moveToTrash(const std::string& macPath) {
         if (::rename(source.c_str(), target.c_str()) == 0) return folder + "/" + chosen;
         if (errno != EXDEV) return failure(errno);
 
-        fs::copy(source, target,
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
+        fs::copy(source, target, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
         if (error) {
             fs::remove_all(target);
             return Failure{error.message()};

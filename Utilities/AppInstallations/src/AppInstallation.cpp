@@ -41,9 +41,7 @@ bool exists(const std::string& macPath) {
 
 } // namespace
 
-std::string folder(Scope scope) {
-    return scope == Scope::everyone ? "/Applications" : homeFolder() + "/Applications";
-}
+std::string folder(Scope scope) { return scope == Scope::everyone ? "/Applications" : homeFolder() + "/Applications"; }
 
 std::string words(Scope scope) { return scope == Scope::everyone ? "For Everyone on This Mac" : "Just for Me"; }
 
@@ -53,12 +51,9 @@ std::string Home::words() const {
     if (std::holds_alternative<NoBundle>(place)) return "a bare build, outside any app";
     const auto& elsewhere = std::get<Elsewhere>(place);
     switch (elsewhere.origin) {
-    case Origin::diskImage:
-        return "the disk image";
-    case Origin::translocated:
-        return "a copy macOS made of the download";
-    case Origin::folder:
-        break;
+    case Origin::diskImage: return "the disk image";
+    case Origin::translocated: return "a copy macOS made of the download";
+    case Origin::folder: break;
     }
     std::string holder = standardized(fs::path(standardized(elsewhere.bundle)).parent_path().string());
     std::string home = homeFolder();
@@ -87,7 +82,7 @@ Home homeOf(const std::optional<std::string>& bundle) {
     std::string holder = standardized(fs::path(standardized(*bundle)).parent_path().string());
     for (Scope scope : allScopes)
         if (holder == standardized(folder(scope))) return {Home::Installed{scope}};
-    Home::Origin origin = bundle->starts_with("/Volumes/")                        ? Home::Origin::diskImage
+    Home::Origin origin = bundle->starts_with("/Volumes/")                          ? Home::Origin::diskImage
                           : bundle->find("/AppTranslocation/") != std::string::npos ? Home::Origin::translocated
                                                                                     : Home::Origin::folder;
     return {Home::Elsewhere{*bundle, origin}};
@@ -151,8 +146,10 @@ std::vector<std::string> appArguments(const std::vector<std::string>& arguments)
     for (size_t i = 0; i < arguments.size(); ++i) {
         bool isSwitch = std::find(installationSwitches.begin(), installationSwitches.end(), arguments[i]) !=
                         installationSwitches.end();
-        if (isSwitch) ++i; // its value goes with it
-        else kept.push_back(arguments[i]);
+        if (isSwitch)
+            ++i; // its value goes with it
+        else
+            kept.push_back(arguments[i]);
     }
     return kept;
 }

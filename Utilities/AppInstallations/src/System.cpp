@@ -20,8 +20,7 @@ namespace AppInstallation {
 namespace {
 
 void logNotStarted(const std::string& tool, const std::vector<std::string>& args, int32_t error) {
-    installLog().error("did not start",
-                       [&] { return Log::Fields{{"tool", tool}, {"args", args}, {"errno", error}}; });
+    installLog().error("did not start", [&] { return Log::Fields{{"tool", tool}, {"args", args}, {"errno", error}}; });
 }
 
 // The one slot of work for the process's exit. Never destroyed, so the exit

@@ -24,10 +24,11 @@ int main(int argc, char** argv) {
     const std::string& mode = arguments[0];
     if (mode == "quit" || mode == "quit-handled") {
         Platform::MainLoop& loop = Platform::mainLoop();
-        if (mode == "quit-handled") Platform::QuitRequests::receive(loop, [&loop] {
-            std::cout << "asked to quit" << std::endl;
-            loop.stop();
-        });
+        if (mode == "quit-handled")
+            Platform::QuitRequests::receive(loop, [&loop] {
+                std::cout << "asked to quit" << std::endl;
+                loop.stop();
+            });
         AppInstallation::atExit([] { std::cout << "exit work" << std::endl; });
         AppInstallation::quit();
         loop.run(); // the main loop keeps running until something ends the process
@@ -35,8 +36,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "at-exit" && arguments.size() == 2) {
         int count = std::stoi(arguments[1]);
-        for (int i = 0; i < count; ++i)
-            AppInstallation::atExit([i] { std::cout << "work " << i << std::endl; });
+        for (int i = 0; i < count; ++i) AppInstallation::atExit([i] { std::cout << "work " << i << std::endl; });
         std::cout << "main done" << std::endl;
         return 0;
     }

@@ -31,11 +31,10 @@ TEST_F(SimBundles, MakeLaysOutABundleWithJobsAndExtensions) {
     ASSERT_EQ(made.status, 0) << made.err;
     fs::path app = root() / "Applications/Tool.app";
     EXPECT_EQ(made.out, app.string() + "\n");
-    for (const char* file : {"Contents/Info.plist", "Contents/MacOS/Tool",
-                             "Contents/Library/LaunchAgents/test.tool.agent.plist",
-                             "Contents/Library/LaunchDaemons/test.tool.daemon.plist",
-                             "Contents/PlugIns/Widget.appex/Contents/Info.plist",
-                             "Contents/PlugIns/Widget.appex/Contents/MacOS/Widget"})
+    for (const char* file :
+         {"Contents/Info.plist", "Contents/MacOS/Tool", "Contents/Library/LaunchAgents/test.tool.agent.plist",
+          "Contents/Library/LaunchDaemons/test.tool.daemon.plist", "Contents/PlugIns/Widget.appex/Contents/Info.plist",
+          "Contents/PlugIns/Widget.appex/Contents/MacOS/Widget"})
         EXPECT_TRUE(fs::exists(app / file)) << file;
     std::string info = TestSupport::contents(app / "Contents/Info.plist");
     for (const char* text : {"<string>test.tool</string>", "<string>Tool Name</string>", "<string>2.1</string>"})
@@ -64,8 +63,8 @@ TEST_F(SimBundles, UsageErrors) {
     }
     auto missing = sim({"sign", (scratch / "None.app").string(), "--adhoc"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err,
-              "lumra-sim sign: " + (scratch / "None.app").string() + ": not a bundle (no readable Contents/Info.plist)\n");
+    EXPECT_EQ(missing.err, "lumra-sim sign: " + (scratch / "None.app").string() +
+                               ": not a bundle (no readable Contents/Info.plist)\n");
 }
 
 // The build's bundle is signed by the project, lumra-app is its main

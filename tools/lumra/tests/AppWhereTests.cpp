@@ -32,8 +32,7 @@ TEST(AppWhere, EveryKindOfFolderHasItsWords) {
         {place(scratch / "Elsewhere/Lumra.app"), (scratch / "Elsewhere").string()},
         {built, fs::canonical(built.parent_path().parent_path().parent_path().parent_path()).string()},
     };
-    std::map<std::string, std::string> environment{{"HOME", home.path().string()},
-                                                   {"LUMRA_SIM_ROOT", root.string()}};
+    std::map<std::string, std::string> environment{{"HOME", home.path().string()}, {"LUMRA_SIM_ROOT", root.string()}};
     for (const auto& [program, words] : cases) {
         auto finished = TestSupport::runProcess(program, {"app", "where"}, environment);
         EXPECT_EQ(finished.status, 0) << program;
