@@ -15,7 +15,11 @@ function(lumra_info_plist contents identifier name executable)
   configure_file("${PROJECT_SOURCE_DIR}/cmake/Info.plist.in" "${contents}/Info.plist" @ONLY)
 endfunction()
 
-lumra_info_plist("${LUMRA_APP_DIR}/Contents" "${LUMRA_RELEASE_ID}" "Lumra" "lumrad")
+# The app process, lumra-app, is the bundle's main executable.
+lumra_info_plist("${LUMRA_APP_DIR}/Contents" "${LUMRA_RELEASE_ID}" "Lumra" "lumra-app")
+
+# Who signs the build's bundles.
+set(LUMRA_SIGNING_IDENTITY "Developer ID Application: Lumra Project (LUMRA00001)")
 
 # lumra_bundle(<target> IDENTIFIER <id> NAME <display name> DIRECTORY <dir>)
 # Builds <target> as <dir>/<target>.app/Contents/MacOS/<target> with the
@@ -26,6 +30,7 @@ function(lumra_bundle target)
   set(contents "${ARG_DIRECTORY}/${target}.app/Contents")
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${contents}/MacOS")
   lumra_info_plist("${contents}" "${ARG_IDENTIFIER}" "${ARG_NAME}" "${target}")
+  set_property(GLOBAL APPEND PROPERTY LUMRA_BUNDLE_TARGETS ${target})
 endfunction()
 
 # lumra_app_executable(<target>): builds <target> into Lumra.app/Contents/MacOS,
@@ -34,4 +39,18 @@ endfunction()
 function(lumra_app_executable target)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${LUMRA_APP_DIR}/Contents/MacOS")
   file(CREATE_LINK "Lumra.app/Contents/MacOS/${target}" "${CMAKE_BINARY_DIR}/${target}" SYMBOLIC)
+  set_property(GLOBAL APPEND PROPERTY LUMRA_BUNDLE_TARGETS ${target})
+endfunction()
+
+# lumra_sign_bundle(): once every program is declared, signs Lumra.app (the
+# nested bundles first) after every program in it has linked, on every build,
+# so the seal always matches what was built.
+function(lumra_sign_bundle)
+  get_property(programs GLOBAL PROPERTY LUMRA_BUNDLE_TARGETS)
+  add_custom_target(sign-bundle ALL
+    COMMAND ${CMAKE_COMMAND} -E env LUMRA_SIM_ROOT=${CMAKE_BINARY_DIR}/signing-machine
+            $<TARGET_FILE:lumra-sim> sign "${LUMRA_APP_DIR}" --identity "${LUMRA_SIGNING_IDENTITY}" --hardened
+    COMMENT "Signing Lumra.app"
+    VERBATIM)
+  add_dependencies(sign-bundle lumra-sim ${programs})
 endfunction()

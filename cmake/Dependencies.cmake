@@ -14,6 +14,8 @@ target_link_libraries(asio_standalone INTERFACE Threads::Threads)
 
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 find_package(ICU 72 REQUIRED COMPONENTS uc i18n)
+# The simulated code signatures seal a bundle's files by their SHA-256.
+find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
 
 # Log shipping posts through libcurl; its tests stand up a collector with
 # cpp-httplib, found through pkg-config only on Debian.

@@ -157,6 +157,10 @@ TEST_F(StandIns, NothingIsInstalledWithoutAStandInOrOutsideTheMachine) {
     EXPECT_FALSE(std::filesystem::is_symlink(root() / "usr/bin/mdfind"));
     EXPECT_FALSE(SimulatedHost::installStandIn("/opt/tools/pmset", root(), standIns()));
     EXPECT_FALSE(std::filesystem::exists(root() / "opt"));
+    for (const char* inside : {"/Applications/X.app/Contents/MacOS/pmset", "/Volumes/Disk/pmset", "/Library/pmset"}) {
+        EXPECT_FALSE(SimulatedHost::installStandIn(inside, root(), standIns())) << inside;
+        EXPECT_FALSE(std::filesystem::is_symlink(SimulatedHost::hostPath(inside, root()))) << inside;
+    }
 }
 
 // --- userName

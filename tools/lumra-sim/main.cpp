@@ -3,6 +3,7 @@
 
 #include "AccountCommands.hpp"
 #include "PersonCommands.hpp"
+#include "Signing.hpp"
 
 #include <Platform/Power.hpp>
 #include <Platform/SimulatedHost.hpp>
@@ -45,9 +46,11 @@ const std::string usage =
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 
 int usageError() {
-    std::cerr << usage;
+    std::cerr << usage << LumraSim::bundleUsage;
     return 64;
 }
+
+int orUsage(std::optional<int> status) { return status ? *status : usageError(); }
 
 int written(bool ok) {
     if (ok) return 0;
@@ -124,7 +127,7 @@ int setBattery(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
-        std::cout << usage;
+        std::cout << usage << LumraSim::bundleUsage;
         return 0;
     }
     if (arguments.size() == 1 && arguments[0] == "--version") {
@@ -132,6 +135,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (auto status = SimCommands::runAccountCommand(arguments)) return *status;
+    if (!arguments.empty() && arguments[0] == "sign")
+        return orUsage(LumraSim::sign({arguments.begin() + 1, arguments.end()}));
     if (arguments.size() == 1 && arguments[0] == "init") {
         const auto& root = Platform::SimulatedHost::root();
         Platform::SimulatedHost::initialize(root);
@@ -143,6 +148,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (auto status = personCommand(arguments)) return *status;
+    if (arguments.size() >= 2 && arguments[0] == "bundle" && arguments[1] == "make")
+        return orUsage(LumraSim::makeBundle({arguments.begin() + 2, arguments.end()}));
     if (arguments.size() == 1 && arguments[0] == "power") return printPower();
     if (!arguments.empty() && arguments[0] == "battery") return setBattery(arguments);
     if (arguments.size() == 2) {

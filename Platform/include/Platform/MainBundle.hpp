@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/PropertyList.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,6 +21,15 @@ struct Bundle {
     // The bundle around the running executable (/proc/self/exe), read once.
     static const std::optional<Bundle>& main();
 };
+
+// The information dictionary (Contents/Info.plist) of the bundle at the host
+// path `bundle`; nothing when it is missing, damaged or not a dictionary.
+std::optional<PropertyValue> readBundleInfo(const std::filesystem::path& bundle);
+
+// The host path of the bundle's main executable, Contents/MacOS/ followed by
+// its CFBundleExecutable; nothing when the Info.plist names none (or names a
+// path that leaves Contents/MacOS).
+std::optional<std::filesystem::path> bundleExecutable(const std::filesystem::path& bundle);
 
 // The CFBundleIdentifier of an Info.plist in XML or binary form; nothing when
 // the file is missing, damaged or has no such string.

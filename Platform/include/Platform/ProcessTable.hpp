@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 // What the kernel knows about the machine's processes, read from /proc.
 // Stateless apart from the boot time, which is read once per process so that
@@ -27,6 +28,16 @@ std::optional<double> startTime(pid_t pid);
 // kernel thread, a zombie), its short command name. Absent when no process
 // has that ID.
 std::optional<std::string> name(pid_t pid);
+
+// Every process ID the kernel lists, in its order; nothing when the list
+// cannot be read.
+std::optional<std::vector<pid_t>> processIDs();
+
+// The executable of process `pid`, links resolved, in the macOS view (a
+// program under the simulation root loses the root); nothing when no process
+// has that ID, its executable cannot be read (another user's process) or was
+// deleted since it started.
+std::optional<std::string> executablePath(pid_t pid);
 
 // The start field (22nd, clock ticks since boot) of a /proc/<pid>/stat line,
 // when the line is about `pid`. The command name in parentheses may hold

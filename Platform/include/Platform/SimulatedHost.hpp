@@ -28,6 +28,8 @@ const std::filesystem::path& standInFolder();
 // there, it becomes a symbolic link to the stand-in of the same name in
 // `standIns`, replacing a link that no longer leads anywhere. Something
 // already there (another build's stand-in, a test's own script) is kept.
+// Only tool locations (/usr/bin, /bin, /usr/sbin, /sbin, /usr/libexec,
+// /System/Library) get stand-ins, never a program inside an app or a volume.
 // True when the tool is there afterwards.
 bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
                     const std::filesystem::path& standIns = standInFolder());

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
+#include <spawn.h>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -15,6 +17,8 @@ namespace Platform {
 struct ProgramExit {
     // The exit status; 128 + the signal number when a signal ended it.
     int status = 0;
+    // The signal that ended it; 0 when it exited.
+    int signal = 0;
     std::string out; // every byte of standard output, as written
     std::string err; // every byte of standard error, as written
 };
@@ -27,6 +31,15 @@ struct LaunchFailure {
 
 using ProgramRun = std::variant<ProgramExit, LaunchFailure>;
 
+// What a caller may add to one start. `attributes` sees the spawn attribute
+// set just before the start (after the defaults are in) and may change it;
+// false refuses the start, reported as error 1 (EPERM). `mergeOutputs` sends
+// standard error into the collected standard output, interleaved as written.
+struct SpawnOptions {
+    std::function<bool(posix_spawnattr_t&)> attributes;
+    bool mergeOutputs = false;
+};
+
 // A whole environment: variable names and their values.
 using Environment = std::map<std::string, std::string>;
 
@@ -34,7 +47,8 @@ using Environment = std::map<std::string, std::string>;
 // it exits. `environment`, when given, replaces the caller's whole
 // environment. Standard input is /dev/null; both outputs are collected at the
 // same time, so a child that fills one pipe while the caller waits on the
-// other never stalls. The child is always reaped. Any thread.
+// other never stalls. The child gets no other descriptor of the caller. The
+// child is always reaped. Any thread.
 //
 // A macOS tool path (/usr/bin/pmset, /bin/launchctl, …) runs the simulated
 // machine's program at that path, the build's stand-in when nothing else was
@@ -46,6 +60,11 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
 // The same on the simulated machine at `root`.
 ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
                       const std::optional<Environment>& environment, const std::filesystem::path& root);
+
+// The same with the caller's additions.
+ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
+                      const std::optional<Environment>& environment, const std::filesystem::path& root,
+                      const SpawnOptions& options);
 
 // Starts the program as runProgram would (the same paths, environment and
 // clean signals) and returns its process ID at once, without waiting: for
@@ -62,6 +81,11 @@ std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std
 std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
                                                 const std::optional<Environment>& environment,
                                                 const std::filesystem::path& root);
+
+// The same with the caller's attributes (mergeOutputs does not apply).
+std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
+                                                const std::optional<Environment>& environment,
+                                                const std::filesystem::path& root, const SpawnOptions& options);
 
 // This process's environment as it is now, to extend for a child.
 Environment currentEnvironment();

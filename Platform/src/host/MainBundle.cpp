@@ -1,41 +1,26 @@
 #include "Platform/MainBundle.hpp"
-#include "Platform/Files.hpp"
-
-#include <plist/plist.h>
-
-#include <cstdlib>
-#include <limits>
-#include <memory>
 
 namespace Platform {
 
-namespace {
-
-struct PlistFree {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-using PlistPtr = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree>;
-
-} // namespace
-
 std::optional<std::string> readBundleIdentifier(const std::filesystem::path& infoPlist) {
-    auto data = Files::read(infoPlist);
-    if (!data || data->empty() || data->size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-
-    plist_t raw = nullptr;
-    plist_from_memory(data->data(), static_cast<uint32_t>(data->size()), &raw);
-    PlistPtr root(raw);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
-
-    plist_t node = plist_dict_get_item(root.get(), "CFBundleIdentifier");
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    if (value == nullptr) return std::nullopt;
-    std::string identifier(value);
-    std::free(value);
-    if (identifier.empty()) return std::nullopt;
+    auto info = readPropertyList(infoPlist);
+    auto identifier = info ? textValue(*info, "CFBundleIdentifier") : std::nullopt;
+    if (!identifier || identifier->empty()) return std::nullopt;
     return identifier;
+}
+
+std::optional<PropertyValue> readBundleInfo(const std::filesystem::path& bundle) {
+    auto info = readPropertyList(bundle / "Contents/Info.plist");
+    if (!info || info->as<PropertyDictionary>() == nullptr) return std::nullopt;
+    return info;
+}
+
+std::optional<std::filesystem::path> bundleExecutable(const std::filesystem::path& bundle) {
+    auto info = readBundleInfo(bundle);
+    auto name = info ? textValue(*info, "CFBundleExecutable") : std::nullopt;
+    if (!name || name->empty() || name->find('/') != std::string::npos || *name == "." || *name == "..")
+        return std::nullopt;
+    return bundle / "Contents/MacOS" / *name;
 }
 
 std::optional<Bundle> Bundle::containing(const std::filesystem::path& executable) {

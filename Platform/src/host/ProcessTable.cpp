@@ -1,8 +1,12 @@
 #include "Platform/ProcessTable.hpp"
 #include "Platform/Files.hpp"
+#include "Platform/SimulatedHost.hpp"
 #include "Platform/UTF8.hpp"
 
+#include <array>
 #include <charconv>
+#include <dirent.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -113,6 +117,26 @@ std::optional<std::string> name(pid_t pid) {
     command = command.substr(0, command.find('\0'));
     if (command.ends_with('\n')) command.remove_suffix(1);
     return UTF8::repaired(command);
+}
+
+std::optional<std::vector<pid_t>> processIDs() {
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir("/proc"), ::closedir);
+    if (!folder) return std::nullopt;
+    std::vector<pid_t> pids;
+    while (const dirent* entry = ::readdir(folder.get()))
+        if (auto pid = wholeNumber<pid_t>(entry->d_name); pid && *pid > 0) pids.push_back(*pid);
+    return pids;
+}
+
+std::optional<std::string> executablePath(pid_t pid) {
+    std::array<char, 4096> buffer;
+    std::string link = procFile(pid, "exe").string();
+    ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return std::nullopt;
+    std::string_view path(buffer.data(), static_cast<size_t>(length));
+    // The kernel marks an executable removed (or replaced) since the start.
+    if (path.ends_with(" (deleted)")) return std::nullopt;
+    return SimulatedHost::macPath(std::filesystem::path(path));
 }
 
 } // namespace Platform::ProcessTable

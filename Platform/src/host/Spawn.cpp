@@ -59,6 +59,10 @@ public:
 
     void dup2(int fd, int onto) { check(posix_spawn_file_actions_adddup2(&actions_, fd, onto)); }
     void closeFrom(int lowest) { check(posix_spawn_file_actions_addclosefrom_np(&actions_, lowest)); }
+    // The caller's say on the attributes; false refuses the start.
+    void let(const SpawnOptions& options) {
+        if (error_ == 0 && options.attributes && !options.attributes(attributes_)) error_ = EPERM;
+    }
     int error() const { return error_; }
 
     posix_spawn_file_actions_t* actions() { return &actions_; }
@@ -178,6 +182,12 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
 
 ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
                       const std::optional<Environment>& environment, const std::filesystem::path& root) {
+    return runProgram(path, arguments, environment, root, SpawnOptions{});
+}
+
+ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
+                      const std::optional<Environment>& environment, const std::filesystem::path& root,
+                      const SpawnOptions& options) {
     Launch launch(path, arguments, environment, root);
 
     // Descriptors: out read, out write, err read, err write. O_CLOEXEC keeps
@@ -188,7 +198,10 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
 
     SpawnActions actions;
     actions.dup2(pipes.fds[1], STDOUT_FILENO);
-    actions.dup2(pipes.fds[3], STDERR_FILENO);
+    actions.dup2(pipes.fds[options.mergeOutputs ? 1 : 3], STDERR_FILENO);
+    // Descriptors opened without O_CLOEXEC (by a library, say) stay out too.
+    actions.closeFrom(STDERR_FILENO + 1);
+    actions.let(options);
     if (actions.error() != 0) return failure(actions.error());
 
     pid_t pid = 0;
@@ -209,6 +222,7 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
         if (errno != EINTR) return failure(errno);
     }
     exit.status = exitStatus(waitStatus);
+    if (WIFSIGNALED(waitStatus)) exit.signal = WTERMSIG(waitStatus);
     return exit;
 }
 
@@ -220,10 +234,17 @@ std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std
 std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
                                                 const std::optional<Environment>& environment,
                                                 const std::filesystem::path& root) {
+    return startProgram(path, arguments, environment, root, SpawnOptions{});
+}
+
+std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
+                                                const std::optional<Environment>& environment,
+                                                const std::filesystem::path& root, const SpawnOptions& options) {
     Launch launch(path, arguments, environment, root);
     // Process group 0: a group of the child's own, led by it.
     SpawnActions actions(POSIX_SPAWN_SETPGROUP);
     actions.closeFrom(STDERR_FILENO + 1);
+    actions.let(options);
     if (actions.error() != 0) return failure(actions.error());
 
     pid_t pid = 0;

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <pwd.h>
 #include <string>
 #include <unistd.h>
@@ -45,6 +46,14 @@ bool isSystemLocation(std::string_view macPath) {
     return false;
 }
 
+// Where the Mac keeps command-line tools: only there may a stand-in appear.
+// A program inside an app or on a volume that is missing stays missing.
+bool isToolLocation(std::string_view macPath) {
+    for (std::string_view folder : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/", "/usr/libexec/", "/System/Library/"})
+        if (macPath.starts_with(folder) && macPath.size() > folder.size()) return true;
+    return false;
+}
+
 bool isMissingOrEmpty(const std::filesystem::path& folder) {
     std::error_code error;
     return !std::filesystem::exists(folder, error) || std::filesystem::is_empty(folder, error);
@@ -65,7 +74,10 @@ const std::filesystem::path& root() {
         chosen = chosen.lexically_normal();
         if (chosen.has_relative_path() && chosen.filename().empty()) chosen = chosen.parent_path();
         if (isMissingOrEmpty(chosen)) initialize(chosen);
-        return chosen;
+        // The kernel reports executables by their real paths; a root reached
+        // through a link must compare equal to them.
+        std::filesystem::path canonical = std::filesystem::weakly_canonical(chosen, error);
+        return error ? chosen : canonical;
     }();
     return root;
 }
@@ -95,7 +107,8 @@ bool installStandIn(std::string_view macPath, const std::filesystem::path& root,
     std::filesystem::path target = hostPath(macPath, root);
     std::error_code error;
     if (std::filesystem::exists(target, error)) return true;
-    if (target == std::filesystem::path(macPath)) return false; // not the simulation's to provide
+    if (target == std::filesystem::path(macPath) || !isToolLocation(macPath))
+        return false; // not the simulation's to provide
 
     std::filesystem::path standIn = standIns / target.filename();
     if (target.filename().empty() || ::access(standIn.c_str(), X_OK) != 0) return false;
@@ -141,12 +154,25 @@ std::filesystem::path hostPath(std::string_view macPath, const std::filesystem::
 
 std::filesystem::path hostPath(std::string_view macPath) { return hostPath(macPath, root()); }
 
-std::string macPath(const std::filesystem::path& hostPath, const std::filesystem::path& root) {
-    std::string path = hostPath.lexically_normal().string();
-    std::string prefix = root.lexically_normal().string();
+namespace {
+
+std::optional<std::string> withoutRoot(const std::string& path, std::string prefix) {
     while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
     if (path == prefix) return "/";
     if (path.starts_with(prefix) && path[prefix.size()] == '/') return path.substr(prefix.size());
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string macPath(const std::filesystem::path& hostPath, const std::filesystem::path& root) {
+    std::string path = hostPath.lexically_normal().string();
+    if (auto inside = withoutRoot(path, root.lexically_normal().string())) return *inside;
+    // A root given through a link still owns the real paths below it.
+    std::error_code error;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(root, error);
+    if (!error && canonical != root)
+        if (auto inside = withoutRoot(path, canonical.string())) return *inside;
     return path;
 }
 

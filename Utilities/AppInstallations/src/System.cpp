@@ -1,0 +1,163 @@
+#include "AppInstallations/System.hpp"
+
+#include <Log/Output.hpp>
+#include <Platform/Dispatch.hpp>
+#include <Platform/MainBundle.hpp>
+#include <Platform/ProcessTable.hpp>
+#include <Platform/QuitRequests.hpp>
+#include <Platform/SimulatedHost.hpp>
+#include <Platform/Spawn.hpp>
+#include <Platform/UTF8.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <unistd.h>
+
+namespace AppInstallation {
+
+namespace {
+
+void logNotStarted(const std::string& tool, const std::vector<std::string>& args, int32_t error) {
+    installLog().error("did not start", [&] { return Log::Fields{{"tool", tool}, {"args", args}, {"errno", error}}; });
+}
+
+// The one slot of work for the process's exit. Never destroyed, so the exit
+// handler can still lock it while static objects go away.
+struct ExitSlot {
+    std::mutex lock;
+    std::function<void()> work;
+    std::once_flag registered;
+};
+
+ExitSlot& exitSlot() {
+    static ExitSlot* slot = new ExitSlot;
+    return *slot;
+}
+
+// Takes the work out of the slot and runs it, so it runs at most once
+// whichever way the process ends.
+void runExitWork() {
+    std::function<void()> work;
+    {
+        std::lock_guard guard(exitSlot().lock);
+        work = std::exchange(exitSlot().work, nullptr);
+    }
+    if (work) work();
+}
+
+// The process's other executables, with the caller and pid 0 skipped, each
+// tested by `wanted`.
+template <class Wanted>
+std::vector<pid_t> otherProcesses(Wanted wanted) {
+    std::vector<pid_t> found;
+    auto pids = Platform::ProcessTable::processIDs();
+    if (!pids) return found;
+    pid_t own = ::getpid();
+    for (pid_t pid : *pids) {
+        if (pid < 1 || pid == own) continue;
+        auto path = Platform::ProcessTable::executablePath(pid);
+        if (path && wanted(*path)) found.push_back(pid);
+    }
+    return found;
+}
+
+std::string standardized(const std::string& macPath) {
+    std::string path = std::filesystem::path(macPath).lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+} // namespace
+
+const Log::LogWriter& installLog() {
+    static const Log::LogWriter writer = Log::log.scope("install");
+    return writer;
+}
+
+Spawned spawn(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes) {
+    Platform::SpawnOptions options;
+    options.attributes = attributes;
+    auto outcome = Platform::runProgram(tool, args, std::nullopt, Platform::SimulatedHost::root(), options);
+    if (const auto* failure = std::get_if<Platform::LaunchFailure>(&outcome)) return NotStarted{failure->error};
+    const auto& exit = std::get<Platform::ProgramExit>(outcome);
+    return Ran{exit.signal != 0 ? -1 : exit.status, Platform::UTF8::repaired(exit.out)};
+}
+
+ToolResult run(const std::string& tool, const std::vector<std::string>& args) {
+    Spawned spawned = spawn(tool, args);
+    if (const auto* notStarted = std::get_if<NotStarted>(&spawned)) {
+        logNotStarted(tool, args, notStarted->error);
+        return {-1, ""};
+    }
+    const auto& ran = std::get<Ran>(spawned);
+    return {ran.status, ran.output};
+}
+
+ToolResult tool(const std::string& path, const std::vector<std::string>& args) {
+    Platform::SpawnOptions options;
+    options.mergeOutputs = true;
+    auto outcome = Platform::runProgram(path, args, std::nullopt, Platform::SimulatedHost::root(), options);
+    if (std::holds_alternative<Platform::LaunchFailure>(outcome)) return {127, path + " did not start"};
+    const auto& exit = std::get<Platform::ProgramExit>(outcome);
+    return {exit.status, Platform::UTF8::repaired(exit.out)};
+}
+
+int32_t open(const std::string& app, const std::vector<std::string>& arguments, bool background) {
+    std::vector<std::string> args{"-n"};
+    if (background) args.insert(args.end(), {"-g", "-j"});
+    args.push_back(app);
+    if (!arguments.empty()) {
+        args.push_back("--args");
+        args.insert(args.end(), arguments.begin(), arguments.end());
+    }
+    const std::string openTool = "/usr/bin/open";
+    Spawned spawned = spawn(openTool, args);
+    if (const auto* notStarted = std::get_if<NotStarted>(&spawned)) {
+        logNotStarted(openTool, args, notStarted->error);
+        return -1;
+    }
+    return std::get<Ran>(spawned).status;
+}
+
+bool isRunning(const std::string& app) {
+    auto executable = Platform::bundleExecutable(Platform::SimulatedHost::hostPath(app));
+    if (!executable) return false;
+    std::error_code error;
+    auto resolved = std::filesystem::canonical(*executable, error);
+    if (error) return false;
+    std::string path = Platform::SimulatedHost::macPath(resolved);
+    return !otherProcesses([&](const std::string& running) { return running == path; }).empty();
+}
+
+std::vector<pid_t> processes(const std::string& folder) {
+    std::string prefix = standardized(folder);
+    if (prefix != "/") prefix += "/";
+    return otherProcesses([&](const std::string& running) { return running.starts_with(prefix); });
+}
+
+void quit() {
+    installLog().info("quitting", [] { return Log::Fields{{"pid", static_cast<int64_t>(::getpid())}}; });
+    Platform::QuitRequests::send(::getpid());
+    Platform::globalQueue().asyncAfter(std::chrono::seconds(10), [] {
+        installLog().warn("nothing answered the quit: exiting");
+        // Other threads still run: static destructors must not run under
+        // them, so the exit work and the logs are finished here by hand.
+        runExitWork();
+        Log::flushLog();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    });
+}
+
+void atExit(std::function<void()> work) {
+    ExitSlot& slot = exitSlot();
+    {
+        std::lock_guard guard(slot.lock);
+        slot.work = std::move(work);
+    }
+    std::call_once(slot.registered, [] { std::atexit(runExitWork); });
+}
+
+} // namespace AppInstallation
