@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -17,6 +18,9 @@ struct ProgramExit {
     int status = 0;
     std::string out; // every byte of standard output, as written
     std::string err; // every byte of standard error, as written
+    // The run went past its time limit, so its process group was killed;
+    // `out` and `err` hold what had come by then.
+    bool timedOut = false;
 };
 
 // A program that never started.
@@ -47,6 +51,12 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
 ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
                       const std::optional<Environment>& environment, const std::filesystem::path& root);
 
+// The same with a time limit: the program runs in a process group of its
+// own, and when it has not ended within `limit` the whole group is killed
+// (SIGKILL), so a hung tool and whatever it started cannot hold the caller.
+ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
+                      const std::optional<Environment>& environment, std::chrono::milliseconds limit);
+
 // Starts the program as runProgram would (the same paths, environment and
 // clean signals) and returns its process ID at once, without waiting: for
 // programs that outlive the moment, such as a notification being shown.
@@ -58,10 +68,11 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
 std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
                                                 const std::optional<Environment>& environment = std::nullopt);
 
-// The same on the simulated machine at `root`.
+// The same on the simulated machine at `root`; `output`, when not -1, takes
+// the child's standard output and error (a pipe's writing end, say).
 std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
                                                 const std::optional<Environment>& environment,
-                                                const std::filesystem::path& root);
+                                                const std::filesystem::path& root, int output = -1);
 
 // This process's environment as it is now, to extend for a child.
 Environment currentEnvironment();
