@@ -27,6 +27,7 @@ json toJSON(const Status& status) {
     if (status.suspendedSince) object["suspendedSince"] = JSONCoder::plain.encodeDate(*status.suspendedSince);
     object["updateCheck"] = status.updateCheck;
     if (status.latestVersion) object["latestVersion"] = *status.latestVersion;
+    if (status.updateFeed) object["updateFeed"] = *status.updateFeed;
     return object;
 }
 
@@ -58,6 +59,8 @@ Status statusFromJSON(const json& value) {
     status.updateCheck = flag("updateCheck");
     if (const json* latest = Decode::optionalValue(value, "latestVersion"))
         status.latestVersion = Decode::string(*latest, "latestVersion");
+    if (const json* feed = Decode::optionalValue(value, "updateFeed"))
+        status.updateFeed = Decode::string(*feed, "updateFeed");
     return status;
 }
 

@@ -28,6 +28,9 @@ struct Status {
     std::optional<Platform::Date> suspendedSince;
     bool updateCheck = false;
     std::optional<std::string> latestVersion;
+    // Where the serving program's update check reads the newest version;
+    // absent when none is set, so no check is made.
+    std::optional<std::string> updateFeed;
 
     friend bool operator==(const Status&, const Status&) = default;
 };
