@@ -78,11 +78,14 @@ protected:
         Platform::Power::setSleepDisabled(false, root);
     }
 
-    // Starts lumrad ticking five times a second, and waits until it answers.
-    void start() {
+    // Starts lumrad ticking five times a second, with `options` besides,
+    // and waits until it answers.
+    void start(std::vector<std::string> options = {}) {
         auto environment = Platform::currentEnvironment();
         environment["HOME"] = home.path().string();
-        auto started = Platform::startProgram(LUMRAD_EXE, {"--service-log", "--tick", "0.2"}, environment);
+        std::vector<std::string> arguments{"--service-log", "--tick", "0.2"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        auto started = Platform::startProgram(LUMRAD_EXE, arguments, environment);
         ASSERT_TRUE(std::holds_alternative<pid_t>(started)) << std::get<Platform::LaunchFailure>(started).description;
         pid = std::get<pid_t>(started);
         ASSERT_TRUE(eventually([&] { return send(Command::status()).has_value(); })) << serviceLog();
