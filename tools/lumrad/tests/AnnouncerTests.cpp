@@ -112,7 +112,9 @@ TEST(Announcer, StartsTheNotifierWithTheMessageAndTheHookInASmallEnvironment) {
     for (const char* name : {"LANG", "LUMRA_ANNOUNCER_TEST", "LUMRA_MESSAGE", "LUMRA_REASON"})
         EXPECT_TRUE(names.contains(name)) << name;
     for (const char* name : {"PATH", "HOME"})
-        if (std::getenv(name)) EXPECT_TRUE(names.contains(name)) << name;
+        if (std::getenv(name)) {
+            EXPECT_TRUE(names.contains(name)) << name;
+        }
     const auto& environment = starter.starts[1].environment.value();
     EXPECT_EQ(environment.at("LUMRA_MESSAGE"), "Claim ended.");
     EXPECT_EQ(environment.at("LUMRA_REASON"), "expired");
