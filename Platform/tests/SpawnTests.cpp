@@ -1,6 +1,7 @@
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/Spawn.hpp>
 #include <TestSupport/FileContents.hpp>
+#include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
@@ -183,10 +184,7 @@ TEST(SpawnWithALimit, KillsTheWholeGroupAtTheLimit) {
     // The sleeping grandchild went with its group.
     pid_t grandchild = std::stoi(TestSupport::contents(pids));
     bool gone = false;
-    for (int attempt = 0; attempt < 200 && !gone; ++attempt) {
-        gone = ::kill(grandchild, 0) != 0;
-        if (!gone) ::usleep(5000);
-    }
+    for (int attempt = 0; attempt < 200 && !(gone = TestSupport::hasEnded(grandchild)); ++attempt) ::usleep(5000);
     EXPECT_TRUE(gone);
 }
 

@@ -4,6 +4,7 @@
 
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/ScopedEnvironment.hpp>
+#include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
@@ -170,7 +171,7 @@ TEST(Announcer, LogsTheHooksOutputAndKillsItAtItsLimit) {
     EXPECT_THAT(logged, HasSubstr("Z notify hook: last\n"));
     EXPECT_THAT(logged, testing::Not(HasSubstr("exited with status")));
     pid_t sleeper = std::stoi(TestSupport::contents(folder / "pid"));
-    EXPECT_TRUE(LumradTestingWait::until([&] { return ::kill(sleeper, 0) != 0; })) << "the hook's child lives on";
+    EXPECT_TRUE(LumradTestingWait::until([&] { return TestSupport::hasEnded(sleeper); })) << "the hook's child lives on";
     EXPECT_EQ(announcer.outputFd(), -1);
 }
 
