@@ -159,7 +159,7 @@ TEST(Announcer, LogsTheHooksOutputAndKillsItAtItsLimit) {
                            (folder / "pid").string() + "'; wait");
     ASSERT_GE(announcer.outputFd(), 0);
     EXPECT_EQ(announcer.nextDeadline(), now + Lumrad::Announcer::hookTimeLimit);
-    ASSERT_TRUE(LumradTestingWait::until([&] { return std::filesystem::exists(folder / "pid"); }));
+    ASSERT_TRUE(LumradTestingWait::until([&] { return TestSupport::contents(folder / "pid").ends_with("\n"); }));
     EXPECT_EQ(announcer.reap(), 1u);
 
     now += Lumrad::Announcer::hookTimeLimit;
