@@ -1,5 +1,6 @@
 #include "Notifier.hpp"
 
+#include <LumraKit/Identity.hpp>
 #include <LumraKit/Log.hpp>
 #include <LumraKit/UUID.hpp>
 #include <Platform/Files.hpp>
@@ -132,10 +133,10 @@ void Run::post(const std::string& message) {
 }
 
 void Run::log(std::string_view message) {
-    Platform::Files::createDirectories(host_.logDir);
+    Platform::Files::createDirectories(host_.logDir, LumraKit::Paths::privateFolderMode);
     std::string text = "notifier: ";
     text += message;
-    Platform::Files::append(host_.serviceLog, LumraKit::logLine(host_.clock.now(), text));
+    Platform::Files::append(host_.serviceLog, LumraKit::logLine(host_.clock.now(), text), LumraKit::Paths::privateFileMode);
 }
 
 void Run::finish(int status) {

@@ -58,8 +58,8 @@ void ClaimStore::save(const std::vector<Claim>& claims) const {
         clear();
         return;
     }
-    Platform::Files::createDirectories(file_.parent_path());
-    if (auto error = Platform::Files::writeAtomically(file_, encode(claims)))
+    Platform::Files::createDirectories(file_.parent_path(), Paths::privateFolderMode);
+    if (auto error = Platform::Files::writeAtomically(file_, encode(claims), Paths::privateFileMode))
         log("claims.json not written, keeping the previous file: " + error.message());
 }
 

@@ -50,6 +50,7 @@ json toJSON(const Config& config) {
     if (config.nextUpdateCheck) object["nextUpdateCheck"] = JSONCoder::plain.encodeDate(*config.nextUpdateCheck);
     if (config.latestVersion) object["latestVersion"] = *config.latestVersion;
     if (config.updateAnnounced) object["updateAnnounced"] = *config.updateAnnounced;
+    if (config.updateFeed) object["updateFeed"] = *config.updateFeed;
     return object;
 }
 
@@ -67,6 +68,7 @@ Config configFromJSON(const json& value) {
         config.nextUpdateCheck = Decode::date(JSONCoder::plain, *next, "nextUpdateCheck");
     config.latestVersion = optionalString(value, "latestVersion");
     config.updateAnnounced = optionalString(value, "updateAnnounced");
+    config.updateFeed = optionalString(value, "updateFeed");
     return config;
 }
 
@@ -89,8 +91,8 @@ Config Config::load(const std::filesystem::path& file) {
 void Config::save() const { save(Paths::current().configFile); }
 
 void Config::save(const std::filesystem::path& file) const {
-    Platform::Files::createDirectories(file.parent_path());
-    if (auto error = Platform::Files::writeAtomically(file, encoded()))
+    Platform::Files::createDirectories(file.parent_path(), Paths::privateFolderMode);
+    if (auto error = Platform::Files::writeAtomically(file, encoded(), Paths::privateFileMode))
         log("config.json not written, keeping the previous file: " + error.message());
 }
 

@@ -59,13 +59,13 @@ const Paths& Paths::current() {
     return paths;
 }
 
-void Paths::ensureStateDir() { Platform::Files::createDirectories(current().stateDir); }
+void Paths::ensureStateDir() { Platform::Files::createDirectories(current().stateDir, privateFolderMode); }
 
 void Paths::redirectOutputToServiceLog() { redirectOutput(current().logDir, current().serviceLog); }
 
 void Paths::redirectOutput(const std::filesystem::path& logDir, const std::filesystem::path& serviceLog) {
-    Platform::Files::createDirectories(logDir);
-    int fd = ::open(serviceLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    Platform::Files::createDirectories(logDir, privateFolderMode);
+    int fd = ::open(serviceLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, privateFileMode);
     if (fd < 0) {
         log("cannot open the service log " + serviceLog.string() +
             ", output stays where it was: " + std::strerror(errno));

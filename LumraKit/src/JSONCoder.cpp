@@ -1,5 +1,7 @@
 #include "LumraKit/JSONCoder.hpp"
 
+#include <Platform/DateRange.hpp>
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -17,13 +19,6 @@ namespace {
 
 using Seconds = std::chrono::duration<double>;
 
-// Dates beyond a few thousand years either way are not dates this system
-// writes; refusing them keeps the clock arithmetic from overflowing.
-// The clock counts 64-bit nanoseconds, which reach about 292 years either
-// side of 1970; dates beyond these bounds cannot be held and are refused.
-constexpr double farthestSecondsFrom1970 = 9.2e9;
-constexpr int earliestYear = 1678;
-constexpr int latestYear = 2261;
 
 // Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's
 // days_from_civil).
@@ -54,8 +49,9 @@ std::optional<Platform::Date> parseInternetDateTime(std::string_view text) {
         text[13] != ':' || !digits(text, 14, 2, minute) || text[16] != ':' || !digits(text, 17, 2, second))
         return std::nullopt;
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
-    if (year < earliestYear || year > latestYear)
-        throw DecodingError("The date " + std::string(text) + " is out of range.");
+    if (!Platform::DateRange::containsYear(year))
+        throw DecodingError("The date " + std::string(text) + " is out of range (" +
+                            Platform::DateRange::description + ").");
 
     std::string_view zone = text.substr(19);
     int offsetMinutes = 0;
@@ -100,9 +96,9 @@ Platform::Date JSONCoder::decodeDate(const json& value) const {
     if (!value.is_number())
         throw DecodingError("Expected to decode Double but found " + std::string(value.type_name()) + " instead.");
     double seconds = value.get<double>();
-    if (!std::isfinite(seconds) ||
-        std::fabs(seconds + static_cast<double>(referenceDateSinceEpoch.count())) > farthestSecondsFrom1970)
-        throw DecodingError("The date " + value.dump() + " is out of range.");
+    if (!Platform::DateRange::containsSeconds(seconds + static_cast<double>(referenceDateSinceEpoch.count())))
+        throw DecodingError("The date " + value.dump() + " is out of range (" + Platform::DateRange::description +
+                            ").");
     // A double near today's dates resolves about a tenth of a microsecond, so
     // whole microseconds are what survives a round trip; the host clock reads
     // in whole microseconds for that reason.

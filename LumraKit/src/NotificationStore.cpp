@@ -28,9 +28,9 @@ std::optional<NotificationStore::Reach> NotificationStore::load() const {
 }
 
 void NotificationStore::save(Reach reach) const {
-    Platform::Files::createDirectories(file_.parent_path());
+    Platform::Files::createDirectories(file_.parent_path(), Paths::privateFolderMode);
     std::string text = JSONCoder::plain.encode(nlohmann::json(std::string(Notifications::rawValue(reach))));
-    if (auto error = Platform::Files::writeAtomically(file_, text))
+    if (auto error = Platform::Files::writeAtomically(file_, text, Paths::privateFileMode))
         log("notifications.json not written: " + error.message());
 }
 

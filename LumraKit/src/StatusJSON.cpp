@@ -55,6 +55,7 @@ json toJSON(const Status& status) {
         object["otherHolders"] = std::move(holders);
     }
     if (status.displayHold) object["displayHold"] = *status.displayHold;
+    if (status.updateFeed) object["updateFeed"] = *status.updateFeed;
     return object;
 }
 
@@ -93,6 +94,8 @@ Status statusFromJSON(const json& value) {
     }
     if (const json* hold = Decode::optionalValue(value, "displayHold"))
         status.displayHold = Decode::string(*hold, "displayHold");
+    if (const json* feed = Decode::optionalValue(value, "updateFeed"))
+        status.updateFeed = Decode::string(*feed, "updateFeed");
     return status;
 }
 

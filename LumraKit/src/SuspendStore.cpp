@@ -42,9 +42,9 @@ void SuspendStore::save(std::optional<Platform::Date> date) const {
         std::filesystem::remove(file_, ignored);
         return;
     }
-    Platform::Files::createDirectories(file_.parent_path());
+    Platform::Files::createDirectories(file_.parent_path(), Paths::privateFolderMode);
     std::string text = JSONCoder::iso.encode(JSONCoder::iso.encodeDate(*date));
-    if (auto error = Platform::Files::writeAtomically(file_, text))
+    if (auto error = Platform::Files::writeAtomically(file_, text, Paths::privateFileMode))
         log("suspended.json not written, keeping the previous file: " + error.message());
 }
 

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
+#include <utility>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -146,28 +148,133 @@ int listen(const std::filesystem::path& socket) {
 }
 
 void acceptAndServe(int listenFd, const Handler& handle) {
-    int accepted = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (accepted < 0) {
-        log(std::string("accept failed: ") + std::strerror(errno));
-        return;
+    auto exchange = Exchange::accept(listenFd, std::chrono::steady_clock::now());
+    while (exchange && !exchange->done()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(exchange->deadline() - std::chrono::steady_clock::now());
+        pollfd watched{exchange->fd(), exchange->events(), 0};
+        if (::poll(&watched, 1, static_cast<int>(std::max<int64_t>(left.count(), 0))) < 0 && errno != EINTR) {
+            log(std::string("poll failed: ") + std::strerror(errno));
+            return;
+        }
+        exchange->advance(std::chrono::steady_clock::now(), handle);
     }
-    Connection client(accepted);
-    setTimeouts(client.fd);
+}
 
-    auto line = readLine(client.fd);
-    if (!line) {
+std::optional<Exchange> Exchange::accept(int listenFd, Time now) {
+    int accepted = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (accepted < 0) {
+        // Nobody waits after all (the client left before we came to it).
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED)
+            log(std::string("accept failed: ") + std::strerror(errno));
+        return std::nullopt;
+    }
+    return Exchange(accepted, now);
+}
+
+Exchange::Exchange(int fd, Time now) : fd_(fd), deadline_(now + exchangeDeadline) {}
+
+Exchange::Exchange(Exchange&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), phase_(std::exchange(other.phase_, Phase::done)), deadline_(other.deadline_),
+      buffer_(std::move(other.buffer_)), written_(other.written_) {}
+
+Exchange& Exchange::operator=(Exchange&& other) noexcept {
+    if (this != &other) {
+        finish();
+        fd_ = std::exchange(other.fd_, -1);
+        phase_ = std::exchange(other.phase_, Phase::done);
+        deadline_ = other.deadline_;
+        buffer_ = std::move(other.buffer_);
+        written_ = other.written_;
+    }
+    return *this;
+}
+
+Exchange::~Exchange() { finish(); }
+
+short Exchange::events() const {
+    switch (phase_) {
+    case Phase::reading: return POLLIN;
+    case Phase::writing: return POLLOUT;
+    case Phase::done: break;
+    }
+    return 0;
+}
+
+void Exchange::finish() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    phase_ = Phase::done;
+}
+
+void Exchange::advance(Time now, const Handler& handle) {
+    if (phase_ == Phase::reading) read(now, handle);
+    if (phase_ == Phase::writing) {
+        write();
+        if (phase_ == Phase::writing && now >= deadline_) finish(); // too slow to take its reply
+    }
+}
+
+// Peeks at what has arrived, then consumes exactly up to and including the
+// first line feed, as readLine does, without waiting for anything.
+void Exchange::read(Time now, const Handler& handle) {
+    std::array<char, 4096> chunk;
+    while (buffer_.size() < maxLine) {
+        size_t wanted = std::min(chunk.size(), maxLine - buffer_.size());
+        ssize_t peeked = ::recv(fd_, chunk.data(), wanted, MSG_PEEK | MSG_DONTWAIT);
+        if (peeked < 0 && errno == EINTR) continue;
+        if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (now < deadline_) return; // more may come in time
+            break;
+        }
+        if (peeked < 1) break; // the end of the stream, or an error
+        auto end = chunk.begin() + peeked;
+        auto feed = std::find(chunk.begin(), end, '\n');
+        size_t taking = static_cast<size_t>(feed == end ? peeked : feed - chunk.begin() + 1);
+        ssize_t taken = ::recv(fd_, chunk.data(), taking, MSG_DONTWAIT);
+        if (taken < 0 && errno == EINTR) continue;
+        if (taken < 1) break;
+        if (feed != end && static_cast<size_t>(taken) == taking) {
+            buffer_.append(chunk.data(), taking - 1);
+            answer(now, handle);
+            return;
+        }
+        buffer_.append(chunk.data(), static_cast<size_t>(taken));
+    }
+    answer(now, handle);
+}
+
+void Exchange::answer(Time now, const Handler& handle) {
+    if (buffer_.empty()) {
         log("client sent no line");
+        finish();
         return;
     }
     std::optional<Command> command;
     try {
-        command = commandFromJSON(JSONCoder::plain.decode(*line));
+        command = commandFromJSON(JSONCoder::plain.decode(buffer_));
     } catch (const DecodingError&) {
-        log("undecodable command: " + (Platform::UTF8::isValid(*line) ? *line : std::string("<binary>")));
+        log("undecodable command: " + (Platform::UTF8::isValid(buffer_) ? buffer_ : std::string("<binary>")));
+        finish();
         return;
     }
+    // The handler may throw; the connection then closes with this object.
     Reply reply = handle(*command);
-    writeLine(client.fd, JSONCoder::plain.encode(toJSON(reply)));
+    buffer_ = JSONCoder::plain.encode(toJSON(reply));
+    buffer_.push_back('\n');
+    written_ = 0;
+    phase_ = Phase::writing;
+    deadline_ = now + exchangeDeadline;
+}
+
+void Exchange::write() {
+    while (written_ < buffer_.size()) {
+        ssize_t count = ::send(fd_, buffer_.data() + written_, buffer_.size() - written_, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (count < 1) break; // the client has gone
+        written_ += static_cast<size_t>(count);
+    }
+    finish();
 }
 
 std::optional<Reply> roundTrip(const Command& command) { return roundTrip(command, Paths::current().socket); }

@@ -101,20 +101,27 @@ TEST(TermJSON, WrongShapesFail) {
 // The clock holds about 292 years either side of 1970; dates beyond it are
 // refused rather than wrapped.
 TEST(TermJSON, DatesTheClockCannotHoldFail) {
-    EXPECT_EQ(termError(json::parse(R"({"until":{"_0":5e10}})")),
-              "Bad date in \"_0\": The date 50000000000.0 is out of range.");
-    EXPECT_EQ(termError(json::parse(R"({"until":{"_0":-1.1e10}})")),
-              "Bad date in \"_0\": The date -11000000000.0 is out of range.");
-    EXPECT_EQ(termError(json::parse(R"({"until":{"_0":8.3e9}})")),
-              "Bad date in \"_0\": The date 8300000000.0 is out of range.");
+    const std::string range = " is out of range (dates from 1678-01-01 to 2261-12-31).";
+    // Seconds since 2001: 2262-01-01 is 8236339200, 1678-01-01 is -10192867200.
+    for (const char* seconds : {"5e10", "-1.1e10", "8.3e9", "8236339200", "-10192867201"})
+        EXPECT_EQ(termError(json::parse(std::string(R"({"until":{"_0":)") + seconds + "}}")),
+                  "Bad date in \"_0\": The date " + json::parse(seconds).dump() + range)
+            << seconds;
     EXPECT_EQ(LumraKit::termFromJSON(json::parse(R"({"until":{"_0":8e9}})")),
               Term::until(referenceDate + std::chrono::seconds(8'000'000'000)));
-    try {
-        (void)LumraKit::termFromJSON(json::parse(R"({"until":{"_0":"9999-12-31T00:00:00Z"}})"), JSONCoder::iso);
-        ADD_FAILURE() << "a year 9999 date decoded";
-    } catch (const DecodingError& error) {
-        EXPECT_STREQ(error.what(), "Bad date in \"_0\": The date 9999-12-31T00:00:00Z is out of range.");
+    EXPECT_EQ(LumraKit::termFromJSON(json::parse(R"({"until":{"_0":-10192867200}})")),
+              Term::until(referenceDate - std::chrono::seconds(10'192'867'200)));
+    for (const char* text : {"9999-12-31T00:00:00Z", "2262-01-01T00:00:00Z", "1677-12-31T23:59:59Z"}) {
+        try {
+            (void)LumraKit::termFromJSON(json::parse(std::string(R"({"until":{"_0":")") + text + "\"}}"),
+                                         JSONCoder::iso);
+            ADD_FAILURE() << text << " decoded";
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.what(), "Bad date in \"_0\": The date " + std::string(text) + range);
+        }
     }
+    EXPECT_EQ(LumraKit::termFromJSON(json::parse(R"({"until":{"_0":"2261-12-31T23:59:59Z"}})"), JSONCoder::iso),
+              Term::until(Platform::Date(std::chrono::seconds(9214646399))));
 }
 
 TEST(ClaimJSON, TheFullShape) {

@@ -101,7 +101,10 @@ TEST(ClaimStore, DamageOfEveryKindClearsTheFile) {
                          "term":{"indefinite":{}},"startedAt":0}])"}) {
         writeFile(state / "claims.json", damaged);
         std::string log = logDuring([&] { EXPECT_TRUE(store.load().empty()) << damaged; });
-        EXPECT_EQ(log.substr(log.find(' ') + 1), std::string("claims.json undecodable, clearing: ") + damaged + "\n");
+        // The damaged text stays on the one log line, its line breaks spelled out.
+        std::string shown = damaged;
+        for (size_t at = 0; (at = shown.find('\n', at)) != std::string::npos; at += 2) shown.replace(at, 1, "\\n");
+        EXPECT_EQ(log.substr(log.find(' ') + 1), "claims.json undecodable, clearing: " + shown + "\n");
         EXPECT_FALSE(std::filesystem::exists(state / "claims.json")) << damaged;
     }
 }

@@ -1,12 +1,18 @@
 #include "FailingWrites.hpp"
 
+#include <LumraKit/ClaimStore.hpp>
 #include <LumraKit/Config.hpp>
+#include <LumraKit/NotificationStore.hpp>
+#include <LumraKit/SuspendStore.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -112,6 +118,40 @@ TEST(Config, AFailedSaveIsLoggedAndKeepsTheOldFile) {
     EXPECT_THAT(logWhileWritesFail([&] { Config(30, 0, false, "", true).save(state / "config.json"); }),
                 testing::EndsWith("config.json not written, keeping the previous file: File too large\n"));
     EXPECT_EQ(Config::load(state / "config.json").batteryFloorPercent, 20);
+}
+
+// Every state file is the user's alone, in a folder that is too: the
+// configuration may hold a hook with a token in it.
+TEST(StateFiles, AreWrittenForTheOwnerOnlyInAnOwnerOnlyFolder) {
+    auto modeOf = [](const std::filesystem::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    TestSupport::TempDir home;
+    mode_t previous = ::umask(022);
+    struct Case {
+        std::string file;
+        std::function<void(const std::filesystem::path&)> save;
+    };
+    const Case cases[] = {
+        {"config.json", [](const auto& file) { Config().save(file); }},
+        {"claims.json",
+         [](const auto& file) {
+             LumraKit::ClaimStore(file).save({LumraKit::Claim("you", false, {LumraKit::Mode::idle},
+                                                              LumraKit::Term::indefinite(), Platform::Date())});
+         }},
+        {"suspended.json",
+         [](const auto& file) { LumraKit::SuspendStore(file, [] { return Platform::Date(); }).save(Platform::Date(1s)); }},
+        {"notifications.json",
+         [](const auto& file) { LumraKit::NotificationStore(file).save(LumraKit::NotificationStore::Reach::allowed); }},
+    };
+    for (const auto& [file, save] : cases) {
+        auto folder = home / file / "state";
+        save(folder / file);
+        EXPECT_EQ(modeOf(folder / file), 0600u) << file;
+        EXPECT_EQ(modeOf(folder), 0700u) << file;
+    }
+    ::umask(previous);
 }
 
 } // namespace

@@ -77,6 +77,18 @@ TEST_F(KernelTest, AFailingPmsetReadsAsOffAndIsLogged) {
     EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("pmset -g failed (-1): launch failed: "));
 }
 
+// A pmset that never ends is killed at the limit: a failed run, logged.
+TEST_F(KernelTest, AHungToolIsKilledAtItsLimitAndCountsAsFailed) {
+    replacePmset("echo partial; sleep 30\n");
+    testing::internal::CaptureStderr();
+    RunResult result = LumraKit::run("/usr/bin/pmset", {"-g"}, std::nullopt, std::chrono::milliseconds(200));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, (RunResult{-1, "partial\n", "timed out after 200 ms"}));
+    EXPECT_THAT(log, HasSubstr("Z /usr/bin/pmset -g ran past 200 ms and was killed; the run counts as failed\n"));
+    EXPECT_EQ(LumraKit::durationText(LumraKit::toolTimeLimit), "10 s");
+    EXPECT_EQ(Kernel::lidResult(result), LidResult::failed("timed out after 200 ms"));
+}
+
 TEST_F(KernelTest, WithoutAGrantTheFlipIsGrantMissing) {
     EXPECT_EQ(Kernel::setSleepDisabled(true), LidResult::grantMissing());
     EXPECT_FALSE(Kernel::sleepDisabled());

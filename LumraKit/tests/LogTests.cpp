@@ -20,6 +20,27 @@ TEST(EngineLog, LineIsTimeSpaceMessageNewline) {
               "2026-01-01T00:00:00Z claim ended\n");
 }
 
+// Text from outside (a hook, a request, a notification) stays inside its
+// one line: no forged entries, no terminal escapes.
+TEST(EngineLog, ControlCharactersAreSpelledOut) {
+    struct Case {
+        std::string message;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"hook: x\n2026-01-01T00:00:00Z forged", "hook: x\\n2026-01-01T00:00:00Z forged"},
+        {"a\r\tb", "a\\r\\tb"},
+        {std::string("nul\0bell\a", 9), "nul\\x00bell\\x07"},
+        {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
+        {"csi \xC2\x9B next \xC2\x85", "csi \\u009b next \\u0085"},
+        {"caf\xC3\xA9 \xC2\xA0 back\\slash \xE2\x80\xA8", "caf\xC3\xA9 \xC2\xA0 back\\slash \xE2\x80\xA8"},
+        {"cut \xC2", "cut \xC2"},
+    };
+    for (const auto& [message, written] : cases)
+        EXPECT_EQ(LumraKit::logLine(Platform::Date(1767225600s), message), "2026-01-01T00:00:00Z " + written + "\n")
+            << message;
+}
+
 TEST(EngineLog, WritesOneLineToStandardError) {
     testing::internal::CaptureStderr();
     LumraKit::log("apply: nothing to do");

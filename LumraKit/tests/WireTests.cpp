@@ -5,6 +5,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
@@ -278,6 +281,75 @@ TEST_F(WireServer, RoundTripGivesNothingForUnusableAnswers) {
     });
     EXPECT_EQ(Wire::roundTrip(Command::status(), socket), std::nullopt);
     server.join();
+}
+
+// One exchange driven by hand on explicit times, as a poll loop drives it:
+// each direction has one deadline however the bytes trickle in, and a
+// client that will not take its reply is dropped at the second one.
+TEST_F(WireServer, EachDirectionOfAnExchangeHasOneDeadline) {
+    using namespace std::chrono_literals;
+    struct Case {
+        std::vector<std::string> drips; // one every 1.5 s (of the exchange's own time)
+        std::string logged;             // at the deadline
+        size_t handled;
+    };
+    const Case cases[] = {
+        {{"{\"sta", "tus\":"}, "undecodable command: {\"status\":\n", 0},
+        {{}, "client sent no line\n", 0},
+        // Whatever came by the deadline is the line, as when a client stops sending.
+        {{"{\"status\"", ":{}}"}, "", 1},
+    };
+    for (const auto& [drips, logged, count] : cases) {
+        handled.clear();
+        TestSupport::LocalClient client(socket);
+        auto start = std::chrono::steady_clock::time_point(100s);
+        auto exchange = Wire::Exchange::accept(listenFd, start);
+        ASSERT_TRUE(exchange.has_value());
+        EXPECT_EQ(exchange->deadline(), start + Wire::exchangeDeadline);
+        EXPECT_EQ(exchange->events(), POLLIN);
+        auto handle = [&](const Command& command) {
+            handled.push_back(command);
+            return idle();
+        };
+        auto now = start;
+        testing::internal::CaptureStderr();
+        for (const auto& drip : drips) {
+            client.send(drip);
+            exchange->advance(now, handle);
+            EXPECT_FALSE(exchange->done()) << drip;
+            now += 1500ms;
+        }
+        exchange->advance(start + Wire::exchangeDeadline, handle);
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(handled.size(), count);
+        if (!logged.empty()) {
+            EXPECT_THAT(log, testing::EndsWith("Z " + logged));
+        }
+        EXPECT_TRUE(exchange->done());
+        EXPECT_EQ(exchange->events(), 0);
+    }
+
+    // The reply direction: a client that sends its line and never reads.
+    Reply large = idle();
+    large.error = std::string(4 << 20, 'x');
+    TestSupport::LocalClient reader(socket);
+    reader.send("{\"status\":{}}\n");
+    auto start = std::chrono::steady_clock::time_point(100s);
+    auto exchange = Wire::Exchange::accept(listenFd, start);
+    ASSERT_TRUE(exchange.has_value());
+    exchange->advance(start + 1s, [&](const Command&) { return large; });
+    EXPECT_FALSE(exchange->done());
+    EXPECT_EQ(exchange->events(), POLLOUT);
+    EXPECT_EQ(exchange->deadline(), start + 1s + Wire::exchangeDeadline) << "the reply has a deadline of its own";
+    exchange->advance(start + 1s + Wire::exchangeDeadline, [](const Command&) -> Reply { throw std::logic_error("again"); });
+    EXPECT_TRUE(exchange->done());
+    EXPECT_LT(reader.readToEnd().size(), large.error->size()) << "dropped before all of it went";
+
+    // Nobody waiting: no exchange, nothing logged.
+    ::fcntl(listenFd, F_SETFL, O_NONBLOCK);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Wire::Exchange::accept(listenFd, start).has_value());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(WireClient, NothingListeningGivesNothing) {

@@ -9,8 +9,4 @@ bool contains(Date date) {
     return date >= first && date < afterLast;
 }
 
-std::string description() {
-    return "dates must lie between " + std::to_string(firstYear) + " and " + std::to_string(lastYear);
-}
-
 } // namespace Platform::DateRange

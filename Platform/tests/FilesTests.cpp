@@ -246,4 +246,61 @@ TEST(FilesCreateDirectories, FileInTheWayFails) {
     EXPECT_EQ(contents(folder / "plain"), "kept");
 }
 
+TEST(FilesCreateDirectories, TheFolderItselfGetsTheModeItsParentsTheUsualOne) {
+    TempDir folder;
+    mode_t previous = ::umask(022);
+    EXPECT_FALSE(Files::createDirectories(folder / "up/state", 0700));
+    ::umask(previous);
+    EXPECT_EQ(permissions(folder / "up/state"), 0700u);
+    EXPECT_EQ(permissions(folder / "up"), 0755u);
+    // An existing folder keeps its mode.
+    EXPECT_FALSE(Files::createDirectories(folder / "up", 0700));
+    EXPECT_EQ(permissions(folder / "up"), 0755u);
+}
+
+TEST(FilesAppend, CreatesTheFileWithTheModeAndKeepsAnExistingOnesMode) {
+    TempDir folder;
+    EXPECT_FALSE(Files::append(folder / "log", "one\n", 0600));
+    EXPECT_EQ(permissions(folder / "log"), 0600u);
+    ::chmod((folder / "log").c_str(), 0640);
+    EXPECT_FALSE(Files::append(folder / "log", "two\n", 0600));
+    EXPECT_EQ(permissions(folder / "log"), 0640u);
+    EXPECT_EQ(contents(folder / "log"), "one\ntwo\n");
+}
+
+// --- makePrivate
+
+TEST(FilesMakePrivate, TakesGroupAndOtherBitsFromTheFolderAndItsFiles) {
+    TempDir folder;
+    auto state = folder / "state";
+    std::filesystem::create_directories(state / "inner");
+    struct Entry {
+        std::string name;
+        mode_t before;
+        mode_t after;
+    };
+    const Entry files[] = {{"claims.json", 0644, 0600}, {"config.json", 0666, 0600}, {"tool", 0755, 0700},
+                           {"private", 0600, 0600}, {"readonly", 0444, 0400}};
+    for (const auto& file : files) {
+        writeFile(state / file.name, "x");
+        ::chmod((state / file.name).c_str(), file.before);
+    }
+    writeFile(folder / "outside", "x");
+    ::chmod((folder / "outside").c_str(), 0644);
+    std::filesystem::create_symlink(folder / "outside", state / "link");
+    ::chmod(state.c_str(), 0755);
+    ::chmod((state / "inner").c_str(), 0755);
+
+    EXPECT_FALSE(Files::makePrivate(state));
+    EXPECT_EQ(permissions(state), 0700u);
+    for (const auto& file : files) EXPECT_EQ(permissions(state / file.name), file.after) << file.name;
+    EXPECT_EQ(permissions(folder / "outside"), 0644u); // a link is not followed
+    EXPECT_EQ(permissions(state / "inner"), 0755u);    // only the files directly inside
+}
+
+TEST(FilesMakePrivate, AMissingFolderIsAnError) {
+    TempDir folder;
+    EXPECT_EQ(Files::makePrivate(folder / "none"), std::error_code(ENOENT, std::generic_category()));
+}
+
 } // namespace

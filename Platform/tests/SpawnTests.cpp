@@ -1,6 +1,7 @@
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/Spawn.hpp>
 #include <TestSupport/FileContents.hpp>
+#include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
@@ -152,6 +153,59 @@ TEST(Spawn, MacOSToolPathsRunTheSimulatedMachinesProgram) {
     auto missing = runProgram("/usr/bin/lumra-no-such-tool", {}, std::nullopt, root.path());
     ASSERT_TRUE(std::holds_alternative<LaunchFailure>(missing));
     EXPECT_EQ(std::get<LaunchFailure>(missing).error, ENOENT);
+}
+
+// A hung program and what it started are killed together at the limit, with
+// what they wrote by then; one that ends in time is untouched. Neither the
+// sleeping grandchild nor one that lets go of its pipes can hold the caller.
+TEST(SpawnWithALimit, KillsTheWholeGroupAtTheLimit) {
+    TestSupport::TempDir folder;
+    auto pids = folder / "pids";
+    struct Case {
+        std::string script;
+        bool timedOut;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"echo started; sleep 30 & echo $! > " + pids.string() + "; sleep 30", true, 128 + SIGKILL, "started\n"},
+        {"exec >/dev/null 2>&1; sleep 30", true, 128 + SIGKILL, ""},
+        {"echo quick; exit 3", false, 3, "quick\n"},
+    };
+    for (const auto& [script, timedOut, status, out] : cases) {
+        auto begun = std::chrono::steady_clock::now();
+        Platform::SpawnOptions options;
+        options.limit = std::chrono::milliseconds(300);
+        auto exit = exited(runProgram("/bin/sh", {"-c", script}, std::nullopt, Platform::SimulatedHost::root(), options));
+        auto took = std::chrono::steady_clock::now() - begun;
+        EXPECT_EQ(exit.timedOut, timedOut) << script;
+        EXPECT_EQ(exit.status, status) << script;
+        EXPECT_EQ(exit.out, out) << script;
+        EXPECT_LT(took, std::chrono::seconds(5)) << script;
+    }
+    // The sleeping grandchild went with its group.
+    pid_t grandchild = std::stoi(TestSupport::contents(pids));
+    bool gone = false;
+    for (int attempt = 0; attempt < 200 && !(gone = TestSupport::hasEnded(grandchild)); ++attempt) ::usleep(5000);
+    EXPECT_TRUE(gone);
+}
+
+// A started program's output can go to a descriptor of the caller's choice.
+TEST(StartProgram, StandardOutputAndErrorGoWhereAsked) {
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    Platform::SpawnOptions options;
+    options.output = pipe[1];
+    auto started = Platform::startProgram("/bin/sh", {"-c", "echo out; echo err >&2"}, std::nullopt,
+                                          Platform::SimulatedHost::root(), options);
+    ::close(pipe[1]);
+    ASSERT_TRUE(std::holds_alternative<pid_t>(started));
+    std::string written;
+    char buffer[256];
+    for (ssize_t count; (count = ::read(pipe[0], buffer, sizeof buffer)) > 0;) written.append(buffer, size_t(count));
+    ::close(pipe[0]);
+    ::waitpid(std::get<pid_t>(started), nullptr, 0);
+    EXPECT_EQ(written, "out\nerr\n");
 }
 
 } // namespace

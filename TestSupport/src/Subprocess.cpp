@@ -1,5 +1,7 @@
 #include "TestSupport/Subprocess.hpp"
 
+#include <Platform/Files.hpp>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -95,6 +97,12 @@ Finished runProcess(const std::filesystem::path& executable, const std::vector<s
     }
     finished.status = WIFEXITED(status) && !finished.timedOut ? WEXITSTATUS(status) : -1;
     return finished;
+}
+
+bool hasEnded(pid_t pid) {
+    std::string stat = Platform::Files::read("/proc/" + std::to_string(pid) + "/stat").value_or("");
+    size_t close = stat.rfind(')');
+    return close == std::string::npos || stat.compare(close + 1, 3, " Z ") == 0;
 }
 
 } // namespace TestSupport

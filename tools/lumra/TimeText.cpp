@@ -99,6 +99,10 @@ Platform::Date localMoment(std::tm fields) {
 
 std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
+std::string outOfRange(std::string_view text) {
+    return inQuotes(text) + ": out of range (" + Platform::DateRange::description + ")";
+}
+
 } // namespace
 
 LumraKit::Result<seconds, std::string> parseDuration(std::string_view text) {
@@ -162,7 +166,7 @@ LumraKit::Result<Platform::Date, std::string> parseMoment(std::string_view text,
     auto month = dashes ? takeDigits(rest, 2) : std::nullopt;
     auto day = month && take(rest, '-') ? takeDigits(rest, 2) : std::nullopt;
     if (!day || *month < 1 || *month > 12 || *day < 1 || *day > daysInMonth(*year, *month)) return invalid;
-    if (!Platform::DateRange::containsYear(*year)) return inQuotes(text) + ": " + Platform::DateRange::description();
+    if (!Platform::DateRange::containsYear(*year)) return outOfRange(text);
     if (!take(rest, 'T') && !take(rest, 't') && !take(rest, ' ')) return invalid;
     auto time = takeClockTime(rest);
     if (!time) return invalid;
@@ -181,7 +185,7 @@ LumraKit::Result<Platform::Date, std::string> parseMoment(std::string_view text,
     fields.tm_sec = time->second;
     Platform::Date moment =
         zone ? std::chrono::system_clock::from_time_t(::timegm(&fields)) - seconds(*zone) : localMoment(fields);
-    if (!Platform::DateRange::contains(moment)) return inQuotes(text) + ": " + Platform::DateRange::description();
+    if (!Platform::DateRange::contains(moment)) return outOfRange(text);
     if (moment <= now) return inQuotes(text) + " has already passed";
     return moment;
 }

@@ -43,6 +43,10 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
             if (auto error = noValue()) return *error;
             options.help = true;
             return options;
+        } else if (name == "--version") {
+            if (auto error = noValue()) return *error;
+            options.version = true;
+            return options;
         } else if (name == "--service-log") {
             if (auto error = noValue()) return *error;
             options.serviceLog = true;
@@ -67,6 +71,11 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
                 options.host = Host::linux;
             else
                 return UsageError{"--host takes mac or linux, not \"" + std::string(*host) + "\""};
+        } else if (name == "--update-feed") {
+            auto url = value();
+            if (!url || !(url->starts_with("http://") || url->starts_with("https://")))
+                return UsageError{"--update-feed needs an http:// or https:// URL"};
+            options.updateFeed = std::string(*url);
         } else if (argument.starts_with("-")) {
             return UsageError{"unknown option " + std::string(argument)};
         } else {

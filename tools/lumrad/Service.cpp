@@ -16,16 +16,10 @@ namespace {
 
 std::string quoted(const std::string& selector) { return "\"" + selector + "\""; }
 
-Reply replyWith(bool ok, LumraKit::Status status) {
-    Reply reply;
-    reply.ok = ok;
-    reply.status = std::move(status);
-    return reply;
-}
-
 } // namespace
 
-Service::Service(LumraKit::StateMachine& engine, Announcer& announcer) : engine_(engine), announcer_(announcer) {
+Service::Service(LumraKit::StateMachine& engine, Announcer& announcer, std::optional<std::string> updateFeed)
+    : engine_(engine), announcer_(announcer), updateFeed_(std::move(updateFeed)) {
     engine_.notify = [this](const EndReason& reason, const std::vector<Claim>& claims) {
         announcer_.announce(endedMessage(reason, claims), reason.label(), engine_.config().notifyCommand);
     };
@@ -66,7 +60,16 @@ Reply Service::handle(const Command& command) {
     return refused("Unknown command.");
 }
 
-Reply Service::engage(const Claim& claim) {
+Reply Service::engage(const Claim& requested) {
+    // Lid approval is the person's to give, through allowLid: a claim from
+    // the socket never brings its own (a re-engaging holder keeps one it was
+    // given, which the engine carries over).
+    Claim claim = requested;
+    claim.lidGranted = false;
+    for (const Claim& held : engine_.claims())
+        if (held.id == claim.id && held.key() != claim.key())
+            return refused("Claim ID " + claim.id.text() + " is taken by the claim of " +
+                           quoted(LumraKit::cleanedOwner(held.owner)) + "; a new claim needs an ID of its own.");
     auto result = engine_.engage(claim);
     if (!result.ok()) return refused(result.error().message());
     Reply reply = done();
@@ -100,6 +103,14 @@ Reply Service::resolveLid(const std::optional<std::string>& selector, bool grant
     auto result = engine_.resolveLidWant(LumraKit::idsOf(chosen), granted);
     if (!result.ok()) return refused(result.error().message());
     return done();
+}
+
+Reply Service::replyWith(bool ok, LumraKit::Status status) const {
+    Reply reply;
+    reply.ok = ok;
+    reply.status = std::move(status);
+    reply.status.updateFeed = updateFeed_;
+    return reply;
 }
 
 Reply Service::done() { return replyWith(true, engine_.snapshot()); }

@@ -14,8 +14,9 @@ namespace Lumrad {
 class Service {
 public:
     // Takes over the engine's notify and onForcedSleep callbacks until the
-    // service goes. Both must outlive it.
-    Service(LumraKit::StateMachine& engine, Announcer& announcer);
+    // service goes. Both must outlive it. `updateFeed` is where the update
+    // check reads (none: no check), which every status names.
+    Service(LumraKit::StateMachine& engine, Announcer& announcer, std::optional<std::string> updateFeed = std::nullopt);
     ~Service();
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
@@ -27,14 +28,16 @@ public:
     bool handedBack() const { return handedBack_; }
 
 private:
-    LumraKit::Reply engage(const LumraKit::Claim& claim);
+    LumraKit::Reply engage(const LumraKit::Claim& requested);
     LumraKit::Reply end(const std::optional<std::string>& selector);
     LumraKit::Reply resolveLid(const std::optional<std::string>& selector, bool granted);
+    LumraKit::Reply replyWith(bool ok, LumraKit::Status status) const;
     LumraKit::Reply done();
     LumraKit::Reply refused(std::string error);
 
     LumraKit::StateMachine& engine_;
     Announcer& announcer_;
+    std::optional<std::string> updateFeed_;
     bool handedBack_ = false;
 };
 

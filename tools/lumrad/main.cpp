@@ -1,11 +1,14 @@
 // lumrad: the serving program. It owns the one engine of this user, ticks it
-// and answers the clients on the local socket, one at a time, all on the
-// main thread, until SIGTERM or SIGINT parks it. See Service.hpp.
+// and answers the clients on the local socket, all on the main thread, until
+// SIGTERM or SIGINT parks it. See Loop.hpp and Service.hpp.
 
 #include "Announcer.hpp"
+#include "InstanceLock.hpp"
+#include "Loop.hpp"
 #include "Options.hpp"
 #include "Service.hpp"
 #include "SocketFile.hpp"
+#include "UpdateCheck.hpp"
 
 #include <LumraKit/HostWorld.hpp>
 #include <LumraKit/Identity.hpp>
@@ -15,20 +18,17 @@
 #include <LumraKit/Wire.hpp>
 
 #include <Platform/Files.hpp>
+#include <Platform/HTTP.hpp>
 #include <Platform/MainBundle.hpp>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <memory>
-#include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Blocks the signals the loop waits for and returns a descriptor that
 // reports them: termination, and children ending so that they are reaped
@@ -41,14 +41,7 @@ int signalDescriptor() {
     return ::signalfd(-1, &watched, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-// The termination signal that arrived, if any; other signals are consumed.
-std::optional<int> termination(int signals) {
-    std::optional<int> stop;
-    signalfd_siginfo info{};
-    while (::read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-        if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) stop = static_cast<int>(info.ssi_signo);
-    return stop;
-}
+void say(std::string_view text) { Platform::Files::writeAll(STDERR_FILENO, "lumrad: " + std::string(text) + "\n"); }
 
 } // namespace
 
@@ -63,7 +56,31 @@ int main(int argc, char** argv) {
         Platform::Files::writeAll(STDOUT_FILENO, Lumrad::usageText);
         return 0;
     }
-    if (options.serviceLog) LumraKit::Paths::redirectOutputToServiceLog();
+    if (options.version) {
+        Platform::Files::writeAll(STDOUT_FILENO, "lumrad " + std::string(LumraKit::Identity::version) + "\n");
+        return 0;
+    }
+
+    // One service per state folder. The lock comes before anything else is
+    // touched, so a second one leaves the first's socket, claims and log alone,
+    // and it says so where it was started.
+    const auto& paths = LumraKit::Paths::current();
+    LumraKit::Paths::ensureStateDir();
+    auto locked = Lumrad::InstanceLock::acquire(paths.stateDir / "lumrad.lock");
+    if (auto* held = std::get_if<Lumrad::InstanceLock::Held>(&locked)) {
+        say(held->pid ? "already running (pid " + std::to_string(*held->pid) + ")" : std::string("already running"));
+        return 1;
+    }
+    if (auto* failed = std::get_if<Lumrad::InstanceLock::Failed>(&locked)) {
+        say("cannot lock " + (paths.stateDir / "lumrad.lock").string() + ": " + std::strerror(failed->error));
+        return 1;
+    }
+    // Private by default, also what an earlier version left readable.
+    Platform::Files::makePrivate(paths.stateDir);
+    if (options.serviceLog) {
+        LumraKit::Paths::redirectOutputToServiceLog();
+        Platform::Files::makePrivate(paths.logDir);
+    }
 
     // A client that leaves before its reply must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
@@ -73,7 +90,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const auto& paths = LumraKit::Paths::current();
     // The socket first: a service that cannot listen stops before its engine
     // takes over the machine (re-arming stored claims) with nobody to serve.
     int listener = LumraKit::Wire::listen();
@@ -85,45 +101,25 @@ int main(int argc, char** argv) {
         world = std::make_unique<LumraKit::HostWorld>(paths);
     LumraKit::StateMachine engine(*world);
     Lumrad::Announcer announcer(Lumrad::notifierPath(options.notifier, Platform::Bundle::main()));
-    Lumrad::Service service(engine, announcer);
-    auto handle = [&service](const LumraKit::Command& command) { return service.handle(command); };
+    std::optional<std::string> feed = options.updateFeed ? options.updateFeed : engine.config().updateFeed;
+    Lumrad::UpdateCheck updates(feed, Platform::httpClient(), std::string(LumraKit::Identity::version));
+    Lumrad::Service service(engine, announcer, feed);
 
     LumraKit::log("lumrad serving on " + paths.socket.string() + ", ticking every " +
-                  std::to_string(options.tick.count()) + " ms");
+                  std::to_string(options.tick.count()) + " ms, version " + std::string(LumraKit::Identity::version) +
+                  (feed ? ", update feed " + *feed : std::string(", no update feed")));
 
-    auto nextTick = Clock::now() + options.tick;
-    for (;;) {
-        auto now = Clock::now();
-        if (now >= nextTick) {
-            engine.tick();
-            nextTick = now + options.tick;
-        }
-        announcer.reap();
-
-        auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - Clock::now());
-        pollfd watched[2] = {{listener, POLLIN, 0}, {signals, POLLIN, 0}};
-        if (::poll(watched, 2, static_cast<int>(std::max<int64_t>(wait.count(), 0))) < 0 && errno != EINTR) {
-            LumraKit::log(std::string("lumrad stops: poll failed: ") + std::strerror(errno));
-            engine.park();
-            socket.removeIfStillOurs();
-            return 1;
-        }
-        if (watched[1].revents != 0) {
-            if (auto signal = termination(signals)) {
-                engine.park();
-                socket.removeIfStillOurs();
-                LumraKit::log(std::string("lumrad stopped by ") + (*signal == SIGTERM ? "SIGTERM" : "SIGINT") +
-                              ": everything released, claims kept");
-                return 0;
-            }
-        }
-        if (watched[0].revents != 0) {
-            LumraKit::Wire::acceptAndServe(listener, handle);
-            if (service.handedBack()) {
-                socket.removeIfStillOurs();
-                LumraKit::log("lumrad handed back: everything released, claims kept");
-                return 0;
-            }
-        }
-    }
+    Lumrad::Loop loop({
+        .listener = listener,
+        .signals = signals,
+        .tick = options.tick,
+        .engine = engine,
+        .handle = [&service](const LumraKit::Command& command) { return service.handle(command); },
+        .handedBack = [&service] { return service.handedBack(); },
+        .announcer = announcer,
+        .updates = &updates,
+    });
+    int status = loop.run();
+    socket.removeIfStillOurs();
+    return status;
 }

@@ -35,6 +35,7 @@ struct Config {
     std::optional<Platform::Date> nextUpdateCheck;
     std::optional<std::string> latestVersion;   // newest version the last check saw
     std::optional<std::string> updateAnnounced; // newest version already shown to the user
+    std::optional<std::string> updateFeed;      // where the update check reads the newest version
 
     // The floors a user may choose.
     static constexpr IntRange floorRange{0, 50};

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace LumraKit {
 
@@ -13,6 +14,8 @@ namespace LumraKit {
 struct Identity {
     // The base bundle identifier.
     static constexpr std::string_view release = LUMRA_RELEASE_ID;
+    // The version of the service's programs, as the update check compares it.
+    static constexpr std::string_view version = LUMRA_VERSION;
 
     std::string bundleID;
     bool dev = false;
@@ -43,6 +46,11 @@ struct Paths {
     std::string notifierBundleID;
     std::filesystem::path logDir;
     std::filesystem::path serviceLog;
+
+    // The state and log folders and every file in them are the user's
+    // alone: the configuration may hold a hook with a token in it.
+    static constexpr mode_t privateFolderMode = 0700;
+    static constexpr mode_t privateFileMode = 0600;
 
     static Paths derive(const std::filesystem::path& home, const Identity& identity);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -26,12 +27,22 @@ struct RunResult {
     friend bool operator==(const RunResult&, const RunResult&) = default;
 };
 
+// How long a tool may run before it counts as hung: the engine's thread
+// waits for every run, so a tool that never ends must not hold it.
+inline constexpr std::chrono::milliseconds toolTimeLimit{10000};
+
 // Runs the program at the absolute `path` and blocks until it exits. `env`,
 // when given, replaces the whole environment; otherwise the caller's is
 // inherited. Standard input is the null device. A program that cannot start
 // gives status -1 and "launch failed: " followed by the system's reason; it
-// never throws. Any thread.
+// never throws. A program still running after `limit` is killed with its
+// whole process group and logged; it gives status -1 and "timed out after
+// 10 s" (the limit). Any thread.
 RunResult run(std::string_view path, const std::vector<std::string>& arguments,
-              const std::optional<std::map<std::string, std::string>>& env = std::nullopt);
+              const std::optional<std::map<std::string, std::string>>& env = std::nullopt,
+              std::chrono::milliseconds limit = toolTimeLimit);
+
+// "10 s", or "250 ms" for a limit that is not whole seconds.
+std::string durationText(std::chrono::milliseconds duration);
 
 } // namespace LumraKit

@@ -36,6 +36,9 @@ struct Status {
     // "screenSaver" (the session's screen saver inhibitor) or "idleInhibitor"
     // (covered by the idle inhibitor); absent where there is one way.
     std::optional<std::string> displayHold;
+    // Where the serving program's update check reads the newest version;
+    // absent when none is set, so no check is made.
+    std::optional<std::string> updateFeed;
 
     friend bool operator==(const Status&, const Status&) = default;
 };

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -117,12 +118,63 @@ using Handler = std::function<Reply(const Command&)>;
 int listen();
 int listen(const std::filesystem::path& socket);
 
+// How long a client has to send its request, and then to take its reply:
+// one deadline for each direction of an exchange, however the bytes trickle.
+inline constexpr std::chrono::milliseconds exchangeDeadline{2000};
+
 // Serves exactly one client on the listening descriptor: accepts it, reads
-// one line (2 s time-outs each way), decodes it, calls `handle` once on this
-// thread and writes the reply. A client that sends nothing or garbage is
-// logged and dropped without a reply; one that leaves early is not noticed.
-// Writes never raise SIGPIPE.
+// one line (within one 2 s deadline), decodes it, calls `handle` once on
+// this thread and writes the reply (within another). A client that sends
+// nothing or garbage is logged and dropped without a reply; one that leaves
+// early is not noticed. Writes never raise SIGPIPE.
 void acceptAndServe(int listenFd, const Handler& handle);
+
+// One client's exchange on the serving side, advanced whenever its
+// descriptor is ready, so that one thread (a poll loop that also runs the
+// engine's ticks) serves many clients and none of them can hold it: nothing
+// here ever blocks. The line, the decoding, the log lines and the reply are
+// acceptAndServe's; a line cut short by the deadline is taken as it is.
+class Exchange {
+public:
+    using Time = std::chrono::steady_clock::time_point;
+
+    // Accepts one waiting client. Absent when none is waiting (a
+    // non-blocking listener) or the accept fails, which is logged.
+    static std::optional<Exchange> accept(int listenFd, Time now);
+
+    Exchange(Exchange&& other) noexcept;
+    Exchange& operator=(Exchange&& other) noexcept;
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+    ~Exchange();
+
+    int fd() const { return fd_; }
+    // What to wait for: POLLIN while reading the request, POLLOUT while the
+    // reply is on its way; 0 once done.
+    short events() const;
+    // When the current direction runs out of time.
+    Time deadline() const { return deadline_; }
+    bool done() const { return phase_ == Phase::done; }
+
+    // Reads or writes what can be moved now and, once the line is complete
+    // (or at the deadline), decodes it, calls `handle` once and starts on
+    // the reply. A passed deadline ends the current direction.
+    void advance(Time now, const Handler& handle);
+
+private:
+    enum class Phase { reading, writing, done };
+    explicit Exchange(int fd, Time now);
+    void read(Time now, const Handler& handle);
+    void answer(Time now, const Handler& handle);
+    void write();
+    void finish();
+
+    int fd_ = -1;
+    Phase phase_ = Phase::reading;
+    Time deadline_;
+    std::string buffer_;
+    size_t written_ = 0;
+};
 
 // Sends one command to the service and waits for its reply: absent when the
 // service is not there, too slow, or its answer does not decode.

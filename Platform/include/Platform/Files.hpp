@@ -22,16 +22,22 @@ std::optional<std::string> read(const std::filesystem::path& path);
 // and the temporary file removed.
 std::error_code writeAtomically(const std::filesystem::path& path, std::string_view contents, mode_t mode = 0644);
 
-// Appends the text in a single write, creating the file when missing, so
-// lines appended by several processes never interleave.
-std::error_code append(const std::filesystem::path& path, std::string_view text);
+// Appends the text in a single write, creating the file with `mode` when
+// missing, so lines appended by several processes never interleave.
+std::error_code append(const std::filesystem::path& path, std::string_view text, mode_t mode = 0644);
 
 // Writes every byte to an open descriptor, resuming after interruptions and
 // short writes; false (errno kept) when a write fails or makes no progress.
 bool writeAll(int fd, std::string_view data);
 
 // Creates the directory with every missing parent; an existing one is fine.
-std::error_code createDirectories(const std::filesystem::path& path);
+// The directory itself, when made here, gets `mode` (parents the usual one).
+std::error_code createDirectories(const std::filesystem::path& path, mode_t mode = 0777);
+
+// Takes group and other permissions away from the folder and from the
+// regular files directly inside it (symbolic links are not followed).
+// Something that cannot be changed is skipped; the first error is returned.
+std::error_code makePrivate(const std::filesystem::path& folder);
 
 // Holds an exclusive flock on `path` (created when missing, with its folder)
 // while it lives, so read-modify-writes of several processes never overwrite

@@ -20,6 +20,8 @@ struct HTTPRequest {
     std::string body;
     // The whole exchange, from connecting to the last byte of the answer.
     Duration timeout;
+    // A GET instead of the POST: no body is sent.
+    bool get = false;
 };
 
 struct HTTPResponse {

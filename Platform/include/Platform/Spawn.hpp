@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -21,6 +22,9 @@ struct ProgramExit {
     int signal = 0;
     std::string out; // every byte of standard output, as written
     std::string err; // every byte of standard error, as written
+    // The run went past its time limit, so its process group was killed;
+    // `out` and `err` hold what had come by then.
+    bool timedOut = false;
 };
 
 // A program that never started.
@@ -38,6 +42,14 @@ using ProgramRun = std::variant<ProgramExit, LaunchFailure>;
 struct SpawnOptions {
     std::function<bool(posix_spawnattr_t&)> attributes;
     bool mergeOutputs = false;
+    // runProgram only: the program runs in a process group of its own, and
+    // when it has not ended within `limit` the whole group is killed
+    // (SIGKILL) and the run is marked timedOut, so a hung tool and whatever
+    // it started cannot hold the caller.
+    std::optional<std::chrono::milliseconds> limit;
+    // startProgram only: when not -1, takes the child's standard output and
+    // error (a pipe's writing end, say).
+    int output = -1;
 };
 
 // A whole environment: variable names and their values.
@@ -82,7 +94,8 @@ std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std
                                                 const std::optional<Environment>& environment,
                                                 const std::filesystem::path& root);
 
-// The same with the caller's attributes (mergeOutputs does not apply).
+// The same with the caller's attributes and output (mergeOutputs and limit
+// do not apply).
 std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
                                                 const std::optional<Environment>& environment,
                                                 const std::filesystem::path& root, const SpawnOptions& options);

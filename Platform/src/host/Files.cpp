@@ -58,18 +58,42 @@ std::error_code writeAtomically(const std::filesystem::path& path, std::string_v
     return error;
 }
 
-std::error_code append(const std::filesystem::path& path, std::string_view text) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+std::error_code append(const std::filesystem::path& path, std::string_view text, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode);
     if (fd < 0) return lastError();
     std::error_code error = writeAll(fd, text) ? std::error_code{} : lastError();
     ::close(fd);
     return error;
 }
 
-std::error_code createDirectories(const std::filesystem::path& path) {
+std::error_code createDirectories(const std::filesystem::path& path, mode_t mode) {
     std::error_code error;
-    std::filesystem::create_directories(path, error);
-    return error;
+    std::filesystem::path parent = path.parent_path();
+    if (!parent.empty() && parent != path) std::filesystem::create_directories(parent, error);
+    if (error) return error;
+    if (::mkdir(path.c_str(), mode) == 0) return {};
+    std::error_code made = lastError();
+    if (made.value() == EEXIST && std::filesystem::is_directory(path, error)) return {};
+    return made;
+}
+
+std::error_code makePrivate(const std::filesystem::path& folder) {
+    std::error_code first;
+    auto tighten = [&](const std::filesystem::path& path, bool folderExpected) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (!first) first = lastError();
+            return;
+        }
+        bool fits = folderExpected ? S_ISDIR(info.st_mode) : S_ISREG(info.st_mode);
+        if (!fits || (info.st_mode & 077) == 0) return;
+        if (::chmod(path.c_str(), info.st_mode & 07700) != 0 && !first) first = lastError();
+    };
+    tighten(folder, true);
+    std::error_code listing;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, listing)) tighten(entry.path(), false);
+    if (listing && !first) first = listing;
+    return first;
 }
 
 Lock::Lock(const std::filesystem::path& path) {

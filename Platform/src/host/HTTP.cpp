@@ -138,9 +138,13 @@ private:
         auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(request.timeout).count();
         curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data());
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+        if (request.get) {
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        } else {
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data());
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+        }
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers);
         // curl reads 0 as "no limit"; anything shorter than 1 ms still is one.
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<decltype(timeout)>(timeout, 1)));

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -143,16 +144,25 @@ private:
     std::vector<char*> envPointers_;
 };
 
-// Reads both pipes until each reports end of file, whichever has data first.
-void drain(int outFd, int errFd, std::string& out, std::string& err) {
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+// Reads both pipes until each reports end of file, whichever has data first;
+// false when the deadline came first.
+bool drain(int outFd, int errFd, std::string& out, std::string& err, Deadline deadline) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
     int open = 2;
     std::array<char, 65536> buffer;
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        int wait = -1;
+        if (deadline) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            wait = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
+        }
+        if (::poll(fds, 2, wait) < 0) {
             if (errno == EINTR) continue;
-            return; // the caller closes the pipes; the child then ends on SIGPIPE or at its exit
+            return true; // the caller closes the pipes; the child then ends on SIGPIPE or at its exit
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -165,6 +175,7 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
             }
         }
     }
+    return true;
 }
 
 int exitStatus(int waitStatus) {
@@ -173,17 +184,27 @@ int exitStatus(int waitStatus) {
     return -1;
 }
 
+// Waits for the child; past the deadline its group is killed first. False
+// when the kernel reaped it already (the caller ignores SIGCHLD).
+bool reap(pid_t pid, int& waitStatus, Deadline deadline, bool& timedOut) {
+    while (deadline && !timedOut) {
+        pid_t done = ::waitpid(pid, &waitStatus, WNOHANG);
+        if (done == pid) return true;
+        if (done < 0 && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= *deadline) {
+            ::kill(-pid, SIGKILL);
+            timedOut = true;
+        } else {
+            // Its output has ended, so it is on its way out, or it has let go of its pipes and hangs.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    while (::waitpid(pid, &waitStatus, 0) < 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
 } // namespace
-
-ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
-                      const std::optional<Environment>& environment) {
-    return runProgram(path, arguments, environment, SimulatedHost::root());
-}
-
-ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
-                      const std::optional<Environment>& environment, const std::filesystem::path& root) {
-    return runProgram(path, arguments, environment, root, SpawnOptions{});
-}
 
 ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
                       const std::optional<Environment>& environment, const std::filesystem::path& root,
@@ -196,7 +217,8 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
     Descriptors pipes;
     if (::pipe2(&pipes.fds[0], O_CLOEXEC) != 0 || ::pipe2(&pipes.fds[2], O_CLOEXEC) != 0) return failure(errno);
 
-    SpawnActions actions;
+    // A run with a limit leads a process group of its own, to be killed whole.
+    SpawnActions actions(options.limit ? POSIX_SPAWN_SETPGROUP : 0);
     actions.dup2(pipes.fds[1], STDOUT_FILENO);
     actions.dup2(pipes.fds[options.mergeOutputs ? 1 : 3], STDERR_FILENO);
     // Descriptors opened without O_CLOEXEC (by a library, say) stay out too.
@@ -211,19 +233,32 @@ ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arg
     if (spawned != 0) return failure(spawned);
 
     ProgramExit exit;
-    drain(pipes.fds[0], pipes.fds[2], exit.out, exit.err);
+    Deadline deadline;
+    if (options.limit) deadline = std::chrono::steady_clock::now() + *options.limit;
+    if (!drain(pipes.fds[0], pipes.fds[2], exit.out, exit.err, deadline)) {
+        ::kill(-pid, SIGKILL);
+        exit.timedOut = true;
+    }
     Descriptors::shut(pipes.fds[0]);
     Descriptors::shut(pipes.fds[2]);
 
     int waitStatus = 0;
-    while (::waitpid(pid, &waitStatus, 0) < 0) {
-        // Only when the process ignores SIGCHLD, so the kernel reaped the
-        // child and took its status along.
-        if (errno != EINTR) return failure(errno);
-    }
+    // Failing only when the process ignores SIGCHLD, so the kernel reaped the
+    // child and took its status along.
+    if (!reap(pid, waitStatus, deadline, exit.timedOut)) return failure(errno);
     exit.status = exitStatus(waitStatus);
     if (WIFSIGNALED(waitStatus)) exit.signal = WTERMSIG(waitStatus);
     return exit;
+}
+
+ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
+                      const std::optional<Environment>& environment) {
+    return runProgram(path, arguments, environment, SimulatedHost::root());
+}
+
+ProgramRun runProgram(std::string_view path, const std::vector<std::string>& arguments,
+                      const std::optional<Environment>& environment, const std::filesystem::path& root) {
+    return runProgram(path, arguments, environment, root, SpawnOptions{});
 }
 
 std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std::vector<std::string>& arguments,
@@ -243,6 +278,10 @@ std::variant<pid_t, LaunchFailure> startProgram(std::string_view path, const std
     Launch launch(path, arguments, environment, root);
     // Process group 0: a group of the child's own, led by it.
     SpawnActions actions(POSIX_SPAWN_SETPGROUP);
+    if (options.output >= 0) {
+        actions.dup2(options.output, STDOUT_FILENO);
+        actions.dup2(options.output, STDERR_FILENO);
+    }
     actions.closeFrom(STDERR_FILENO + 1);
     actions.let(options);
     if (actions.error() != 0) return failure(actions.error());

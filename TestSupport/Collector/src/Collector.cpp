@@ -48,7 +48,7 @@ struct Collector::State {
     bool stopped = false;
 
     void take(const httplib::Request& request, httplib::Response& response) {
-        CollectedPost post{request.path, {}, request.body};
+        CollectedPost post{request.path, {}, request.body, request.method};
         for (const auto& [name, value] : request.headers)
             if (!addedByServer(name)) post.headers.emplace_back(name, value);
         std::unique_lock lock(mutex);
@@ -63,6 +63,9 @@ struct Collector::State {
 Collector::Collector() : state_(std::make_unique<State>()) {
     auto& state = *state_;
     state.server.Post(".*", [&state](const httplib::Request& request, httplib::Response& response) {
+        state.take(request, response);
+    });
+    state.server.Get(".*", [&state](const httplib::Request& request, httplib::Response& response) {
         state.take(request, response);
     });
     // One request per connection: an idle kept-alive connection would hold

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace TestSupport {
@@ -21,5 +22,9 @@ struct Finished {
 Finished runProcess(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                     const std::map<std::string, std::string>& environment = {},
                     std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// Whether process `pid` has ended: gone, or a zombie that whoever adopted it
+// has not collected yet (a container's first process may never do so).
+bool hasEnded(pid_t pid);
 
 } // namespace TestSupport

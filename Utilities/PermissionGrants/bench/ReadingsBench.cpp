@@ -19,7 +19,7 @@ void* operator new(size_t size) {
     throw std::bad_alloc();
 }
 void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { ::operator delete(memory); }
 
 namespace {
 

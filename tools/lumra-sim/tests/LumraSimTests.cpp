@@ -132,8 +132,9 @@ TEST_F(LumraSim, AccountCommands) {
     for (const auto& [arguments, status, shown] : rows) {
         auto changed = sim(arguments);
         EXPECT_EQ(changed.status, status) << arguments[0] << " " << arguments[1];
-        if (status != 0)
+        if (status != 0) {
             EXPECT_EQ(changed.err, "lumra-sim: no user named nobody-here (or the accounts cannot be written)\n");
+        }
         EXPECT_NE(sim({"user"}).out.find(shown), std::string::npos) << shown;
     }
     EXPECT_TRUE(Platform::Accounts::checkPassword(person, "pass word", root()));

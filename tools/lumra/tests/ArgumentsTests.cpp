@@ -260,8 +260,8 @@ TEST_F(Arguments, HoldAroundACommandAndAsJSON) {
         {{"hold", "--for", "1h", "--", "make"},
          "lumra: --for cannot be used with a command to run: the hold lasts while it runs"},
         {{"hold", "--json", "--", "make"}, "lumra: --json cannot be used with a command to run"},
-        {{"hold", "--until", "2300-01-01T00:00"}, "lumra: --until: \"2300-01-01T00:00\": dates must lie between 1970 and 2199"},
-        {{"hold", "--until", "9999-12-31T23:59Z"}, "lumra: --until: \"9999-12-31T23:59Z\": dates must lie between 1970 and 2199"},
+        {{"hold", "--until", "2300-01-01T00:00"}, "lumra: --until: \"2300-01-01T00:00\": out of range (dates from 1678-01-01 to 2261-12-31)"},
+        {{"hold", "--until", "9999-12-31T23:59Z"}, "lumra: --until: \"9999-12-31T23:59Z\": out of range (dates from 1678-01-01 to 2261-12-31)"},
     };
     for (const auto& [arguments, message] : refused) EXPECT_EQ(refusal(arguments, Client::Usage::hold), message);
 }

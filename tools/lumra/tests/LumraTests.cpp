@@ -59,7 +59,7 @@ TEST_F(Lumra, AUsageErrorIsOneLineAndAHintAndExitsTwo) {
         {{"floor", "60"}, "lumra: the floor is a percentage from 0 to 50, not 60\nTry 'lumra floor --help'.\n"},
         {{}, "lumra: no command given\nTry 'lumra --help'.\n"},
         {{"hold", "--until", "2300-01-01T00:00"},
-         "lumra: --until: \"2300-01-01T00:00\": dates must lie between 1970 and 2199\nTry 'lumra hold --help'.\n"},
+         "lumra: --until: \"2300-01-01T00:00\": out of range (dates from 1678-01-01 to 2261-12-31)\nTry 'lumra hold --help'.\n"},
     };
     for (const auto& [arguments, text] : rows) {
         auto bad = lumra(arguments);

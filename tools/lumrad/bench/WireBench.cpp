@@ -9,7 +9,15 @@
 //   StatusLumradLinux: the real lumrad --host linux on a private bus with the
 //            mock login manager, UPower and power profiles daemon, which
 //            spawns no tool: a few bus calls and sysfs reads per status.
+//   StatusLumradWithSlowClient: the same while another client sends a byte
+//            every 1.5 s and never finishes its line;
+//   TickLatenessWithSlowClient: lumrad's serving loop in this process (the
+//            engine on the fake world, a tick every 100 ms) for 10 s with
+//            such a slow client connected: how late the ticks ran
+//            (max_late_ms; target: none later than 2 s past its time).
 // items_per_second is requests per second from one client.
+
+#include "Loop.hpp"
 
 #include <LumraKit/StateMachine.hpp>
 #include <LumraKit/Wire.hpp>
@@ -23,8 +31,10 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
+#include <poll.h>
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -147,6 +157,37 @@ private:
     pid_t pid_ = -1;
 };
 
+// A client that sends "{" and then a space every 1.5 s, never a whole line,
+// connecting again whenever the server drops it, until it is destroyed.
+class SlowClient {
+public:
+    explicit SlowClient(std::filesystem::path socket)
+        : thread_([this, socket = std::move(socket)] {
+              while (!stopping_) {
+                  TestSupport::LocalClient client(socket);
+                  client.send("{");
+                  for (;;) {
+                      pollfd dropped{client.fd(), POLLIN, 0};
+                      if (stopping_ || ::poll(&dropped, 1, 1500) != 0) break; // stopping, or the server closed it
+                      ++drips_;
+                      client.send(" ");
+                  }
+                  ++dropped_;
+              }
+          }) {}
+    ~SlowClient() {
+        stopping_ = true;
+        thread_.join();
+    }
+    int dropped() const { return dropped_; }
+
+private:
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> drips_{0};
+    std::atomic<int> dropped_{0};
+    std::thread thread_;
+};
+
 void statusRoundTrips(benchmark::State& state, const Lumrad& lumrad) {
     if (!lumrad.ready()) {
         state.SkipWithError("lumrad did not answer");
@@ -170,10 +211,66 @@ void StatusLumradLinux(benchmark::State& state) {
     statusRoundTrips(state, Lumrad({"--host", "linux"}, bus.environment()));
 }
 
+void StatusLumradWithSlowClient(benchmark::State& state) {
+    Lumrad lumrad;
+    if (!lumrad.ready()) {
+        state.SkipWithError("lumrad did not answer");
+        return;
+    }
+    SlowClient slow(lumrad.socket());
+    for (auto _ : state) {
+        auto reply = Wire::roundTrip(Command::status(), lumrad.socket());
+        if (!reply) state.SkipWithError("no reply");
+        benchmark::DoNotOptimize(reply);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void TickLatenessWithSlowClient(benchmark::State& state) {
+    TestSupport::RedirectedStandardError quiet{"/dev/null"};
+    for (auto _ : state) {
+        TestSupport::TempDir folder;
+        auto socket = folder / "lumra.sock";
+        TestSupport::FakeWorld world;
+        LumraKit::StateMachine engine(world);
+        ::Lumrad::Announcer announcer(std::nullopt);
+        bool handedBack = false;
+        ::Lumrad::Loop loop({Wire::listen(socket), -1, std::chrono::milliseconds(100), engine,
+                             [&](const Command& command) {
+                                 handedBack = handedBack || command.kind() == Command::Kind::handBack;
+                                 return Reply{true, std::nullopt, engine.status()};
+                             },
+                             [&] { return handedBack; }, announcer, nullptr});
+        std::vector<double> lateMs;
+        loop.onTick = [&](std::chrono::nanoseconds late) {
+            lateMs.push_back(std::chrono::duration<double, std::milli>(late).count());
+        };
+        int dropped = 0;
+        {
+            SlowClient slow(socket);
+            std::thread stopper([&] {
+                std::this_thread::sleep_for(std::chrono::seconds(10));
+                Wire::roundTrip(Command::handBack(), socket);
+            });
+            loop.run();
+            stopper.join();
+            dropped = slow.dropped();
+        }
+        double sum = 0;
+        for (double late : lateMs) sum += late;
+        state.counters["ticks"] = static_cast<double>(lateMs.size());
+        state.counters["max_late_ms"] = lateMs.empty() ? 0 : *std::max_element(lateMs.begin(), lateMs.end());
+        state.counters["mean_late_ms"] = lateMs.empty() ? 0 : sum / static_cast<double>(lateMs.size());
+        state.counters["slow_client_dropped"] = dropped;
+    }
+}
+
 // Real time: most of the work happens in the server thread or process.
 BENCHMARK(RawEcho)->UseRealTime();
 BENCHMARK(StatusInProcess)->UseRealTime();
 BENCHMARK(StatusLumrad)->UseRealTime();
 BENCHMARK(StatusLumradLinux)->UseRealTime();
+BENCHMARK(StatusLumradWithSlowClient)->UseRealTime();
+BENCHMARK(TickLatenessWithSlowClient)->UseRealTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace

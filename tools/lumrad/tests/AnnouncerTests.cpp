@@ -4,14 +4,32 @@
 
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/ScopedEnvironment.hpp>
+#include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <set>
 #include <sys/wait.h>
 #include <thread>
+
+namespace LumradTestingWait {
+
+// Waits up to 5 s, in small steps, for `done` to hold.
+bool until(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace LumradTestingWait
 
 namespace {
 
@@ -72,24 +90,89 @@ TEST(Announcements, AddTheClaimsOwnWordsShortAndOnOneLine) {
     EXPECT_THAT(endedMessage(EndReason::expired(), {claimOf("a", fits)}), testing::EndsWith(fits));
 }
 
-TEST(Announcer, StartsTheNotifierWithTheMessageAndTheHookWithItsEnvironment) {
-    TestSupport::ScopedEnvironment inherited{{"LUMRA_ANNOUNCER_TEST", "kept"}, {"LUMRA_REASON", "stale"}};
+TEST(Announcer, StartsTheNotifierWithTheMessageAndTheHookInASmallEnvironment) {
+    TestSupport::ScopedEnvironment inherited{{"LUMRA_ANNOUNCER_TEST", "kept"}, {"LUMRA_REASON", "stale"},
+                                             {"SECRET_TOKEN", "never"}, {"LANG", "C.UTF-8"}, {"LD_PRELOAD", ""}};
     ServiceTesting::FakeStarter starter;
     Lumrad::Announcer announcer("/opt/notifier", starter.starter());
-    announcer.announce("Claim ended.", "expired", "say \"$LUMRA_MESSAGE\"");
-    announcer.announce("Again.", "expired", ""); // no hook: the notifier only
+    announcer.announce("Claim ended.", "expired", "-x say \"$LUMRA_MESSAGE\"");
 
-    ASSERT_EQ(starter.starts.size(), 3u);
+    ASSERT_EQ(starter.starts.size(), 2u);
     EXPECT_EQ(starter.starts[0].path, "/opt/notifier");
     EXPECT_EQ(starter.starts[0].arguments, std::vector<std::string>{"Claim ended."});
     EXPECT_EQ(starter.starts[0].environment, std::nullopt) << "the notifier sees the service's environment";
+    EXPECT_EQ(starter.starts[0].output, -1) << "the notifier logs for itself";
     EXPECT_EQ(starter.starts[1].path, "/bin/sh");
-    EXPECT_EQ(starter.starts[1].arguments, (std::vector<std::string>{"-c", "say \"$LUMRA_MESSAGE\""}));
+    // A hook starting with "-" is the command, not options of the shell.
+    EXPECT_EQ(starter.starts[1].arguments, (std::vector<std::string>{"-c", "--", "-x say \"$LUMRA_MESSAGE\""}));
+    EXPECT_GE(starter.starts[1].output, 0) << "the hook's output is caught for the log";
+    std::set<std::string> names;
+    for (const auto& [name, value] : starter.starts[1].environment.value()) names.insert(name);
+    std::set<std::string> allowed{"PATH", "HOME", "USER", "LANG"};
+    for (const auto& name : names) EXPECT_TRUE(allowed.contains(name) || name.starts_with("LUMRA_")) << name;
+    for (const char* name : {"LANG", "LUMRA_ANNOUNCER_TEST", "LUMRA_MESSAGE", "LUMRA_REASON"})
+        EXPECT_TRUE(names.contains(name)) << name;
+    for (const char* name : {"PATH", "HOME"})
+        if (std::getenv(name)) {
+            EXPECT_TRUE(names.contains(name)) << name;
+        }
     const auto& environment = starter.starts[1].environment.value();
     EXPECT_EQ(environment.at("LUMRA_MESSAGE"), "Claim ended.");
     EXPECT_EQ(environment.at("LUMRA_REASON"), "expired");
-    EXPECT_EQ(environment.at("LUMRA_ANNOUNCER_TEST"), "kept");
-    EXPECT_EQ(starter.starts[2].path, "/opt/notifier");
+}
+
+// While a notifier and a hook run, what comes waits and goes out merged in
+// one run of each; more than are named are counted.
+TEST(Announcer, RunsOneOfEachAtATimeAndMergesWhatWaits) {
+    ServiceTesting::FakeStarter starter;
+    Lumrad::Announcer announcer("/opt/notifier", starter.starter());
+    for (int at = 1; at <= 25; ++at)
+        announcer.announce("Ended " + std::to_string(at) + ".", "r" + std::to_string(at), at == 25 ? "latest" : "hook");
+    ASSERT_EQ(starter.starts.size(), 2u);
+
+    EXPECT_EQ(announcer.reap(), 2u) << "made-up children count as ended, and what waited starts";
+    ASSERT_EQ(starter.starts.size(), 4u);
+    EXPECT_EQ(starter.starts[2].arguments, std::vector<std::string>{"Ended 2. Ended 3. Ended 4. (21 more)"});
+    EXPECT_EQ(starter.starts[3].arguments.back(), "latest");
+    const auto& environment = starter.starts[3].environment.value();
+    std::string messages, reasons;
+    for (int at = 2; at <= 21; ++at) {
+        messages += "Ended " + std::to_string(at) + ".\n";
+        reasons += "r" + std::to_string(at) + " ";
+    }
+    EXPECT_EQ(environment.at("LUMRA_MESSAGE"), messages + "(4 more)");
+    EXPECT_EQ(environment.at("LUMRA_REASON"), reasons + "(4 more)");
+    announcer.reap();
+    EXPECT_EQ(starter.starts.size(), 4u) << "nothing waits any more";
+}
+
+// A real hook: its output lands in the log line by line, marked as its
+// own and kept on one line each; at its limit it is killed, with whatever
+// it started.
+TEST(Announcer, LogsTheHooksOutputAndKillsItAtItsLimit) {
+    ServiceTesting::CapturedLog log;
+    TestSupport::TempDir folder;
+    auto now = std::chrono::steady_clock::now();
+    Lumrad::Announcer announcer(std::nullopt, Lumrad::Announcer::startProgram, [&] { return now; });
+    announcer.announce("Claim ended.", "expired",
+                       "printf 'first\\n2026-01-01T00:00:00Z forged\\r\\nlast'; sleep 30 & echo $! > '" +
+                           (folder / "pid").string() + "'; wait");
+    ASSERT_GE(announcer.outputFd(), 0);
+    EXPECT_EQ(announcer.nextDeadline(), now + Lumrad::Announcer::hookTimeLimit);
+    ASSERT_TRUE(LumradTestingWait::until([&] { return TestSupport::contents(folder / "pid").ends_with("\n"); }));
+    EXPECT_EQ(announcer.reap(), 1u);
+
+    now += Lumrad::Announcer::hookTimeLimit;
+    ASSERT_TRUE(LumradTestingWait::until([&] { return announcer.reap() == 0; }));
+    std::string logged = log.text();
+    EXPECT_THAT(logged, HasSubstr("Z the notify hook ran past 60 s and was killed\n"));
+    EXPECT_THAT(logged, HasSubstr("Z notify hook: first\n"));
+    EXPECT_THAT(logged, HasSubstr("Z notify hook: 2026-01-01T00:00:00Z forged\\r\n"));
+    EXPECT_THAT(logged, HasSubstr("Z notify hook: last\n"));
+    EXPECT_THAT(logged, testing::Not(HasSubstr("exited with status")));
+    pid_t sleeper = std::stoi(TestSupport::contents(folder / "pid"));
+    EXPECT_TRUE(LumradTestingWait::until([&] { return TestSupport::hasEnded(sleeper); })) << "the hook's child lives on";
+    EXPECT_EQ(announcer.outputFd(), -1);
 }
 
 // A development build outside the app bundle has no notifier to start.
@@ -112,10 +195,7 @@ TEST(Announcer, ReapsWhatItStartedAndLogsAFailingHook) {
     announcer.announce("Claim ended.", "pid-exited:12",
                        "printf %s \"$LUMRA_REASON|$LUMRA_MESSAGE\" > '" + reason.string() + "'; exit 3");
 
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (announcer.reap() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(announcer.reap(), 0u);
+    EXPECT_TRUE(LumradTestingWait::until([&] { return announcer.reap() == 0; }));
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left behind";
     EXPECT_EQ(TestSupport::contents(reason), "pid-exited:12|Claim ended.");
     EXPECT_THAT(log.text(), HasSubstr(" the notify hook exited with status 3\n"));

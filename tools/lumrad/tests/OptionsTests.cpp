@@ -23,10 +23,13 @@ std::string refused(const std::vector<std::string>& arguments) {
 TEST(Options, TakeValuesInTheNextArgumentOrAfterAnEqualsSign) {
     EXPECT_EQ(parsed({}).tick, 10s);
     Options options = parsed({"--tick", "2.5", "--service-log", "--notifier", "/opt/notifier"});
-    EXPECT_EQ(options, (Options{2500ms, true, "/opt/notifier", false}));
-    EXPECT_EQ(parsed({"--tick=30", "--notifier=relative/notifier"}), (Options{30s, false, "relative/notifier", false}));
-    // A help stops the reading, whatever follows.
+    EXPECT_EQ(options, (Options{2500ms, true, "/opt/notifier", std::nullopt, false, false}));
+    EXPECT_EQ(parsed({"--tick=30", "--notifier=relative/notifier", "--update-feed=https://example.org/v"}),
+              (Options{30s, false, "relative/notifier", "https://example.org/v", false, false}));
+    EXPECT_EQ(parsed({"--update-feed", "http://127.0.0.1:8080/latest"}).updateFeed, "http://127.0.0.1:8080/latest");
+    // A help or a version stops the reading, whatever follows.
     EXPECT_TRUE(parsed({"--tick", "5", "-h", "--frobnicate"}).help);
+    EXPECT_TRUE(parsed({"--version", "--frobnicate"}).version);
 }
 
 // The shortest tick is a millisecond, the longest a day.
@@ -54,6 +57,10 @@ TEST(Options, RefuseWhatTheyDoNotKnow) {
     EXPECT_EQ(refused({"serve"}), "unexpected argument \"serve\"");
     EXPECT_EQ(refused({"--notifier="}), "--notifier needs the path of the notifier program");
     EXPECT_EQ(refused({"--service-log=yes"}), "--service-log takes no value");
+    EXPECT_EQ(refused({"--version=2"}), "--version takes no value");
+    for (const char* bad : {"example.org/v", "file:///etc/passwd", ""})
+        EXPECT_EQ(refused({"--update-feed", bad}), "--update-feed needs an http:// or https:// URL") << bad;
+    EXPECT_EQ(refused({"--update-feed"}), "--update-feed needs an http:// or https:// URL");
 }
 
 } // namespace

@@ -17,15 +17,16 @@ struct FakeStarter {
         std::string path;
         std::vector<std::string> arguments;
         std::optional<Platform::Environment> environment;
+        int output = -1;
     };
     std::vector<Start> starts;
     std::optional<Platform::LaunchFailure> failure;
 
     Lumrad::Starter starter() {
         return [this](std::string_view path, const std::vector<std::string>& arguments,
-                      const std::optional<Platform::Environment>& environment)
-                   -> std::variant<pid_t, Platform::LaunchFailure> {
-            starts.push_back({std::string(path), arguments, environment});
+                      const std::optional<Platform::Environment>& environment,
+                      int output) -> std::variant<pid_t, Platform::LaunchFailure> {
+            starts.push_back({std::string(path), arguments, environment, output});
             if (failure) return *failure;
             return static_cast<pid_t>(0x3FFFFF00 + starts.size());
         };

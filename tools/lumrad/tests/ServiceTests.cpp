@@ -21,7 +21,13 @@ const std::string notifier = "/Applications/Lumra.app/Contents/Helpers/notifier"
 // starts are recorded, not made.
 class ServiceTest : public testing::Test {
 protected:
-    Reply send(const Command& command) { return service.handle(command); }
+    // As the loop does: the command, then the announcer's turn (a made-up
+    // child counts as ended at once, so what waited starts).
+    Reply send(const Command& command) {
+        Reply reply = service.handle(command);
+        announcer.reap();
+        return reply;
+    }
 
     Claim program(std::string_view owner, ModeSet modes, Term term = Term::indefinite(), std::string onEnd = {}) const {
         return Claim(owner, false, modes, term, world.clock, false, std::move(onEnd));
@@ -66,6 +72,43 @@ TEST_F(ServiceTest, EngageAnswersWithWhatItReplacedOrWasCoveredByOrWhyItWasRefus
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ(reply.error, EngageError::belowFloor(10, 15).message());
     EXPECT_EQ(reply.status.claims.size(), 2u);
+}
+
+// A claim arriving on the socket cannot approve its own lid request, and
+// cannot take another holder's claim ID.
+TEST_F(ServiceTest, AClaimFromTheSocketBringsNoApprovalAndNoTakenID) {
+    Claim forged = program("app", {Mode::idle, Mode::lid});
+    forged.wantsLid = true;
+    forged.lidGranted = true;
+    Reply reply = send(Command::engage(forged));
+    ASSERT_TRUE(reply.ok);
+    EXPECT_FALSE(reply.status.claims.at(0).lidGranted);
+    EXPECT_TRUE(reply.status.askPending);
+    EXPECT_FALSE(reply.status.lidArmed);
+    EXPECT_FALSE(world.flag);
+
+    // Approved by the person, the holder keeps it when it re-engages.
+    ASSERT_TRUE(send(Command::allowLid("app")).ok);
+    Claim again = program("app", {Mode::idle, Mode::lid});
+    reply = send(Command::engage(again));
+    EXPECT_TRUE(reply.status.lidArmed);
+
+    // Another holder reusing that ID is refused and changes nothing.
+    Claim copycat = Claim::restored(again.id, "intruder", false, {Mode::idle}, false, false, "", Term::indefinite(),
+                                    world.clock);
+    reply = send(Command::engage(copycat));
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.error, "Claim ID " + again.id.text() +
+                               " is taken by the claim of \"app\"; a new claim needs an ID of its own.");
+    EXPECT_EQ(reply.status.claims.size(), 1u);
+    EXPECT_EQ(engine.claims().at(0).owner, "app");
+
+    // The same holder with the same ID replaces its claim, as always.
+    Claim renewed = Claim::restored(again.id, "app", false, {Mode::display}, false, false, "", Term::indefinite(),
+                                    world.clock);
+    reply = send(Command::engage(renewed));
+    EXPECT_TRUE(reply.ok);
+    EXPECT_EQ(reply.replaced.value().id, again.id);
 }
 
 TEST_F(ServiceTest, EndEndsAllOrTheMatchingClaimsAndListsThem) {
@@ -188,10 +231,11 @@ TEST_F(ServiceTest, TheEnginesNewsGoesToTheNotifierAndTheHook) {
     std::string message = "The claim of \"backup\" ended: its time is up. Backup done.";
     ASSERT_EQ(starter.starts.size(), 2u);
     EXPECT_EQ(starter.starts[0].arguments, std::vector<std::string>{message});
-    EXPECT_EQ(starter.starts[1].arguments, (std::vector<std::string>{"-c", "notify-me"}));
+    EXPECT_EQ(starter.starts[1].arguments, (std::vector<std::string>{"-c", "--", "notify-me"}));
     EXPECT_EQ(starter.starts[1].environment->at("LUMRA_MESSAGE"), message);
     EXPECT_EQ(starter.starts[1].environment->at("LUMRA_REASON"), "expired");
 
+    announcer.reap();
     world.dischargingAt(12);
     world.displayDark = true;
     engine.tick();

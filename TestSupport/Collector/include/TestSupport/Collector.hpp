@@ -11,18 +11,20 @@
 
 namespace TestSupport {
 
-// One POST as the collector received it.
+// One POST (or GET) as the collector received it.
 struct CollectedPost {
     std::string path; // without the query
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+
+    std::string method; // "POST" or "GET"
 
     // The value of the first header of that name, in any letter case.
     std::optional<std::string> header(std::string_view name) const;
 };
 
 // A real HTTP server on 127.0.0.1 for tests, standing in for a log
-// collector: it takes POSTs on any path, records each one and answers with
+// collector (or a file server): it takes POSTs and GETs on any path, records each one and answers with
 // the status and body it was told (204 and nothing at first). Answers can be
 // held back, so that a test sees what happens while requests are in flight.
 // Every member may be called from any thread.
