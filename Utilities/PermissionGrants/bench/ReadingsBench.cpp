@@ -13,13 +13,17 @@ namespace {
 std::atomic<uint64_t> allocations{0};
 } // namespace
 
+// These replace the global pair, so malloc and free do match here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
     throw std::bad_alloc();
 }
 void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, size_t) noexcept { ::operator delete(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
 
 namespace {
 
