@@ -32,14 +32,14 @@ int main(int argc, char** argv) {
     const auto& root = Platform::SimulatedHost::root();
     Accounts::Directory directory = Accounts::load(root);
 
-    const std::string& spec = arguments[0];
-    size_t colon = spec.find(':');
-    std::string ownerName = spec.substr(0, colon);
+    const std::string& ownerAndGroup = arguments[0];
+    size_t colon = ownerAndGroup.find(':');
+    std::string ownerName = ownerAndGroup.substr(0, colon);
     const Accounts::User* owner = directory.user(ownerName);
     if (owner == nullptr) return fail("chown: " + ownerName + ": illegal user name\n");
     uint32_t gid = owner->gid;
     if (colon != std::string::npos) {
-        std::string groupName = spec.substr(colon + 1);
+        std::string groupName = ownerAndGroup.substr(colon + 1);
         const Accounts::Group* group = directory.group(groupName);
         if (group == nullptr) return fail("chown: " + groupName + ": illegal group name\n");
         gid = group->gid;
