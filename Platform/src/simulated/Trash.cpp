@@ -1,4 +1,5 @@
 #include "Platform/Trash.hpp"
+#include "Platform/Credentials.hpp"
 #include "Platform/Files.hpp"
 #include "Platform/SimulatedHost.hpp"
 #include "Platform/User.hpp"
@@ -14,20 +15,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The user's number as the Mac sees it: a person who is root on this host
-// (a container) is the first ordinary user there.
-uid_t simulatedUid() {
-    if (SimulatedHost::runsAsRoot()) return 0;
-    return ::getuid() == 0 ? 501 : ::getuid();
-}
-
 // The macOS path of the Trash an item at `macPath` goes to.
 std::string trashFolder(const std::string& macPath) {
     constexpr std::string_view volumes = "/Volumes/";
     if (macPath.starts_with(volumes)) {
         size_t end = macPath.find('/', volumes.size());
         if (end != std::string::npos && end > volumes.size())
-            return macPath.substr(0, end) + "/.Trashes/" + std::to_string(simulatedUid());
+            return macPath.substr(0, end) + "/.Trashes/" + std::to_string(Credentials::currentUID());
     }
     return (homeDirectory() / ".Trash").string();
 }
