@@ -15,7 +15,11 @@
 namespace Platform::ProcessTable {
 
 // When the kernel booted, whole seconds since 1970; absent when /proc/stat
-// cannot be read or has no "btime" line.
+// cannot be read or has no "btime" line. The kernel's figure moves whenever
+// the wall clock is stepped, so the first one read in this boot is kept on
+// the machine (boot.json, with the kernel's boot ID) and every process of
+// the boot answers with it: a process's start maps to the same date in
+// every process, before and after a step.
 std::optional<Date> bootTime();
 
 // When process `pid` started, as seconds since 1970 with the fraction: the

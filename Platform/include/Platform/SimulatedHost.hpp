@@ -55,6 +55,11 @@ double timeRate();
 // The time rate that `root`'s clock.json asks for.
 double readTimeRate(const std::filesystem::path& root);
 
+// How far the wall clock was stepped since boot, in seconds, from clock.json
+// ({"step": N}); 0 when the file is missing or N is not a whole number. The
+// kernel's boot time moves by as much, as it does after a real step.
+int64_t readClockStep(const std::filesystem::path& root);
+
 // Maps a macOS path to where it lives on this host: system locations
 // (/Applications, /Library, /System, /Volumes, /var/root,
 // /usr/bin/…, /bin/launchctl, /etc/sudoers, /etc/sudoers.d, /dev/console) under the simulation root, anything else

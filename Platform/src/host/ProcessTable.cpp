@@ -3,6 +3,8 @@
 #include "Platform/SimulatedHost.hpp"
 #include "Platform/UTF8.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <array>
 #include <charconv>
 #include <dirent.h>
@@ -26,15 +28,38 @@ std::optional<Integer> wholeNumber(std::string_view text) {
     return value;
 }
 
+// The kernel's boot time as it reads now (a stepped clock moves it).
+std::optional<int64_t> kernelBootSeconds(const std::filesystem::path& root) {
+    auto content = Files::read("/proc/stat");
+    auto seconds = content ? bootSeconds(*content) : std::nullopt;
+    if (seconds) *seconds += SimulatedHost::readClockStep(root);
+    return seconds;
+}
+
+// The boot time this boot's first reader recorded, recording the kernel's
+// now when the record is of another boot, missing or damaged.
+std::optional<int64_t> bootSecondsOfThisBoot() {
+    const auto& root = SimulatedHost::root();
+    auto id = Files::read("/proc/sys/kernel/random/boot_id");
+    if (!id || id->empty()) return kernelBootSeconds(root);
+    std::string bootID = UTF8::trimmingWhitespace(*id);
+    std::filesystem::path record = root / "boot.json";
+    Files::Lock lock(root / "boot.lock");
+    if (auto text = Files::read(record)) {
+        auto json = nlohmann::json::parse(*text, nullptr, false);
+        if (json.is_object() && json.value("bootID", "") == bootID && json.contains("btime") &&
+            json["btime"].is_number_integer())
+            return json["btime"].get<int64_t>();
+    }
+    auto seconds = kernelBootSeconds(root);
+    if (seconds) Files::writeAtomically(record, nlohmann::json{{"bootID", bootID}, {"btime", *seconds}}.dump() + "\n", 0600);
+    return seconds;
+}
+
 // Reads once and keeps a success; a failure is asked again next time.
 std::optional<int64_t> cachedBootSeconds() {
-    static std::optional<int64_t> cached = []() -> std::optional<int64_t> {
-        auto content = Files::read("/proc/stat");
-        return content ? bootSeconds(*content) : std::nullopt;
-    }();
-    if (!cached) {
-        if (auto content = Files::read("/proc/stat")) return bootSeconds(*content);
-    }
+    static std::optional<int64_t> cached = bootSecondsOfThisBoot();
+    if (!cached) return bootSecondsOfThisBoot();
     return cached;
 }
 

@@ -142,6 +142,14 @@ double readTimeRate(const std::filesystem::path& root) {
     return rate > 0 && std::isfinite(rate) ? rate : 1.0;
 }
 
+int64_t readClockStep(const std::filesystem::path& root) {
+    auto text = Files::read(root / "clock.json");
+    if (!text) return 0;
+    auto json = nlohmann::json::parse(*text, nullptr, false);
+    if (!json.is_object() || !json.contains("step") || !json["step"].is_number_integer()) return 0;
+    return json["step"].get<int64_t>();
+}
+
 double timeRate() {
     static const double rate = readTimeRate(root());
     return rate;

@@ -8,6 +8,8 @@
 
 #include <gmock/gmock.h>
 
+#include <thread>
+
 namespace {
 
 using namespace LumradTesting;
@@ -128,6 +130,30 @@ TEST_F(EndToEnd, HoldWhileAProcessRuns) {
     EXPECT_TRUE(eventually([&] { return storedClaims().empty(); })) << serviceLog();
     EXPECT_TRUE(eventually([&] { return delivered().size() == 1; }));
     EXPECT_THAT(delivered().at(0), HasSubstr(std::to_string(sleeper)));
+}
+
+// A wall clock stepped after the service started moves the kernel's boot
+// time, which the client reads afresh: the process it follows is still the
+// same one, so the claim holds until that process ends.
+TEST_F(EndToEnd, AClockStepEndsNoClaimOfALivingProcess) {
+    start();
+    auto child = Platform::startProgram("/bin/sleep", {"30"});
+    ASSERT_TRUE(std::holds_alternative<pid_t>(child));
+    pid_t sleeper = std::get<pid_t>(child);
+    auto hold = [&](const std::string& owner) {
+        auto held = lumra({"hold", "--idle", "--owner", owner, "--while-pid", std::to_string(sleeper)});
+        EXPECT_EQ(held.status, 0) << held.err;
+        std::this_thread::sleep_for(std::chrono::milliseconds(400)); // two ticks
+    };
+    hold("before");
+    TestSupport::writeFile(root / "clock.json", "{\"step\": 3600}\n");
+    hold("after"); // replaces the first: a claim on the same process
+    ASSERT_EQ(storedClaims().size(), 1u) << serviceLog();
+    EXPECT_EQ(storedClaims().at(0).owner, "after");
+
+    ::kill(sleeper, SIGKILL);
+    ::waitpid(sleeper, nullptr, 0);
+    EXPECT_TRUE(eventually([&] { return storedClaims().empty(); })) << serviceLog();
 }
 
 } // namespace
