@@ -2,7 +2,7 @@
 // lumrad, the notifier they start and the stand-in tools, on one simulated
 // machine.
 
-#include "LumradProcess.hpp"
+#include "LumraDriven.hpp"
 
 #include <TestSupport/Subprocess.hpp>
 
@@ -15,24 +15,7 @@ namespace {
 using namespace LumradTesting;
 using testing::HasSubstr;
 
-class EndToEnd : public LumradTest {
-protected:
-    TestSupport::Finished lumra(const std::vector<std::string>& arguments) {
-        return TestSupport::runProcess(LUMRA_EXE, arguments, {{"HOME", home.path().string()}});
-    }
-
-    // `lumra status --json`, decoded.
-    Status status() {
-        auto run = lumra({"status", "--json"});
-        EXPECT_EQ(run.status, 0) << run.err;
-        try {
-            return statusFromJSON(nlohmann::json::parse(run.out));
-        } catch (const std::exception& error) {
-            ADD_FAILURE() << "status --json printed " << run.out << ": " << error.what();
-            return {};
-        }
-    }
-};
+using EndToEnd = LumraDrivenTest;
 
 // One request and one notification, end to end: refused without the sudoers
 // grant, held once `lumra grant` installed it, ended, shown by the notifier,

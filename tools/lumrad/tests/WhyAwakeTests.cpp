@@ -2,7 +2,7 @@
 // others', as `lumra status` tells it. The Linux host runs against a private
 // bus with the mock login manager, UPower and power profiles daemon.
 
-#include "LumradProcess.hpp"
+#include "LumraDriven.hpp"
 
 #include <LumraKit/LinuxWorld.hpp>
 
@@ -21,18 +21,7 @@ using Inhibitor = PrivateBus::Inhibitor;
 using testing::HasSubstr;
 using testing::IsEmpty;
 
-class WhyAwake : public LumradTest {
-protected:
-    TestSupport::Finished lumra(const std::vector<std::string>& arguments) {
-        return TestSupport::runProcess(LUMRA_EXE, arguments, {{"HOME", home.path().string()}});
-    }
-
-    Status status() {
-        auto run = lumra({"status", "--json"});
-        EXPECT_EQ(run.status, 0) << run.err;
-        return statusFromJSON(nlohmann::json::parse(run.out));
-    }
-};
+using WhyAwake = LumraDrivenTest;
 
 TEST_F(WhyAwake, OnTheMacOtherProcessesAssertionsShowWithTheirOwners) {
     auto created = Platform::Power::createAssertion("PreventUserIdleSystemSleep", "Copying files", 255, root);
