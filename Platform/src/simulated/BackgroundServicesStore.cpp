@@ -160,7 +160,7 @@ int64_t nowMilliseconds() {
 namespace Platform::BackgroundServices {
 
 bool queueFailure(Call call, int32_t code, unsigned times, const std::filesystem::path& root) {
-    if (times == 0) return false;
+    if (times == 0 || code == 0) return false; // 0 would read as success
     Store::Lock lock(root);
     auto file = Store::failuresFile(root);
     nlohmann::json failures = Store::readJSON(file);
