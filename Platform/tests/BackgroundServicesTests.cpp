@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <latch>
 #include <thread>
 
 namespace {
@@ -138,6 +140,24 @@ TEST_F(Registry, AFreshMachineEnablesAgentsAndAsksForDaemons) {
                                     {"handle", "daemon " + daemon.plist}, {"bundle", "/Applications/Registry Test.app"},
                                     {"result", 0}, {"status", 0}}));
     EXPECT_EQ(TestSupport::lines(root() / "background/calls.jsonl").size(), 4u);
+}
+
+// Registrations made at once, as from several processes, make one record.
+TEST_F(Registry, ConcurrentRegistrationsMakeOne) {
+    fs::path bundle = makeApp(installed);
+    std::vector<std::optional<Failure>> results(4);
+    std::latch start(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&] {
+            auto registry = app(bundle);
+            start.arrive_and_wait();
+            result = registry->registerService(loginItem);
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(std::count(results.begin(), results.end(), std::nullopt), 1);
+    EXPECT_EQ(std::count(results.begin(), results.end(), failure(12)), 3);
+    EXPECT_EQ(Background::records(root()).size(), 1u);
 }
 
 // Only code signed by a team, and intact, may register.
