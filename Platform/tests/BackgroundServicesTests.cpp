@@ -7,6 +7,7 @@
 #include <Platform/Launchd.hpp>
 #include <Platform/PropertyList.hpp>
 #include <TestSupport/FileContents.hpp>
+#include <TestSupport/LaunchdJobs.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
@@ -37,8 +38,6 @@ enum class Signature { developer, adhoc, none, broken };
 
 class Registry : public testing::Test {
 protected:
-    void TearDown() override { Platform::Launchd::stopAll(root()); }
-
     fs::path root() const { return machine.path(); }
 
     // An app with one agent and one daemon; their definitions run nothing
@@ -69,6 +68,14 @@ protected:
         ASSERT_TRUE(Background::setPolicy(kind, {decision, answer, after}, root()));
     }
 
+    // Whether launchd holds the handle's job (its label is the plist name
+    // without ".plist").
+    bool loaded(const Handle& handle) const {
+        if (handle.kind == Kind::loginItem) return false;
+        std::string label = handle.plist.substr(0, handle.plist.size() - 6);
+        return Platform::Launchd::find(handle.kind == Kind::agent ? gui() : "system", label, root()).has_value();
+    }
+
     std::string gui() const { return Platform::Launchd::guiDomain(Platform::Credentials::currentUID(root())); }
 
     nlohmann::json lastCall() const {
@@ -78,6 +85,7 @@ protected:
 
     TestSupport::TempDir machine;
     TestSupport::TempDir downloads;
+    TestSupport::LaunchdJobs jobs{machine.path()};
     fs::path installed = root() / "Applications/Registry Test.app";
 };
 
@@ -110,10 +118,12 @@ TEST_F(Registry, PolicyDecidesWhatRegisteringDoes) {
         EXPECT_EQ(registry->status(c.handle), 0);
         EXPECT_EQ(registry->registerService(c.handle), c.first);
         EXPECT_EQ(registry->status(c.handle), c.statusAfterFirst);
+        EXPECT_EQ(loaded(c.handle), c.statusAfterFirst == 1 && c.handle.kind != Kind::loginItem);
         EXPECT_EQ(registry->registerService(c.handle), c.second);
         EXPECT_EQ(registry->status(c.handle), c.statusAfterSecond);
         EXPECT_EQ(registry->unregisterService(c.handle), c.statusAfterSecond ? std::nullopt : std::optional(failure(6)));
         EXPECT_EQ(registry->status(c.handle), 0);
+        EXPECT_FALSE(loaded(c.handle));
     }
     EXPECT_EQ(failure(1).description, "Operation not permitted");
     EXPECT_EQ(failure(6).description, "A job with the given label could not be found.");
@@ -247,6 +257,7 @@ TEST_F(Registry, ThePersonAnswersByHand) {
     for (const auto& step : steps) {
         EXPECT_EQ(Background::answer(identifier, step.job, step.answer, root()), step.matched) << step.job;
         EXPECT_EQ(registry->status(agent), step.status) << step.job;
+        EXPECT_EQ(loaded(agent), step.status == 1) << step.job;
     }
     EXPECT_FALSE(Background::answer("test.other", agent.plist, Answer::approve, root()));
     EXPECT_EQ(lastCall()["call"], "deny");

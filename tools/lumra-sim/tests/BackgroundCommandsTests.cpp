@@ -4,6 +4,7 @@
 #include <Platform/BackgroundServices.hpp>
 #include <Platform/Credentials.hpp>
 #include <Platform/Launchd.hpp>
+#include <TestSupport/LaunchdJobs.hpp>
 #include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
 
@@ -26,7 +27,6 @@ protected:
                   0);
         registry = Background::forApp(root() / "Applications/Tool.app", root());
     }
-    void TearDown() override { Platform::Launchd::stopAll(root()); }
 
     TestSupport::Finished sim(const std::vector<std::string>& arguments) {
         return TestSupport::runProcess(LUMRA_SIM_EXE, arguments,
@@ -36,6 +36,7 @@ protected:
 
     TestSupport::TempDir home;
     TestSupport::TempDir scratch;
+    TestSupport::LaunchdJobs jobs{scratch / "machine"};
     std::unique_ptr<Background::Registry> registry;
     const Background::Handle agent{Background::Handle::Kind::agent, "test.tool.agent.plist"};
 };
