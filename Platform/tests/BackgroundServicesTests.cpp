@@ -315,14 +315,17 @@ TEST_F(Registry, DamagedFilesReadAsFresh) {
     EXPECT_EQ(registry->registerService(agent), std::nullopt);
 
     TestSupport::writeFile(root() / "background/registry.json",
-                           R"({"registrations":[42,{"domain":"system","status":"x"}]})");
+                           R"({"registrations":[42,{"domain":"system","status":"x"},)"
+                           R"({"domain":"gui/../x","identifier":"test.registry.app","handle":"login item",)"
+                           R"("status":1,"bundle":"/x","label":"../y"}]})");
     TestSupport::writeFile(root() / "background/policy.json",
                            R"({"agent":"sometimes","daemon":{"decision":"ask","answer":"maybe"},"loginItem":7})");
     TestSupport::writeFile(root() / "background/failures.json", R"({"register":[{"code":"x"},7,{"times":-1}]})");
     EXPECT_EQ(registry->registerService(daemon), std::nullopt);
     EXPECT_EQ(registry->status(daemon), 2);
+    EXPECT_EQ(registry->status(loginItem), 0);
     auto stored = nlohmann::json::parse(TestSupport::contents(root() / "background/registry.json"));
-    EXPECT_EQ(stored["registrations"].size(), 3u);
+    EXPECT_EQ(stored["registrations"].size(), 4u);
     EXPECT_NE(stored.dump().find(R"({"domain":"system","status":"x"})"), std::string::npos);
     EXPECT_EQ(Background::policy(Kind::agent, root()).decision, Decision::enabled);
 }
