@@ -296,9 +296,18 @@ TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
     // A supervisor killed with its job leaves a record of a process that is gone.
     define("/Library/LaunchAgents/app.job.kept.plist",
            {{"Label", "app.job.kept"}, {"ProgramArguments", PropertyArray{script.string()}}, {"KeepAlive", true}});
-    ASSERT_EQ(launchctl({"bootstrap", domain, "/Library/LaunchAgents/app.job.kept.plist"}).status, 0);
+    // A loader that ignores SIGTERM passes none of that on.
+    auto previous = ::signal(SIGTERM, SIG_IGN);
+    auto problem = Launchd::bootstrap(domain, root / "Library/LaunchAgents/app.job.kept.plist", {}, root.path());
+    ::signal(SIGTERM, previous);
+    ASSERT_EQ(problem, std::nullopt);
     auto kept = job(domain, "app.job.kept");
     ASSERT_TRUE(kept && kept->pid);
+    settle(*kept->pid);
+    std::string status = TestSupport::contents("/proc/" + std::to_string(*kept->pid) + "/status");
+    size_t ignored = status.find("\nSigIgn:\t");
+    ASSERT_NE(ignored, std::string::npos);
+    EXPECT_EQ(std::stoull(status.substr(ignored + 9, 16), nullptr, 16) & (1ull << (SIGTERM - 1)), 0u);
     ::kill(supervisorOf(domain, "app.job.kept"), SIGKILL);
     ::kill(*kept->pid, SIGKILL);
     awaitJob(domain, "app.job.kept", [](const auto& j) { return !j.pid; });
