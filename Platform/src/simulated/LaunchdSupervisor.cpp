@@ -9,6 +9,7 @@
 #include "Platform/Spawn.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -56,6 +57,15 @@ public:
           uid_(domainUID(domain_).value_or(0)) {}
 
     int run() {
+        // Jobs start with every signal at its default, whatever the loader
+        // ignored or blocked; only the supervisor itself ignores SIGPIPE (the
+        // spawn layer gives the job its default back), so a caller gone
+        // before the answer does not end it.
+        for (int number = 1; number < NSIG; ++number) ::signal(number, SIG_DFL);
+        ::signal(SIGPIPE, SIG_IGN);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         if (auto problem = detach()) {
             readiness_.tell(*problem);
             return 1;
@@ -155,6 +165,9 @@ private:
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         int exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+        // What the job left behind in its process group goes with it, as on
+        // the platform (the group keeps its ID from reuse while it has members).
+        ::kill(-pid, SIGKILL);
         Files::Lock lock(Records::lockFile(root_));
         auto record = Records::read(domain_, label_, root_);
         if (!record || record->supervisor != me_) return false;
