@@ -154,16 +154,6 @@ TEST(JobTexts, FailuresAndSentences) {
               "In Login Items, under Background App Activity, turn on Lumra.");
     EXPECT_EQ(Job::approvalSteer("Lumra", "Lumra Project"),
               "In Login Items, under Background App Activity, turn on Lumra (it may be listed as “Lumra Project”).");
-
-    Machine machine;
-    EXPECT_EQ(machine.daemon().needs(), "the daemon runs only from an install for everyone (/Applications)");
-    EXPECT_EQ(machine.agent().needs(), "the agent runs only from an Applications folder");
-    EXPECT_EQ(machine.agent().plistPath(), "Contents/Library/LaunchAgents/agent.plist");
-    EXPECT_EQ(machine.daemon().plistPath(), "Contents/Library/LaunchDaemons/daemon.plist");
-    EXPECT_EQ(Job::loginItem(machine.system()).plistPath(), std::nullopt);
-    EXPECT_EQ(Job::loginItem(machine.system()).switchValue(), "login-item");
-    EXPECT_EQ(launchdTarget("l", true, 501), "system/l");
-    EXPECT_EQ(launchdTarget("l", false, 501), "gui/501/l");
 }
 
 TEST(JobState, FromRegistryLaunchdAndProbe) {
