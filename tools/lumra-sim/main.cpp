@@ -2,6 +2,7 @@
 // of the project runs against on Linux.
 
 #include "AccountCommands.hpp"
+#include "BackgroundCommands.hpp"
 #include "PersonCommands.hpp"
 #include "Signing.hpp"
 
@@ -41,7 +42,7 @@ const std::string usage =
     "       lumra-sim activate <bundle ID>|<pid>\n"
     "                                   bring an application to the front\n"
     "       lumra-sim post <name>       post a distributed notification to every application\n"
-    ) + SimCommands::accountUsage +
+    ) + SimCommands::accountUsage + LumraSim::backgroundUsage +
     "       lumra-sim --version\n"
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (auto status = personCommand(arguments)) return *status;
+    if (!arguments.empty() && arguments[0] == "background")
+        return orUsage(LumraSim::background({arguments.begin() + 1, arguments.end()}));
     if (arguments.size() >= 2 && arguments[0] == "bundle" && arguments[1] == "make")
         return orUsage(LumraSim::makeBundle({arguments.begin() + 2, arguments.end()}));
     if (arguments.size() == 1 && arguments[0] == "power") return printPower();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The simulated Mac's background-service registry: which launch agents,
 // launch daemons and login items apps registered, per domain ("gui/<uid>"
@@ -23,8 +24,10 @@ inline constexpr int32_t notFound = 3; // the calling bundle has no such definit
 
 // The registry's error numbers (1 is the system's EPERM).
 inline constexpr int32_t operationNotPermitted = 1;
+inline constexpr int32_t internalFailure = 2; // the registry's files cannot be written
 inline constexpr int32_t invalidSignature = 3;
 inline constexpr int32_t jobNotFound = 6;
+inline constexpr int32_t plistNotFound = 8; // the calling bundle has no such definition
 inline constexpr int32_t launchDeniedByUser = 11;
 inline constexpr int32_t alreadyRegistered = 12;
 
@@ -66,5 +69,56 @@ std::unique_ptr<Registry> forApp(const std::filesystem::path& bundle, const std:
 // simulated machine. A program outside any bundle sees every handle as
 // notFound and every call refused.
 Registry& shared();
+
+// The machine's side of the registry: what the person, lumra-sim and tests
+// read and set. docs/simulated-host.md describes the files.
+
+// The status number's words: "not registered", "enabled", …
+std::string statusWords(int32_t status);
+
+// The platform's description of an error number.
+std::string describe(int32_t code);
+
+// One registration as the registry keeps it.
+struct Record {
+    std::string domain;     // "gui/501", "system"
+    std::string identifier; // the registering app's bundle identifier
+    std::string handle;     // "agent <plist>", "daemon <plist>", "login item"
+    int32_t status = notRegistered;
+    std::string bundle;     // macOS path of the copy it was registered from
+    bool operator==(const Record&) const = default;
+};
+
+// Every registration in the order made (answers that fell due applied first).
+std::vector<Record> records(const std::filesystem::path& root);
+
+// How the person answers an approval request.
+enum class Answer { approve, deny };
+
+// Answers for the person: the registrations of `identifier` whose job is
+// `job` (a plist name, or "login-item") in the current user's domain and the
+// system domain. Approving enables and loads the job; denying switches it off
+// (requires approval again, booted out). False when none matches or the
+// registry cannot be written.
+bool answer(const std::string& identifier, const std::string& job, Answer answer, const std::filesystem::path& root);
+
+// What registering a kind of job does on this machine: enabled at once,
+// asks the person (who may answer by themselves after a delay), refused
+// (operation not permitted) or switched off in Settings (launch denied).
+struct Policy {
+    enum class Decision { enabled, ask, denied, switchedOff };
+    Decision decision = Decision::enabled;
+    std::optional<Answer> answer; // for ask: the person's answer ...
+    double after = 0;             // ... this many simulated seconds after registering
+    bool operator==(const Policy&) const = default;
+};
+Policy policy(Handle::Kind kind, const std::filesystem::path& root);
+bool setPolicy(Handle::Kind kind, const Policy& policy, const std::filesystem::path& root);
+
+// Scripted failures for tests: the next `times` calls of one sort fail with
+// `code` and its description, changing nothing.
+enum class Call { registration, unregistration };
+bool queueFailure(Call call, int32_t code, unsigned times, const std::filesystem::path& root);
+bool clearFailures(const std::filesystem::path& root);
 
 } // namespace Platform::BackgroundServices
