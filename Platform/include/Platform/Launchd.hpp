@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -36,6 +37,11 @@ struct Job {
 std::string guiDomain(uint32_t uid);
 inline constexpr const char* systemDomain = "system";
 
+// The uid whose jobs a domain holds: root's (0) for "system", <uid> for
+// "gui/<uid>"; absent for any other text ("gui/0501" included, so that a
+// domain has one name).
+std::optional<uint32_t> domainUID(std::string_view domain);
+
 // Loads the job the property list at `definition` defines into `domain`
 // and starts it when RunAtLoad says so. `bundle`, when given, is the app
 // bundle whose folder a BundleProgram is relative to. A label with "/" or a
@@ -61,5 +67,9 @@ bool kickstart(const std::string& domain, const std::string& label, bool kill, c
 
 // Boots out every job of the machine (tests end with it).
 void stopAll(const std::filesystem::path& root);
+
+// Where the job's standard output and error are appended:
+// launchd/logs/<domain>/<label>.log under the root.
+std::filesystem::path logFile(const std::string& domain, const std::string& label, const std::filesystem::path& root);
 
 } // namespace Platform::Launchd

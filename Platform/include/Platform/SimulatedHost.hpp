@@ -62,7 +62,7 @@ int64_t readClockStep(const std::filesystem::path& root);
 
 // Maps a macOS path to where it lives on this host: system locations
 // (/Applications, /Library, /System, /Volumes, /var/root,
-// /usr/bin/…, /bin/launchctl, /etc/sudoers, /etc/sudoers.d, /dev/console) under the simulation root, anything else
+// /usr/bin/…, /bin/launchctl, /sbin/launchd, /etc/sudoers, /etc/sudoers.d, /dev/console) under the simulation root, anything else
 // (the user's home above all) unchanged.
 std::filesystem::path hostPath(std::string_view macPath, const std::filesystem::path& root);
 std::filesystem::path hostPath(std::string_view macPath);

@@ -24,7 +24,7 @@ namespace {
 // (with everything inside) and single files.
 constexpr std::array<std::string_view, 6> systemFolders{"/Applications", "/Library",       "/System",
                                                         "/Volumes",      "/etc/sudoers.d", "/var/root"};
-constexpr std::array<std::string_view, 3> systemFiles{"/bin/launchctl", "/dev/console", "/etc/sudoers"};
+constexpr std::array<std::string_view, 4> systemFiles{"/bin/launchctl", "/sbin/launchd", "/dev/console", "/etc/sudoers"};
 constexpr std::array<std::string_view, 2> toolFolders{"/usr/bin/", "/usr/sbin/"};
 
 // The macOS tools a fresh machine gets, when this build has their stand-ins.

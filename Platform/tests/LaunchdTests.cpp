@@ -1,0 +1,183 @@
+// The simulated launchd's reading of job definitions and its records, with
+// jobs that do not start at load: no process runs here (the scenario tests
+// in tools/launchctl run real jobs).
+
+#include <Platform/Launchd.hpp>
+#include <Platform/ProcessTable.hpp>
+#include <Platform/PropertyList.hpp>
+#include <TestSupport/FileContents.hpp>
+#include <TestSupport/TempDir.hpp>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace Launchd = Platform::Launchd;
+using Platform::PropertyArray;
+using Platform::PropertyDictionary;
+using Platform::PropertyValue;
+
+class LaunchdTest : public testing::Test {
+protected:
+    // A definition file of these keys, in binary or XML form.
+    fs::path definition(const PropertyValue& keys, const std::string& name = "job.plist") {
+        fs::path file = folder / name;
+        TestSupport::writeFile(file, Platform::encodePropertyList(keys, Platform::PropertyListFormat::xml));
+        return file;
+    }
+    std::string loaded(const std::string& domain, const PropertyValue& keys,
+                       const std::optional<fs::path>& bundle = std::nullopt) {
+        return Launchd::bootstrap(domain, definition(keys), bundle, root.path()).value_or("loaded");
+    }
+    fs::path record(const std::string& domain, const std::string& label) {
+        return root / "launchd/jobs" / domain / (label + ".json");
+    }
+
+    TestSupport::TempDir root;
+    TestSupport::TempDir folder;
+};
+
+TEST_F(LaunchdTest, DefinitionsNameTheProgramByHostPath) {
+    fs::path bundle = root / "Applications/Lumra.app";
+    struct Case {
+        PropertyDictionary keys;
+        std::optional<fs::path> bundle;
+        std::vector<std::string> arguments;
+    };
+    const Case cases[] = {
+        {{{"Label", "a.tool"}, {"ProgramArguments", PropertyArray{"/opt/tool", "--flag", "x"}}},
+         std::nullopt,
+         {"/opt/tool", "--flag", "x"}},
+        // Program wins over the first argument; a system location lives under the root.
+        {{{"Label", "a.pmset"}, {"Program", "/usr/bin/pmset"}, {"ProgramArguments", PropertyArray{"pmset", "-g"}}},
+         std::nullopt,
+         {(root / "usr/bin/pmset").string(), "-g"}},
+        {{{"Label", "a.bundled"}, {"BundleProgram", "Contents/MacOS/lumrad"}, {"RunAtLoad", false}},
+         bundle,
+         {(bundle / "Contents/MacOS/lumrad").string()}},
+        {{{"Label", "a.both"}, {"BundleProgram", "Contents/MacOS/lumrad"}, {"Program", "/opt/other"}},
+         bundle,
+         {(bundle / "Contents/MacOS/lumrad").string()}},
+    };
+    for (const auto& c : cases) {
+        std::string label = *c.keys.at("Label").as<std::string>();
+        ASSERT_EQ(loaded("gui/501", c.keys, c.bundle), "loaded") << label;
+        auto job = Launchd::find("gui/501", label, root.path());
+        ASSERT_TRUE(job) << label;
+        EXPECT_EQ(job->domain, "gui/501");
+        EXPECT_EQ(job->label, label);
+        EXPECT_EQ(job->definition, folder / "job.plist");
+        EXPECT_EQ(job->programArguments, c.arguments) << label;
+        EXPECT_FALSE(job->runAtLoad || job->keepAlive || job->pid || job->lastExitStatus);
+        EXPECT_EQ(job->runs, 0u);
+    }
+}
+
+TEST_F(LaunchdTest, BadDefinitionsAreRefusedAndLeaveNothing) {
+    const PropertyArray program{"/bin/true"};
+    const std::pair<PropertyValue, std::string> cases[] = {
+        {PropertyArray{"Label"}, "the job definition " + (folder / "job.plist").string() + " is not a dictionary"},
+        {PropertyDictionary{{"ProgramArguments", program}},
+         "the job definition " + (folder / "job.plist").string() + " has no Label"},
+        {PropertyDictionary{{"Label", int64_t{5}}, {"ProgramArguments", program}},
+         "the job definition " + (folder / "job.plist").string() + " has no Label"},
+        {PropertyDictionary{{"Label", "a/b"}, {"ProgramArguments", program}}, "the label \"a/b\" cannot name a job"},
+        {PropertyDictionary{{"Label", "../../escape"}, {"ProgramArguments", program}},
+         "the label \"../../escape\" cannot name a job"},
+        {PropertyDictionary{{"Label", ".hidden"}, {"ProgramArguments", program}},
+         "the label \".hidden\" cannot name a job"},
+        {PropertyDictionary{{"Label", ""}, {"ProgramArguments", program}}, "the label \"\" cannot name a job"},
+        {PropertyDictionary{{"Label", "two\nlines"}, {"ProgramArguments", program}},
+         "the label \"two\nlines\" cannot name a job"},
+        {PropertyDictionary{{"Label", std::string(241, 'x')}, {"ProgramArguments", program}},
+         "the label \"" + std::string(241, 'x') + "\" cannot name a job"},
+        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", program}, {"RunAtLoad", "yes"}},
+         "RunAtLoad of " + (folder / "job.plist").string() + " must be true or false"},
+        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", program}, {"KeepAlive", PropertyDictionary{}}},
+         "KeepAlive of " + (folder / "job.plist").string() + " must be true or false"},
+        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", PropertyArray{"/bin/true", int64_t{1}}}},
+         "ProgramArguments of " + (folder / "job.plist").string() + " must be a list of texts"},
+        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", "/bin/true"}},
+         "ProgramArguments of " + (folder / "job.plist").string() + " must be a list of texts"},
+        {PropertyDictionary{{"Label", "a.b"}, {"RunAtLoad", true}},
+         "the job definition " + (folder / "job.plist").string() + " names no program"},
+        {PropertyDictionary{{"Label", "a.b"}, {"Program", "bin/true"}},
+         "the program bin/true of " + (folder / "job.plist").string() + " is not an absolute path"},
+        {PropertyDictionary{{"Label", "a.b"}, {"BundleProgram", "Contents/MacOS/x"}},
+         "BundleProgram of " + (folder / "job.plist").string() + " needs the app bundle it belongs to"},
+    };
+    for (const auto& [keys, error] : cases) EXPECT_EQ(loaded("gui/501", keys), error);
+    for (const std::string outside : {"/abs", "../../x", "Contents/../../x"})
+        EXPECT_EQ(loaded("gui/501", PropertyDictionary{{"Label", "a.b"}, {"BundleProgram", outside}}, root / "X.app"),
+                  "BundleProgram of " + (folder / "job.plist").string() + " must be a path inside the bundle");
+    EXPECT_EQ(Launchd::bootstrap("gui/501", folder / "missing.plist", std::nullopt, root.path()),
+              "cannot read the job definition " + (folder / "missing.plist").string());
+    EXPECT_TRUE(Launchd::list(root.path()).empty());
+    EXPECT_FALSE(fs::exists(root / "launchd/jobs"));
+    EXPECT_FALSE(fs::exists(root / "escape.json"));
+}
+
+TEST_F(LaunchdTest, OnlySystemAndGuiDomainsWithACanonicalUid) {
+    PropertyDictionary keys{{"Label", "a.b"}, {"ProgramArguments", PropertyArray{"/bin/true"}}};
+    for (const std::string domain : {"gui/0501", "gui/", "gui/-1", "gui/501/x", "user/501", "System", "", "..",
+                                     "gui/99999999999"}) {
+        EXPECT_EQ(Launchd::domainUID(domain), std::nullopt) << domain;
+        EXPECT_EQ(loaded(domain, keys), "unknown domain \"" + domain + "\"");
+        EXPECT_FALSE(Launchd::find(domain, "a.b", root.path()));
+        EXPECT_FALSE(Launchd::bootout(domain, "a.b", root.path()));
+        EXPECT_FALSE(Launchd::kickstart(domain, "a.b", true, root.path()));
+    }
+    EXPECT_EQ(Launchd::domainUID("system"), 0u);
+    EXPECT_EQ(Launchd::domainUID(Launchd::guiDomain(501)), 501u);
+    EXPECT_EQ(Launchd::guiDomain(0), "gui/0");
+    EXPECT_FALSE(fs::exists(root / "launchd/jobs"));
+}
+
+TEST_F(LaunchdTest, JobsAreListedByDomainThenLabelAndLoadedOnce) {
+    for (const auto& [domain, label] : std::vector<std::pair<std::string, std::string>>{
+             {"system", "b.daemon"}, {"gui/501", "z.agent"}, {"gui/20", "m.agent"}, {"gui/501", "a.agent"}})
+        ASSERT_EQ(loaded(domain, PropertyDictionary{{"Label", label}, {"Program", "/opt/x"}}), "loaded");
+    EXPECT_EQ(loaded("gui/501", PropertyDictionary{{"Label", "a.agent"}, {"Program", "/opt/y"}}),
+              "service already loaded: gui/501/a.agent");
+    std::vector<std::string> listed;
+    for (const auto& job : Launchd::list(root.path())) listed.push_back(job.domain + " " + job.label);
+    EXPECT_EQ(listed, (std::vector<std::string>{"gui/20 m.agent", "gui/501 a.agent", "gui/501 z.agent",
+                                                "system b.daemon"}));
+    EXPECT_EQ(Launchd::find("gui/501", "a.agent", root.path())->programArguments, std::vector<std::string>{"/opt/x"});
+    EXPECT_FALSE(Launchd::find("gui/20", "a.agent", root.path()));
+
+    EXPECT_TRUE(Launchd::bootout("gui/501", "a.agent", root.path()));
+    EXPECT_FALSE(Launchd::bootout("gui/501", "a.agent", root.path()));
+    EXPECT_FALSE(fs::exists(record("gui/501", "a.agent")));
+    Launchd::stopAll(root.path());
+    EXPECT_TRUE(Launchd::list(root.path()).empty());
+}
+
+TEST_F(LaunchdTest, ARecordedPidIsTheJobOnlyWithItsStartTime) {
+    ASSERT_EQ(loaded("gui/501", PropertyDictionary{{"Label", "a.b"}, {"Program", "/opt/x"}}), "loaded");
+    auto stat = TestSupport::contents("/proc/" + std::to_string(::getpid()) + "/stat");
+    uint64_t started = *Platform::ProcessTable::startTicks(stat, ::getpid());
+    fs::path file = record("gui/501", "a.b");
+    auto edited = [&](nlohmann::json process) {
+        auto value = nlohmann::json::parse(TestSupport::contents(file));
+        value["process"] = std::move(process);
+        TestSupport::writeFile(file, value.dump());
+        return Launchd::find("gui/501", "a.b", root.path());
+    };
+    EXPECT_EQ(edited({{"pid", ::getpid()}, {"started", started}})->pid, ::getpid());
+    // Another process under a reused ID, one long gone, and damaged entries.
+    EXPECT_EQ(edited({{"pid", ::getpid()}, {"started", started + 1}})->pid, std::nullopt);
+    EXPECT_EQ(edited({{"pid", 999'999'999}, {"started", started}})->pid, std::nullopt);
+    EXPECT_EQ(edited({{"pid", -1}, {"started", started}})->pid, std::nullopt);
+    EXPECT_EQ(edited("1234")->pid, std::nullopt);
+
+    TestSupport::writeFile(file, "{damaged");
+    EXPECT_FALSE(Launchd::find("gui/501", "a.b", root.path()));
+    EXPECT_TRUE(Launchd::list(root.path()).empty());
+}
+
+} // namespace
