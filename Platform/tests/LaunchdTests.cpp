@@ -175,6 +175,23 @@ TEST_F(LaunchdTest, ARecordedPidIsTheJobOnlyWithItsStartTime) {
     EXPECT_EQ(edited({{"pid", -1}, {"started", started}})->pid, std::nullopt);
     EXPECT_EQ(edited("1234")->pid, std::nullopt);
 
+    // Records edited by hand: wrong types read as no job, or as the default.
+    auto original = nlohmann::json::parse(TestSupport::contents(file));
+    const std::pair<nlohmann::json, bool> damaged[] = {
+        {{{"runAtLoad", "yes"}, {"runs", -2}, {"lastExitStatus", "3"}, {"supervisor", 7}}, true},
+        {{{"uid", -1}}, false}, {{{"uid", 1ull << 40}}, false}, {{{"programArguments", nlohmann::json::array()}}, false},
+        {{{"programArguments", {1}}}, false}, {{{"label", "a.c"}}, false}, {{{"domain", "gui/20"}}, false},
+    };
+    for (const auto& [change, readable] : damaged) {
+        auto value = original;
+        value.update(change);
+        TestSupport::writeFile(file, value.dump());
+        auto job = Launchd::find("gui/501", "a.b", root.path());
+        EXPECT_EQ(job.has_value(), readable) << change;
+        if (job) {
+            EXPECT_FALSE(job->runAtLoad || job->pid || job->lastExitStatus || job->runs);
+        }
+    }
     TestSupport::writeFile(file, "{damaged");
     EXPECT_FALSE(Launchd::find("gui/501", "a.b", root.path()));
     EXPECT_TRUE(Launchd::list(root.path()).empty());

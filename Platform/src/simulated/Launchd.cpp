@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 namespace Platform::Launchd {
 
@@ -39,12 +40,19 @@ bool waitGone(const Process& process, Duration limit) {
     return true;
 }
 
+// Signals the process and, when it leads its process group (a job does),
+// everything it started there.
+void signal(const Process& process, int number) {
+    if (!Records::isAlive(process)) return;
+    ::kill(::getpgid(process.pid) == process.pid ? -process.pid : process.pid, number);
+}
+
 // SIGTERM, then SIGKILL once `grace` has passed.
 void end(const Process& process, Duration grace) {
     if (!Records::isAlive(process)) return;
-    ::kill(process.pid, SIGTERM);
+    signal(process, SIGTERM);
     if (waitGone(process, grace)) return;
-    ::kill(process.pid, SIGKILL);
+    signal(process, SIGKILL);
     waitGone(process, prompt);
 }
 

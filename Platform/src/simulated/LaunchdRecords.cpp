@@ -6,6 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <limits>
 
 namespace Platform::Launchd::Records {
 
@@ -22,40 +25,55 @@ json encode(const std::optional<Process>& process) {
     return {{"pid", process->pid}, {"started", process->started}};
 }
 
+// The value at `key` of an object; null when it has none. Records come
+// from files anyone may edit: every type is checked before use.
+const json& field(const json& object, const char* key) {
+    static const json none;
+    auto found = object.find(key);
+    return found == object.end() ? none : *found;
+}
+
 std::optional<Process> decodeProcess(const json& value) {
-    if (!value.is_object() || !value["pid"].is_number_integer() || !value["started"].is_number_unsigned())
+    if (!value.is_object()) return std::nullopt;
+    const json& pid = field(value, "pid");
+    const json& started = field(value, "started");
+    if (!pid.is_number_integer() || !started.is_number_unsigned() || pid.get<int64_t>() <= 0 ||
+        pid.get<int64_t>() > std::numeric_limits<pid_t>::max())
         return std::nullopt;
-    pid_t pid = value["pid"].get<pid_t>();
-    if (pid <= 0) return std::nullopt;
-    return Process{pid, value["started"].get<uint64_t>()};
+    return Process{pid.get<pid_t>(), started.get<uint64_t>()};
 }
 
 std::optional<Record> decode(const std::string& text) {
-    json value = json::parse(text, nullptr, false);
+    const json value = json::parse(text, nullptr, false);
     if (!value.is_object()) return std::nullopt;
     Record record;
     Job& job = record.job;
-    const json& domain = value["domain"];
-    const json& label = value["label"];
-    const json& arguments = value["programArguments"];
-    if (!domain.is_string() || !label.is_string() || !value["definition"].is_string() || !arguments.is_array() ||
-        arguments.empty() || !value["uid"].is_number_unsigned())
+    const json& domain = field(value, "domain");
+    const json& label = field(value, "label");
+    const json& definition = field(value, "definition");
+    const json& arguments = field(value, "programArguments");
+    const json& uid = field(value, "uid");
+    if (!domain.is_string() || !label.is_string() || !definition.is_string() || !arguments.is_array() ||
+        arguments.empty() || !uid.is_number_unsigned() || uid.get<uint64_t>() > UINT32_MAX)
         return std::nullopt;
     job.domain = domain.get<std::string>();
     job.label = label.get<std::string>();
     if (!domainUID(job.domain) || !validLabel(job.label)) return std::nullopt;
-    job.definition = value["definition"].get<std::string>();
+    job.definition = definition.get<std::string>();
     for (const json& argument : arguments) {
         if (!argument.is_string()) return std::nullopt;
         job.programArguments.push_back(argument.get<std::string>());
     }
-    job.runAtLoad = value.value("runAtLoad", false);
-    job.keepAlive = value.value("keepAlive", false);
-    if (value["lastExitStatus"].is_number_integer()) job.lastExitStatus = value["lastExitStatus"].get<int>();
-    if (value["runs"].is_number_unsigned()) job.runs = value["runs"].get<unsigned>();
-    record.uid = value["uid"].get<uint32_t>();
-    record.process = decodeProcess(value["process"]);
-    record.supervisor = decodeProcess(value["supervisor"]);
+    job.runAtLoad = field(value, "runAtLoad") == true;
+    job.keepAlive = field(value, "keepAlive") == true;
+    const json& status = field(value, "lastExitStatus");
+    if (status.is_number_integer() && status.get<int64_t>() >= INT_MIN && status.get<int64_t>() <= INT_MAX)
+        job.lastExitStatus = status.get<int>();
+    const json& runs = field(value, "runs");
+    if (runs.is_number_unsigned() && runs.get<uint64_t>() <= UINT_MAX) job.runs = runs.get<unsigned>();
+    record.uid = uid.get<uint32_t>();
+    record.process = decodeProcess(field(value, "process"));
+    record.supervisor = decodeProcess(field(value, "supervisor"));
     return record;
 }
 

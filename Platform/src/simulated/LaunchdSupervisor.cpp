@@ -9,6 +9,7 @@
 #include "Platform/Spawn.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -155,6 +156,9 @@ private:
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         int exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+        // What the job left behind in its process group goes with it, as on
+        // the platform (the group keeps its ID from reuse while it has members).
+        ::kill(-pid, SIGKILL);
         Files::Lock lock(Records::lockFile(root_));
         auto record = Records::read(domain_, label_, root_);
         if (!record || record->supervisor != me_) return false;

@@ -1,0 +1,328 @@
+// The simulated launchd running real jobs on a temporary machine, driven
+// through the library and the /bin/launchctl stand-in: detached processes
+// with launchd's environment, KeepAlive restarts, kickstart, bootout's
+// SIGKILL after the grace period, daemons as root, and who may do what.
+
+#include <Platform/Accounts.hpp>
+#include <Platform/Credentials.hpp>
+#include <Platform/Launchd.hpp>
+#include <Platform/ProcessTable.hpp>
+#include <Platform/PropertyList.hpp>
+#include <Platform/SimulatedHost.hpp>
+#include <TestSupport/AsRoot.hpp>
+#include <TestSupport/FileContents.hpp>
+#include <TestSupport/LaunchdJobs.hpp>
+#include <TestSupport/ScopedEnvironment.hpp>
+#include <TestSupport/Subprocess.hpp>
+#include <TestSupport/TempDir.hpp>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace Launchd = Platform::Launchd;
+using Platform::PropertyArray;
+using Platform::PropertyDictionary;
+using TestSupport::Finished;
+
+// Prints its pid and label, then becomes a long sleep (ignoring SIGTERM
+// and with a child of its own when "stubborn"), or exits with the status
+// given after "exit", leaving a child behind.
+constexpr const char* jobScript = "#!/bin/sh\n"
+                                  "echo \"run $$ $XPC_SERVICE_NAME\"\n"
+                                  "case \"$1\" in\n"
+                                  "  stubborn) trap '' TERM; sleep 1000 & echo \"child $!\" ;;\n"
+                                  "  exit) sleep 1000 & echo \"child $!\"; exit \"$2\" ;;\n"
+                                  "esac\n"
+                                  "exec sleep 1000\n";
+
+// Whether the process ends within 2 s: a SIGKILL takes effect a moment
+// after it was sent.
+bool ends(pid_t pid) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!TestSupport::hasEnded(pid)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// The pid of the first child a job's log reports.
+pid_t childIn(const fs::path& log) {
+    for (const auto& line : TestSupport::lines(log))
+        if (line.starts_with("child ")) return std::stoi(line.substr(6));
+    ADD_FAILURE() << "no child in " << log;
+    return -1;
+}
+
+class LaunchdScenario : public testing::Test {
+protected:
+    void SetUp() override {
+        Platform::SimulatedHost::initialize(root.path());
+        // Throttles of 10 s take 50 ms, exit grace periods of 5 s 25 ms.
+        TestSupport::writeFile(root / "clock.json", R"({"rate": 200})");
+        TestSupport::writeFile(script, jobScript);
+        fs::permissions(script, fs::perms::owner_all);
+    }
+
+    Finished launchctl(const std::vector<std::string>& arguments) {
+        return TestSupport::runProcess(root / "bin/launchctl", arguments, environment());
+    }
+    Finished asRoot(const std::vector<std::string>& arguments) {
+        std::vector<std::string> command{"/bin/launchctl"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return TestSupport::runAsRoot(root.path(), command, environment());
+    }
+    std::map<std::string, std::string> environment() {
+        return {{"LUMRA_SIM_ROOT", root.path().string()}, {"HOME", home.path().string()}, {"LUMRA_TEST_LEAK", "1"}};
+    }
+
+    // A definition at the macOS path `macPath` on the machine.
+    std::string define(const std::string& macPath, const PropertyDictionary& keys) {
+        TestSupport::writeFile(Platform::SimulatedHost::hostPath(macPath, root.path()),
+                               Platform::encodePropertyList(keys, Platform::PropertyListFormat::binary));
+        return macPath;
+    }
+
+    std::optional<Launchd::Job> job(const std::string& domain, const std::string& label) {
+        return Launchd::find(domain, label, root.path());
+    }
+    // Waits (up to 10 s) until `done` holds for the job.
+    Launchd::Job awaitJob(const std::string& domain, const std::string& label,
+                          const std::function<bool(const Launchd::Job&)>& done) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (auto found = job(domain, label); found && done(*found)) return *found;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ADD_FAILURE() << "the job " << domain << "/" << label << " never got there";
+        return job(domain, label).value_or(Launchd::Job{});
+    }
+    pid_t supervisorOf(const std::string& domain, const std::string& label) {
+        auto record = nlohmann::json::parse(
+            TestSupport::contents(root / "launchd/jobs" / domain / (label + ".json")));
+        return record["supervisor"]["pid"].get<pid_t>();
+    }
+
+    TestSupport::TempDir root;
+    TestSupport::TempDir home;
+    TestSupport::LaunchdJobs jobs{root.path()};
+    TestSupport::ScopedEnvironment variables{{"HOME", home.path().c_str()}};
+    fs::path script = home / "job.sh";
+    uint32_t uid = Platform::Accounts::person().uid;
+    std::string domain = Launchd::guiDomain(uid);
+};
+
+std::string environmentOf(pid_t pid) {
+    std::string text = TestSupport::contents("/proc/" + std::to_string(pid) + "/environ");
+    std::replace(text.begin(), text.end(), '\0', '\n');
+    return text;
+}
+
+std::set<std::string> descriptorsOf(pid_t pid) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        names.insert(entry.path().filename().string() + " " + fs::read_symlink(entry.path()).string());
+    return names;
+}
+
+// Waits (up to 2 s) until the job's script has become its sleep, the
+// loader's own descriptors closed: from then on it has only what it was given.
+void settle(pid_t pid) {
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+        if (Platform::ProcessTable::name(pid) == "sleep" && !environmentOf(pid).empty() && descriptorsOf(pid).size() <= 3)
+            return;
+}
+
+TEST_F(LaunchdScenario, AnAgentRunsDetachedComesBackAndGoesWithBootout) {
+    const std::string app = "/Applications/Job.app";
+    fs::path executable = Platform::SimulatedHost::hostPath(app + "/Contents/MacOS/job", root.path());
+    fs::create_directories(executable.parent_path());
+    fs::copy_file(script, executable);
+    std::string plist = define(app + "/Contents/Library/LaunchAgents/app.job.agent.plist",
+                               {{"Label", "app.job.agent"},
+                                {"BundleProgram", "Contents/MacOS/job"},
+                                {"RunAtLoad", true},
+                                {"KeepAlive", true}});
+    // A descriptor of the loader that a job must not inherit.
+    int open = ::open("/dev/null", O_RDONLY);
+    Finished loaded = launchctl({"bootstrap", domain, plist});
+    ::close(open);
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+
+    auto first = awaitJob(domain, "app.job.agent", [](const auto& j) { return j.pid.has_value(); });
+    ASSERT_TRUE(first.pid);
+    pid_t pid = *first.pid;
+    EXPECT_EQ(first.runs, 1u);
+    EXPECT_EQ(::getsid(pid), pid);
+    std::string log = Launchd::logFile(domain, "app.job.agent", root.path()).string();
+    settle(pid);
+    EXPECT_EQ(descriptorsOf(pid), (std::set<std::string>{"0 /dev/null", "1 " + log, "2 " + log}));
+    std::string variables = environmentOf(pid);
+    for (const std::string& expected : std::vector<std::string>{
+             "XPC_SERVICE_NAME=app.job.agent\n", "HOME=" + home.path().string() + "\n",
+          "PATH=/usr/bin:/bin:/usr/sbin:/sbin\n", "LUMRA_SIM_ROOT=" + root.path().string() + "\n",
+          "USER=" + Platform::Accounts::person().name + "\n"})
+        EXPECT_NE(variables.find(expected), std::string::npos) << expected << " in\n" << variables;
+    EXPECT_EQ(variables.find("LUMRA_TEST_LEAK"), std::string::npos);
+
+    Finished printed = launchctl({"print", domain + "/app.job.agent"});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_TRUE(printed.out.starts_with(domain + "/app.job.agent = {\n")) << printed.out;
+    for (const std::string& line : std::vector<std::string>{"\tstate = running\n", "\tpid = " + std::to_string(pid) + "\n",
+                                    "\t\t\"Executable\" => \"" + app + "/Contents/MacOS/job\"\n",
+                                    "\tpath = " + plist + "\n", "\truns = 1\n"})
+        EXPECT_NE(printed.out.find(line), std::string::npos) << line << " in\n" << printed.out;
+
+    // KeepAlive: a killed job comes back under a new pid.
+    ::kill(pid, SIGKILL);
+    auto second = awaitJob(domain, "app.job.agent", [&](const auto& j) { return j.pid && *j.pid != pid; });
+    EXPECT_EQ(second.runs, 2u);
+    EXPECT_EQ(second.lastExitStatus, 128 + SIGKILL);
+
+    Finished kicked = launchctl({"kickstart", "-k", domain + "/app.job.agent"});
+    EXPECT_EQ(kicked.status, 0) << kicked.err;
+    auto third = job(domain, "app.job.agent");
+    ASSERT_TRUE(third && third->pid);
+    EXPECT_NE(*third->pid, *second.pid);
+    EXPECT_TRUE(TestSupport::hasEnded(*second.pid));
+    EXPECT_EQ(third->runs, 3u);
+
+    Finished listed = TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "list"}, environment());
+    EXPECT_EQ(listed.out, domain + "\tapp.job.agent\t" + std::to_string(*third->pid) + "\t137\t" + app +
+                              "/Contents/MacOS/job\n");
+
+    pid_t supervisor = supervisorOf(domain, "app.job.agent");
+    Finished out = launchctl({"bootout", domain, plist});
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_TRUE(TestSupport::hasEnded(*third->pid));
+    EXPECT_TRUE(TestSupport::hasEnded(supervisor));
+    EXPECT_FALSE(job(domain, "app.job.agent"));
+    Finished gone = launchctl({"print", domain + "/app.job.agent"});
+    EXPECT_EQ(gone.status, 113);
+    EXPECT_EQ(gone.out, "");
+    EXPECT_EQ(gone.err, "Bad request.\nCould not find service \"app.job.agent\" in domain for user gui: " +
+                            std::to_string(uid) + "\n");
+    auto runs = TestSupport::lines(log);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs[0], "run " + std::to_string(pid) + " app.job.agent");
+}
+
+TEST_F(LaunchdScenario, ADaemonRunsAsRootAndOnlyRootChangesTheSystemDomain) {
+    std::string plist = define("/Library/LaunchDaemons/app.job.daemon.plist",
+                               {{"Label", "app.job.daemon"},
+                                {"ProgramArguments", PropertyArray{script.string(), "stubborn"}},
+                                {"RunAtLoad", true}});
+    Finished refused = launchctl({"bootstrap", "system", plist});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Bootstrap failed: 1: Operation not permitted\n");
+    EXPECT_FALSE(job("system", "app.job.daemon"));
+
+    Finished loaded = asRoot({"bootstrap", "system", plist});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    auto daemon = job("system", "app.job.daemon");
+    ASSERT_TRUE(daemon && daemon->pid);
+    EXPECT_EQ(Platform::Credentials::recordedUID(*daemon->pid, root.path()), 0u);
+    settle(*daemon->pid);
+    std::string variables = environmentOf(*daemon->pid);
+    EXPECT_NE(variables.find("USER=root\n"), std::string::npos) << variables;
+    EXPECT_NE(variables.find("HOME=" + (root / "var/root").string() + "\n"), std::string::npos) << variables;
+
+    Finished printed = launchctl({"print", "system/app.job.daemon"});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_NE(printed.out.find("\tstate = running\n\tpid = " + std::to_string(*daemon->pid) + "\n"),
+              std::string::npos);
+    EXPECT_NE(printed.out.find("\"Executable\" => \"" + script.string() + "\""), std::string::npos);
+
+    const std::pair<std::vector<std::string>, std::string> personRefusals[] = {
+        {{"kickstart", "-k", "system/app.job.daemon"}, "Kickstart failed: 1: Operation not permitted\n"},
+        {{"bootout", "system/app.job.daemon"}, "Boot-out failed: 1: Operation not permitted\n"},
+        {{"bootout", "gui/" + std::to_string(uid + 1) + "/x"}, "Boot-out failed: 1: Operation not permitted\n"},
+        {{"asuser", std::to_string(uid), "/bin/true"}, "This subcommand requires root privileges: asuser\n"},
+    };
+    for (const auto& [arguments, error] : personRefusals) {
+        Finished run = launchctl(arguments);
+        EXPECT_EQ(run.status, 1) << arguments[0];
+        EXPECT_EQ(run.err, error);
+    }
+    EXPECT_EQ(job("system", "app.job.daemon")->pid, daemon->pid);
+
+    Finished asOther = asRoot({"asuser", "502", "/bin/sh", "-c", "cat \"$LUMRA_SIM_ROOT/accounts/processes/$$\""});
+    EXPECT_EQ(asOther.status, 0) << asOther.err;
+    EXPECT_EQ(nlohmann::json::parse(asOther.out, nullptr, false).value("uid", -1), 502);
+
+    // It ignores SIGTERM, and so does its child: only the SIGKILL after the
+    // grace period ends them.
+    pid_t child = childIn(Launchd::logFile("system", "app.job.daemon", root.path()));
+    Finished out = asRoot({"bootout", "system/app.job.daemon"});
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_TRUE(TestSupport::hasEnded(*daemon->pid));
+    EXPECT_TRUE(ends(child));
+    EXPECT_FALSE(job("system", "app.job.daemon"));
+}
+
+TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
+    std::string plist = define("/Library/LaunchAgents/app.job.once.plist",
+                               {{"Label", "app.job.once"},
+                                {"ProgramArguments", PropertyArray{script.string(), "exit", "3"}},
+                                {"RunAtLoad", true}});
+    ASSERT_EQ(Launchd::bootstrap(domain, Platform::SimulatedHost::hostPath(plist, root.path()), std::nullopt,
+                                 root.path()),
+              std::nullopt);
+    auto ended = awaitJob(domain, "app.job.once", [](const auto& j) { return j.lastExitStatus.has_value(); });
+    EXPECT_EQ(ended.pid, std::nullopt);
+    EXPECT_EQ(ended.lastExitStatus, 3);
+    EXPECT_TRUE(ends(childIn(Launchd::logFile(domain, "app.job.once", root.path()))));
+    Finished printed = launchctl({"print", domain + "/app.job.once"});
+    EXPECT_EQ(printed.status, 0);
+    EXPECT_NE(printed.out.find("\tstate = not running\n"), std::string::npos) << printed.out;
+    EXPECT_NE(printed.out.find("\tlast exit code = 3\n"), std::string::npos) << printed.out;
+    EXPECT_EQ(printed.out.find("pid = "), std::string::npos) << printed.out;
+    EXPECT_EQ(launchctl({"kickstart", domain + "/app.job.once"}).status, 0);
+    awaitJob(domain, "app.job.once", [](const auto& j) { return j.runs == 2 && !j.pid && j.lastExitStatus == 3; });
+
+    // A supervisor killed with its job leaves a record of a process that is gone.
+    define("/Library/LaunchAgents/app.job.kept.plist",
+           {{"Label", "app.job.kept"}, {"ProgramArguments", PropertyArray{script.string()}}, {"KeepAlive", true}});
+    ASSERT_EQ(launchctl({"bootstrap", domain, "/Library/LaunchAgents/app.job.kept.plist"}).status, 0);
+    auto kept = job(domain, "app.job.kept");
+    ASSERT_TRUE(kept && kept->pid);
+    ::kill(supervisorOf(domain, "app.job.kept"), SIGKILL);
+    ::kill(*kept->pid, SIGKILL);
+    awaitJob(domain, "app.job.kept", [](const auto& j) { return !j.pid; });
+    EXPECT_NE(launchctl({"print", domain + "/app.job.kept"}).out.find("\tstate = not running\n"), std::string::npos);
+
+    const std::pair<std::vector<std::string>, std::string> misuses[] = {
+        {{}, ""},
+        {{"print"}, ""},
+        {{"print", "gui/x/app.job.kept"}, "Unrecognized target specifier: gui/x/app.job.kept\n"},
+        {{"kickstart", "-x", domain + "/app.job.kept"}, ""},
+        {{"bootstrap", "gui/0" + std::to_string(uid), plist}, ""},
+        {{"asuser", "someone", "/bin/true"}, ""},
+    };
+    for (const auto& [arguments, first] : misuses) {
+        Finished run = launchctl(arguments);
+        EXPECT_EQ(run.status, 64);
+        EXPECT_TRUE(run.err.starts_with(first + "usage: launchctl print <domain>/<label>\n")) << run.err;
+    }
+    Finished unknown = launchctl({"kickstart", "-k", domain + "/app.job.none"});
+    EXPECT_EQ(unknown.status, 113);
+    EXPECT_EQ(unknown.err, "Could not find service \"app.job.none\" in domain for user gui: " + std::to_string(uid) + "\n");
+
+    Finished stopped = TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "stop-all"}, environment());
+    EXPECT_EQ(stopped.out, "2 jobs booted out\n");
+    EXPECT_EQ(TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "list"}, environment()).out, "no jobs loaded\n");
+}
+
+} // namespace
