@@ -3,6 +3,7 @@
 
 #include <LumraKit/Identity.hpp>
 #include <LumraKit/Wire.hpp>
+#include <Log/Settings.hpp>
 
 #include <charconv>
 #include <chrono>
@@ -76,6 +77,9 @@ Job lumrad() {
 
 int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     using namespace std::chrono_literals;
+    // The install's steps reach the system log; the terminal gets the
+    // outcome, and warnings and errors on the way (LOG_LEVEL still rules).
+    Log::setLogLevel("warn");
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         out << usage;
         return ExitStatus::done;
