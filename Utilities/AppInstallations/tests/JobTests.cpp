@@ -165,77 +165,40 @@ TEST(JobState, FromRegistryLaunchdAndProbe) {
         std::string words;
     };
     auto agent = [](Machine& m) { return m.agent(); };
-    auto steer = Job::approvalSteer();
-    const Case cases[] = {
-        {"definition removed",
-         agent,
-         [](Machine& m) { fs::remove_all(m.bundle + "/Contents/Library/LaunchAgents"); },
-         {State::Bare{"Contents/Library/LaunchAgents/agent.plist"}},
-         "not part of this build (no Contents/Library/LaunchAgents/agent.plist)"},
-        {"daemon in ~/Applications",
-         [](Machine& m) { return m.daemon(); },
-         [](Machine& m) { m.home = {Home::Installed{Scope::me}}; },
-         {State::Misplaced{{Home::Installed{Scope::me}}}},
-         "running from your own Applications folder: the daemon runs only from an install for everyone "
-         "(/Applications)"},
-        {"login item enabled",
-         [](Machine& m) { return Job::loginItem(m.system()); },
-         [](Machine& m) { m.registry.statuses = {BS::enabled}; },
-         {State::Running{}},
-         "running"},
-        {"agent enabled and running",
-         agent,
-         [](Machine& m) {
-             m.registry.statuses = {BS::enabled};
-             m.printed["gui/501/app.test.agent"] = "\tstate = running\n\t\"Executable\" => \"" + m.bundle + "/x\"\n";
-         },
-         {State::Running{}},
-         "running"},
-        {"agent enabled, launchd runs another copy",
-         agent,
-         [](Machine& m) {
-             m.registry.statuses = {BS::enabled};
-             m.printed["gui/501/app.test.agent"] = "\tstate = running\n\tpid = " + std::to_string(::getpid()) + "\n";
-         },
-         {State::Silent{}},
-         "registered for another copy of the app (moved or replaced)"},
-        {"agent enabled, not running",
-         agent,
-         [](Machine& m) { m.registry.statuses = {BS::enabled}; },
-         {State::Silent{}},
-         "registered, but not answering"},
-        {"probe answers",
-         [](Machine& m) { return m.agent([] { return true; }); },
-         [](Machine& m) { m.registry.statuses = {BS::enabled}; },
-         {State::Running{}},
-         "running"},
-        {"daemon awaiting, no admin",
-         [](Machine& m) { return m.daemon(); },
-         [](Machine& m) {
-             m.registry.statuses = {BS::requiresApproval};
-             m.admin = false;
-         },
-         {State::AwaitingApproval{true}},
-         "awaiting approval (an admin's act): " + steer},
-        {"agent awaiting, no admin",
-         agent,
-         [](Machine& m) {
-             m.registry.statuses = {BS::requiresApproval};
-             m.admin = false;
-         },
-         {State::AwaitingApproval{false}},
-         "awaiting approval: " + steer},
-        {"agent not found",
-         agent,
-         [](Machine& m) { m.registry.statuses = {BS::notFound}; },
-         {State::Off{}},
-         "not installed"},
-        {"login item off",
-         [](Machine& m) { return Job::loginItem(m.system()); },
-         [](Machine&) {},
-         {State::Off{}},
-         "off"},
+    auto daemon = [](Machine& m) { return m.daemon(); };
+    auto item = [](Machine& m) { return Job::loginItem(m.system()); };
+    auto status = [](int32_t status, bool admin = true) {
+        return [=](Machine& m) { m.registry.statuses = {status}, m.admin = admin; };
     };
+    auto launchd = [](std::string line) {
+        return [=](Machine& m) {
+            m.registry.statuses = {BS::enabled};
+            m.printed["gui/501/app.test.agent"] =
+                "\tstate = running\n\t" + std::regex_replace(line, std::regex("@"), m.bundle);
+        };
+    };
+    auto steer = Job::approvalSteer();
+    Home me{Home::Installed{Scope::me}};
+    // clang-format off
+    const Case cases[] = {
+        {"definition removed", agent, [](Machine& m) { fs::remove_all(m.bundle + "/Contents/Library/LaunchAgents"); },
+         {State::Bare{"Contents/Library/LaunchAgents/agent.plist"}}, "not part of this build (no Contents/Library/LaunchAgents/agent.plist)"},
+        {"daemon in ~/Applications", daemon, [=](Machine& m) { m.home = me; }, {State::Misplaced{me}},
+         "running from your own Applications folder: the daemon runs only from an install for everyone (/Applications)"},
+        {"login item enabled", item, status(BS::enabled), {State::Running{}}, "running"},
+        {"agent run from its bundle", agent, launchd("\"Executable\" => \"@/x\"\n"), {State::Running{}}, "running"},
+        {"agent run from another copy", agent, launchd("pid = " + std::to_string(::getpid()) + "\n"), {State::Silent{}},
+         "registered for another copy of the app (moved or replaced)"},
+        {"agent enabled, not running", agent, status(BS::enabled), {State::Silent{}}, "registered, but not answering"},
+        {"probe answers", [](Machine& m) { return m.agent([] { return true; }); }, status(BS::enabled), {State::Running{}}, "running"},
+        {"daemon awaiting, no admin", daemon, status(BS::requiresApproval, false), {State::AwaitingApproval{true}},
+         "awaiting approval (an admin's act): " + steer},
+        {"agent awaiting, no admin", agent, status(BS::requiresApproval, false), {State::AwaitingApproval{false}},
+         "awaiting approval: " + steer},
+        {"agent not found", agent, status(BS::notFound), {State::Off{}}, "not installed"},
+        {"login item off", item, status(BS::notRegistered), {State::Off{}}, "off"},
+    };
+    // clang-format on
     for (const auto& c : cases) {
         Machine machine;
         c.set(machine);
@@ -300,46 +263,20 @@ TEST(Register, RefusalsRetriesAndTheirTexts) {
         std::string logged; // the line's message and fields
     };
     const BS::Failure odd{99, "Something odd"};
+    // clang-format off
     const Case cases[] = {
-        {"first time",
-         {std::nullopt},
-         {BS::requiresApproval},
-         "",
-         1,
-         0s,
-         R"("msg":"registered" {"job":"the agent","status":2})"},
+        {"first time", {std::nullopt}, {BS::requiresApproval}, "", 1, 0s, R"("msg":"registered" {"job":"the agent","status":2})"},
         {"already", {BS::Failure{BS::alreadyRegistered, "Already"}}, {0}, "", 1, 0s, ""},
-        {"ad hoc",
-         {BS::Failure{BS::invalidSignature, "Invalid code signature"}},
-         {0},
-         "macOS refused the registration: Invalid code signature (SMAppService needs the bundle signed by a team, "
-         "never ad hoc)",
-         1,
-         0s,
-         ""},
-        {"held",
-         {odd},
-         {BS::requiresApproval},
-         "",
-         1,
-         0s,
+        {"ad hoc", {BS::Failure{BS::invalidSignature, "Invalid code signature"}}, {0},
+         "macOS refused the registration: Invalid code signature (SMAppService needs the bundle signed by a team, never ad hoc)", 1, 0s, ""},
+        {"held", {odd}, {BS::requiresApproval}, "", 1, 0s,
          R"("msg":"held for approval already" {"job":"the agent","refusal":"Something odd"})"},
         {"keeps failing", {odd}, {0}, "macOS refused the registration: Something odd", 6, 5s, ""},
-        {"denied",
-         {BS::Failure{BS::launchDeniedByUser, "Denied"}},
-         {0},
-         Failure(Failure::SwitchedOff{}).what(),
-         6,
-         5s,
-         ""},
-        {"not permitted, then fine",
-         {BS::Failure{BS::operationNotPermitted, "EPERM"}, std::nullopt},
-         {0, 1},
-         "",
-         2,
-         1s,
+        {"denied", {BS::Failure{BS::launchDeniedByUser, "Denied"}}, {0}, Failure(Failure::SwitchedOff{}).what(), 6, 5s, ""},
+        {"not permitted, then fine", {BS::Failure{BS::operationNotPermitted, "EPERM"}, std::nullopt}, {0, 1}, "", 2, 1s,
          R"("msg":"registered" {"job":"the agent","status":1})"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Machine machine;
         machine.registry.registerAnswers = {c.answers.begin(), c.answers.end()};
@@ -376,39 +313,17 @@ TEST(AwaitApproval, PollsUntilTheDeadline) {
     };
     std::deque<int32_t> approvedAfter3s(7, BS::requiresApproval);
     approvedAfter3s.push_back(BS::enabled);
+    const std::string awaiting = "still awaiting approval in System Settings › General › Login Items & Extensions";
+    // clang-format off
     const Case cases[] = {
         {"enabled at once", {BS::enabled}, 60s, true, "", 0s, 0},
         {"approved after 3 s", approvedAfter3s, 60s, true, "", 3500ms, 1},
-        {"zero wait",
-         {BS::requiresApproval},
-         0s,
-         false,
-         "still awaiting approval in System Settings › General › Login Items & Extensions; approving it needs an "
-         "admin",
-         0s,
-         1},
-        {"never approved",
-         {BS::requiresApproval},
-         2s,
-         true,
-         "still awaiting approval in System Settings › General › Login Items & Extensions",
-         2s,
-         1},
-        {"not registered",
-         {BS::notRegistered},
-         60s,
-         true,
-         "macOS refused the registration: status 0 after registering",
-         0s,
-         0},
-        {"switched off while waiting",
-         {2, 2, 3},
-         60s,
-         true,
-         "macOS refused the registration: status 3 after registering",
-         1s,
-         1},
+        {"zero wait", {BS::requiresApproval}, 0s, false, awaiting + "; approving it needs an admin", 0s, 1},
+        {"never approved", {BS::requiresApproval}, 2s, true, awaiting, 2s, 1},
+        {"not registered", {BS::notRegistered}, 60s, true, "macOS refused the registration: status 0 after registering", 0s, 0},
+        {"switched off while waiting", {2, 2, 3}, 60s, true, "macOS refused the registration: status 3 after registering", 1s, 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Machine machine;
         machine.registry.statuses = c.statuses;
