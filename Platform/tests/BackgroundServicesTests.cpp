@@ -7,11 +7,14 @@
 #include <Platform/Launchd.hpp>
 #include <Platform/PropertyList.hpp>
 #include <TestSupport/FileContents.hpp>
+#include <TestSupport/LaunchdJobs.hpp>
 #include <TestSupport/TempDir.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <latch>
 #include <thread>
 
 namespace {
@@ -35,8 +38,6 @@ enum class Signature { developer, adhoc, none, broken };
 
 class Registry : public testing::Test {
 protected:
-    void TearDown() override { Platform::Launchd::stopAll(root()); }
-
     fs::path root() const { return machine.path(); }
 
     // An app with one agent and one daemon; their definitions run nothing
@@ -67,6 +68,14 @@ protected:
         ASSERT_TRUE(Background::setPolicy(kind, {decision, answer, after}, root()));
     }
 
+    // Whether launchd holds the handle's job (its label is the plist name
+    // without ".plist").
+    bool loaded(const Handle& handle) const {
+        if (handle.kind == Kind::loginItem) return false;
+        std::string label = handle.plist.substr(0, handle.plist.size() - 6);
+        return Platform::Launchd::find(handle.kind == Kind::agent ? gui() : "system", label, root()).has_value();
+    }
+
     std::string gui() const { return Platform::Launchd::guiDomain(Platform::Credentials::currentUID(root())); }
 
     nlohmann::json lastCall() const {
@@ -76,6 +85,7 @@ protected:
 
     TestSupport::TempDir machine;
     TestSupport::TempDir downloads;
+    TestSupport::LaunchdJobs jobs{machine.path()};
     fs::path installed = root() / "Applications/Registry Test.app";
 };
 
@@ -108,10 +118,12 @@ TEST_F(Registry, PolicyDecidesWhatRegisteringDoes) {
         EXPECT_EQ(registry->status(c.handle), 0);
         EXPECT_EQ(registry->registerService(c.handle), c.first);
         EXPECT_EQ(registry->status(c.handle), c.statusAfterFirst);
+        EXPECT_EQ(loaded(c.handle), c.statusAfterFirst == 1 && c.handle.kind != Kind::loginItem);
         EXPECT_EQ(registry->registerService(c.handle), c.second);
         EXPECT_EQ(registry->status(c.handle), c.statusAfterSecond);
         EXPECT_EQ(registry->unregisterService(c.handle), c.statusAfterSecond ? std::nullopt : std::optional(failure(6)));
         EXPECT_EQ(registry->status(c.handle), 0);
+        EXPECT_FALSE(loaded(c.handle));
     }
     EXPECT_EQ(failure(1).description, "Operation not permitted");
     EXPECT_EQ(failure(6).description, "A job with the given label could not be found.");
@@ -130,6 +142,32 @@ TEST_F(Registry, AFreshMachineEnablesAgentsAndAsksForDaemons) {
                   {gui(), identifier, "agent test.registry.agent.plist", 1, "/Applications/Registry Test.app"},
                   {"system", identifier, "daemon test.registry.daemon.plist", 2, "/Applications/Registry Test.app"},
                   {gui(), identifier, "login item", 1, "/Applications/Registry Test.app"}}));
+    // Every register and unregister is one line of the call record.
+    EXPECT_EQ(registry->unregisterService(daemon), std::nullopt);
+    auto line = lastCall();
+    line.erase("at");
+    EXPECT_EQ(line, nlohmann::json({{"call", "unregister"}, {"domain", "system"}, {"identifier", identifier},
+                                    {"handle", "daemon " + daemon.plist}, {"bundle", "/Applications/Registry Test.app"},
+                                    {"result", 0}, {"status", 0}}));
+    EXPECT_EQ(TestSupport::lines(root() / "background/calls.jsonl").size(), 4u);
+}
+
+// Registrations made at once, as from several processes, make one record.
+TEST_F(Registry, ConcurrentRegistrationsMakeOne) {
+    fs::path bundle = makeApp(installed);
+    std::vector<std::optional<Failure>> results(4);
+    std::latch start(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&] {
+            auto registry = app(bundle);
+            start.arrive_and_wait();
+            result = registry->registerService(loginItem);
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(std::count(results.begin(), results.end(), std::nullopt), 1);
+    EXPECT_EQ(std::count(results.begin(), results.end(), failure(12)), 3);
+    EXPECT_EQ(Background::records(root()).size(), 1u);
 }
 
 // Only code signed by a team, and intact, may register.
@@ -219,6 +257,7 @@ TEST_F(Registry, ThePersonAnswersByHand) {
     for (const auto& step : steps) {
         EXPECT_EQ(Background::answer(identifier, step.job, step.answer, root()), step.matched) << step.job;
         EXPECT_EQ(registry->status(agent), step.status) << step.job;
+        EXPECT_EQ(loaded(agent), step.status == 1) << step.job;
     }
     EXPECT_FALSE(Background::answer("test.other", agent.plist, Answer::approve, root()));
     EXPECT_EQ(lastCall()["call"], "deny");
@@ -265,35 +304,6 @@ TEST_F(Registry, ScriptedFailuresComeFirstAndChangeNothing) {
               "The specified path does not exist or the helper tool at the specified path is not valid.");
 }
 
-// Every register and unregister is one line of the call record.
-TEST_F(Registry, EveryCallIsRecorded) {
-    auto registry = app(makeApp(installed));
-    registry->registerService(agent);
-    registry->registerService(agent);
-    registry->unregisterService(loginItem);
-    auto calls = TestSupport::lines(root() / "background/calls.jsonl");
-    ASSERT_EQ(calls.size(), 3u);
-    struct Expected {
-        const char* call;
-        std::string handle;
-        int result;
-        int status;
-    };
-    const Expected expected[] = {{"register", "agent " + agent.plist, 0, 1},
-                                 {"register", "agent " + agent.plist, 12, 1},
-                                 {"unregister", "login item", 6, 0}};
-    for (size_t i = 0; i < calls.size(); ++i) {
-        auto line = nlohmann::json::parse(calls[i]);
-        EXPECT_EQ(line["call"], expected[i].call);
-        EXPECT_EQ(line["domain"], gui());
-        EXPECT_EQ(line["identifier"], identifier);
-        EXPECT_EQ(line["handle"], expected[i].handle);
-        EXPECT_EQ(line["bundle"], "/Applications/Registry Test.app");
-        EXPECT_EQ(line["result"], expected[i].result);
-        EXPECT_EQ(line["status"], expected[i].status);
-    }
-}
-
 // Damaged files read as fresh ones and never crash; entries that cannot be
 // read survive the next write.
 TEST_F(Registry, DamagedFilesReadAsFresh) {
@@ -305,14 +315,17 @@ TEST_F(Registry, DamagedFilesReadAsFresh) {
     EXPECT_EQ(registry->registerService(agent), std::nullopt);
 
     TestSupport::writeFile(root() / "background/registry.json",
-                           R"({"registrations":[42,{"domain":"system","status":"x"}]})");
+                           R"({"registrations":[42,{"domain":"system","status":"x"},)"
+                           R"({"domain":"gui/../x","identifier":"test.registry.app","handle":"login item",)"
+                           R"("status":1,"bundle":"/x","label":"../y"}]})");
     TestSupport::writeFile(root() / "background/policy.json",
                            R"({"agent":"sometimes","daemon":{"decision":"ask","answer":"maybe"},"loginItem":7})");
     TestSupport::writeFile(root() / "background/failures.json", R"({"register":[{"code":"x"},7,{"times":-1}]})");
     EXPECT_EQ(registry->registerService(daemon), std::nullopt);
     EXPECT_EQ(registry->status(daemon), 2);
+    EXPECT_EQ(registry->status(loginItem), 0);
     auto stored = nlohmann::json::parse(TestSupport::contents(root() / "background/registry.json"));
-    EXPECT_EQ(stored["registrations"].size(), 3u);
+    EXPECT_EQ(stored["registrations"].size(), 4u);
     EXPECT_NE(stored.dump().find(R"({"domain":"system","status":"x"})"), std::string::npos);
     EXPECT_EQ(Background::policy(Kind::agent, root()).decision, Decision::enabled);
 }

@@ -116,7 +116,7 @@ Policy policy(Handle::Kind kind, const std::filesystem::path& root);
 bool setPolicy(Handle::Kind kind, const Policy& policy, const std::filesystem::path& root);
 
 // Scripted failures for tests: the next `times` calls of one sort fail with
-// `code` and its description, changing nothing.
+// `code` (not 0) and its description, changing nothing.
 enum class Call { registration, unregistration };
 bool queueFailure(Call call, int32_t code, unsigned times, const std::filesystem::path& root);
 bool clearFailures(const std::filesystem::path& root);

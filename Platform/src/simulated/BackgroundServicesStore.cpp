@@ -1,4 +1,5 @@
 #include "BackgroundServicesStore.hpp"
+#include "Platform/Launchd.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -41,8 +42,12 @@ std::optional<Registration> parse(const json& entry) {
         return std::nullopt;
     auto number = status->get<int64_t>();
     if (number != enabled && number != requiresApproval) return std::nullopt;
+    // The domain and label reach launchd: a hand-edited file must not make
+    // them paths.
+    if (!Launchd::domainUID(*domain)) return std::nullopt;
     Registration registration{{*domain, *identifier, *handle, static_cast<int32_t>(number), *bundle}, {}, {}, 0};
     registration.label = text(entry, "label");
+    if (registration.label && !safeName(*registration.label)) registration.label.reset();
     auto answer = text(entry, "answer");
     auto at = entry.find("answerAt");
     if (answer && (*answer == "approve" || *answer == "deny") && at != entry.end() && at->is_number_integer()) {
@@ -160,7 +165,7 @@ int64_t nowMilliseconds() {
 namespace Platform::BackgroundServices {
 
 bool queueFailure(Call call, int32_t code, unsigned times, const std::filesystem::path& root) {
-    if (times == 0) return false;
+    if (times == 0 || code == 0) return false; // 0 would read as success
     Store::Lock lock(root);
     auto file = Store::failuresFile(root);
     nlohmann::json failures = Store::readJSON(file);

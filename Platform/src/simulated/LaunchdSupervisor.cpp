@@ -57,6 +57,15 @@ public:
           uid_(domainUID(domain_).value_or(0)) {}
 
     int run() {
+        // Jobs start with every signal at its default, whatever the loader
+        // ignored or blocked; only the supervisor itself ignores SIGPIPE (the
+        // spawn layer gives the job its default back), so a caller gone
+        // before the answer does not end it.
+        for (int number = 1; number < NSIG; ++number) ::signal(number, SIG_DFL);
+        ::signal(SIGPIPE, SIG_IGN);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         if (auto problem = detach()) {
             readiness_.tell(*problem);
             return 1;

@@ -46,15 +46,17 @@ constexpr const char* jobScript = "#!/bin/sh\n"
                                   "esac\n"
                                   "exec sleep 1000\n";
 
-// Whether the process ends within 2 s: a SIGKILL takes effect a moment
-// after it was sent.
-bool ends(pid_t pid) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!TestSupport::hasEnded(pid)) {
+// Whether `condition` comes to hold within `limit` (a SIGKILL, say, takes
+// effect a moment after it was sent).
+bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(5)) {
+    for (auto deadline = std::chrono::steady_clock::now() + limit; !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(2)))
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
+}
+
+bool ends(pid_t pid) {
+    return eventually([pid] { return TestSupport::hasEnded(pid); });
 }
 
 // The pid of the first child a job's log reports.
@@ -97,16 +99,13 @@ protected:
     std::optional<Launchd::Job> job(const std::string& domain, const std::string& label) {
         return Launchd::find(domain, label, root.path());
     }
-    // Waits (up to 10 s) until `done` holds for the job.
+    // The job once `done` holds for it (within 5 s).
     Launchd::Job awaitJob(const std::string& domain, const std::string& label,
                           const std::function<bool(const Launchd::Job&)>& done) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (auto found = job(domain, label); found && done(*found)) return *found;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ADD_FAILURE() << "the job " << domain << "/" << label << " never got there";
-        return job(domain, label).value_or(Launchd::Job{});
+        std::optional<Launchd::Job> found;
+        bool reached = eventually([&] { return (found = job(domain, label)) && done(*found); });
+        EXPECT_TRUE(reached) << "the job " << domain << "/" << label << " never got there";
+        return found.value_or(Launchd::Job{});
     }
     pid_t supervisorOf(const std::string& domain, const std::string& label) {
         auto record = nlohmann::json::parse(
@@ -131,18 +130,20 @@ std::string environmentOf(pid_t pid) {
 
 std::set<std::string> descriptorsOf(pid_t pid) {
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
-        names.insert(entry.path().filename().string() + " " + fs::read_symlink(entry.path()).string());
+    std::error_code error;
+    for (fs::directory_iterator entry("/proc/" + std::to_string(pid) + "/fd", error), end; !error && entry != end;
+         entry.increment(error))
+        names.insert(entry->path().filename().string() + " " + fs::read_symlink(entry->path(), error).string());
     return names;
 }
 
-// Waits (up to 2 s) until the job's script has become its sleep, the
-// loader's own descriptors closed: from then on it has only what it was given.
+// Waits until the job's script has become its sleep, the loader's own
+// descriptors closed: from then on it has only what it was given.
 void settle(pid_t pid) {
-    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(2)))
-        if (Platform::ProcessTable::name(pid) == "sleep" && !environmentOf(pid).empty() && descriptorsOf(pid).size() <= 3)
-            return;
+    eventually([pid] {
+        return Platform::ProcessTable::name(pid) == "sleep" && !environmentOf(pid).empty() &&
+               descriptorsOf(pid).size() <= 3;
+    });
 }
 
 TEST_F(LaunchdScenario, AnAgentRunsDetachedComesBackAndGoesWithBootout) {
@@ -295,9 +296,18 @@ TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
     // A supervisor killed with its job leaves a record of a process that is gone.
     define("/Library/LaunchAgents/app.job.kept.plist",
            {{"Label", "app.job.kept"}, {"ProgramArguments", PropertyArray{script.string()}}, {"KeepAlive", true}});
-    ASSERT_EQ(launchctl({"bootstrap", domain, "/Library/LaunchAgents/app.job.kept.plist"}).status, 0);
+    // A loader that ignores SIGTERM passes none of that on.
+    auto previous = ::signal(SIGTERM, SIG_IGN);
+    auto problem = Launchd::bootstrap(domain, root / "Library/LaunchAgents/app.job.kept.plist", {}, root.path());
+    ::signal(SIGTERM, previous);
+    ASSERT_EQ(problem, std::nullopt);
     auto kept = job(domain, "app.job.kept");
     ASSERT_TRUE(kept && kept->pid);
+    settle(*kept->pid);
+    std::string status = TestSupport::contents("/proc/" + std::to_string(*kept->pid) + "/status");
+    size_t ignored = status.find("\nSigIgn:\t");
+    ASSERT_NE(ignored, std::string::npos);
+    EXPECT_EQ(std::stoull(status.substr(ignored + 9, 16), nullptr, 16) & (1ull << (SIGTERM - 1)), 0u);
     ::kill(supervisorOf(domain, "app.job.kept"), SIGKILL);
     ::kill(*kept->pid, SIGKILL);
     awaitJob(domain, "app.job.kept", [](const auto& j) { return !j.pid; });
