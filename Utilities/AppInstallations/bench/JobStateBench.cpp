@@ -1,4 +1,4 @@
-// state(probing: true) of a running launch agent, lumrad run by the
+// Job::state(true) of a running launch agent, lumrad run by the
 // simulated launchd from a copy of Lumra.app in /Applications: one
 // `launchctl print` and one status round trip on lumrad's socket, beside a
 // bare run of the launchctl stand-in. The machine is a temporary one, and
