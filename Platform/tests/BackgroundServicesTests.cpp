@@ -110,6 +110,7 @@ TEST_F(Registry, PolicyDecidesWhatRegisteringDoes) {
         {agent, Decision::denied, failure(1), 0, failure(1), 0},
         {daemon, Decision::switchedOff, failure(11), 0, failure(11), 0},
         {loginItem, Decision::switchedOff, failure(11), 0, failure(11), 0},
+        {agent, Decision::ignored, {}, 0, {}, 0},
     };
     auto registry = app(makeApp(installed));
     for (const auto& c : cases) {

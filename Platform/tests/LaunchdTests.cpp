@@ -78,42 +78,37 @@ TEST_F(LaunchdTest, DefinitionsNameTheProgramByHostPath) {
 }
 
 TEST_F(LaunchdTest, BadDefinitionsAreRefusedAndLeaveNothing) {
-    const PropertyArray program{"/bin/true"};
+    const std::string at = (folder / "job.plist").string();
+    // A job with a program, a label and `more`.
+    auto with = [](const PropertyValue& label, PropertyDictionary more = {}) {
+        more.emplace("Label", label);
+        more.emplace("ProgramArguments", PropertyArray{"/bin/true"});
+        return more;
+    };
     const std::pair<PropertyValue, std::string> cases[] = {
-        {PropertyArray{"Label"}, "the job definition " + (folder / "job.plist").string() + " is not a dictionary"},
-        {PropertyDictionary{{"ProgramArguments", program}},
-         "the job definition " + (folder / "job.plist").string() + " has no Label"},
-        {PropertyDictionary{{"Label", int64_t{5}}, {"ProgramArguments", program}},
-         "the job definition " + (folder / "job.plist").string() + " has no Label"},
-        {PropertyDictionary{{"Label", "a/b"}, {"ProgramArguments", program}}, "the label \"a/b\" cannot name a job"},
-        {PropertyDictionary{{"Label", "../../escape"}, {"ProgramArguments", program}},
-         "the label \"../../escape\" cannot name a job"},
-        {PropertyDictionary{{"Label", ".hidden"}, {"ProgramArguments", program}},
-         "the label \".hidden\" cannot name a job"},
-        {PropertyDictionary{{"Label", ""}, {"ProgramArguments", program}}, "the label \"\" cannot name a job"},
-        {PropertyDictionary{{"Label", "two\nlines"}, {"ProgramArguments", program}},
-         "the label \"two\nlines\" cannot name a job"},
-        {PropertyDictionary{{"Label", std::string(241, 'x')}, {"ProgramArguments", program}},
-         "the label \"" + std::string(241, 'x') + "\" cannot name a job"},
-        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", program}, {"RunAtLoad", "yes"}},
-         "RunAtLoad of " + (folder / "job.plist").string() + " must be true or false"},
-        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", program}, {"KeepAlive", PropertyDictionary{}}},
-         "KeepAlive of " + (folder / "job.plist").string() + " must be true or false"},
-        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", PropertyArray{"/bin/true", int64_t{1}}}},
-         "ProgramArguments of " + (folder / "job.plist").string() + " must be a list of texts"},
-        {PropertyDictionary{{"Label", "a.b"}, {"ProgramArguments", "/bin/true"}},
-         "ProgramArguments of " + (folder / "job.plist").string() + " must be a list of texts"},
-        {PropertyDictionary{{"Label", "a.b"}, {"RunAtLoad", true}},
-         "the job definition " + (folder / "job.plist").string() + " names no program"},
-        {PropertyDictionary{{"Label", "a.b"}, {"Program", "bin/true"}},
-         "the program bin/true of " + (folder / "job.plist").string() + " is not an absolute path"},
-        {PropertyDictionary{{"Label", "a.b"}, {"BundleProgram", "Contents/MacOS/x"}},
-         "BundleProgram of " + (folder / "job.plist").string() + " needs the app bundle it belongs to"},
+        {PropertyArray{"Label"}, "the job definition " + at + " is not a dictionary"},
+        {PropertyDictionary{{"Program", "/bin/true"}}, "the job definition " + at + " has no Label"},
+        {with(int64_t{5}), "the job definition " + at + " has no Label"},
+        {with("a/b"), "the label \"a/b\" cannot name a job"},
+        {with("../../escape"), "the label \"../../escape\" cannot name a job"},
+        {with(".hidden"), "the label \".hidden\" cannot name a job"},
+        {with(""), "the label \"\" cannot name a job"},
+        {with("two\nlines"), "the label \"two\nlines\" cannot name a job"},
+        {with(std::string(241, 'x')), "the label \"" + std::string(241, 'x') + "\" cannot name a job"},
+        {with("a.b", {{"RunAtLoad", "yes"}}), "RunAtLoad of " + at + " must be true or false"},
+        {with("a.b", {{"KeepAlive", PropertyDictionary{}}}), "KeepAlive of " + at + " must be true or false"},
+        {with("a.b", {{"ProgramArguments", PropertyArray{"/bin/true", int64_t{1}}}}),
+         "ProgramArguments of " + at + " must be a list of texts"},
+        {with("a.b", {{"ProgramArguments", "/bin/true"}}), "ProgramArguments of " + at + " must be a list of texts"},
+        {PropertyDictionary{{"Label", "a.b"}, {"RunAtLoad", true}}, "the job definition " + at + " names no program"},
+        {with("a.b", {{"Program", "bin/true"}}), "the program bin/true of " + at + " is not an absolute path"},
+        {with("a.b", {{"BundleProgram", "Contents/MacOS/x"}}),
+         "BundleProgram of " + at + " needs the app bundle it belongs to"},
     };
     for (const auto& [keys, error] : cases) EXPECT_EQ(loaded("gui/501", keys), error);
     for (const std::string outside : {"/abs", "../../x", "Contents/../../x"})
-        EXPECT_EQ(loaded("gui/501", PropertyDictionary{{"Label", "a.b"}, {"BundleProgram", outside}}, root / "X.app"),
-                  "BundleProgram of " + (folder / "job.plist").string() + " must be a path inside the bundle");
+        EXPECT_EQ(loaded("gui/501", with("a.b", {{"BundleProgram", outside}}), root / "X.app"),
+                  "BundleProgram of " + at + " must be a path inside the bundle");
     EXPECT_EQ(Launchd::bootstrap("gui/501", folder / "missing.plist", std::nullopt, root.path()),
               "cannot read the job definition " + (folder / "missing.plist").string());
     EXPECT_TRUE(Launchd::list(root.path()).empty());

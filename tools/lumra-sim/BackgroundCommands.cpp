@@ -19,10 +19,6 @@ using Decision = Background::Policy::Decision;
 using Kind = Background::Handle::Kind;
 
 const std::map<std::string, Kind> kinds{{"agent", Kind::agent}, {"daemon", Kind::daemon}, {"login-item", Kind::loginItem}};
-const std::map<std::string, Decision> decisions{{"enabled", Decision::enabled},
-                                                {"ask", Decision::ask},
-                                                {"denied", Decision::denied},
-                                                {"switchedOff", Decision::switchedOff}};
 
 template <class Number>
 std::optional<Number> number(const std::string& text) {
@@ -55,9 +51,7 @@ int answer(const std::string& word, const std::string& identifier, const std::st
 }
 
 std::string words(const Background::Policy& policy) {
-    std::string text;
-    for (const auto& [word, decision] : decisions)
-        if (decision == policy.decision) text = word;
+    std::string text = Background::decisionWord(policy.decision);
     if (policy.answer) {
         std::ostringstream after;
         after << policy.after;
@@ -75,12 +69,12 @@ std::optional<int> policy(const std::vector<std::string>& arguments) {
     }
     if (arguments.size() != 3 && arguments.size() != 5) return std::nullopt;
     auto kind = kinds.find(arguments[1]);
-    auto decision = decisions.find(arguments[2]);
-    if (kind == kinds.end() || decision == decisions.end()) return std::nullopt;
-    Background::Policy chosen{decision->second, {}, 0};
+    auto decision = Background::decisionNamed(arguments[2]);
+    if (kind == kinds.end() || !decision) return std::nullopt;
+    Background::Policy chosen{*decision, {}, 0};
     if (arguments.size() == 5) {
         auto after = number<double>(arguments[4]);
-        if (decision->second != Decision::ask || (arguments[3] != "approve" && arguments[3] != "deny") || !after ||
+        if (*decision != Decision::ask || (arguments[3] != "approve" && arguments[3] != "deny") || !after ||
             !std::isfinite(*after) || *after < 0)
             return std::nullopt;
         chosen.answer = arguments[3] == "approve" ? Background::Answer::approve : Background::Answer::deny;

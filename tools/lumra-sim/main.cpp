@@ -43,7 +43,7 @@ const std::string usage =
     "       lumra-sim activate <bundle ID>|<pid>\n"
     "                                   bring an application to the front\n"
     "       lumra-sim post <name>       post a distributed notification to every application\n"
-    ) + SimCommands::accountUsage + LumraSim::backgroundUsage + SimCommands::launchdUsage +
+    ) + SimCommands::accountUsage + SimCommands::launchdUsage + LumraSim::backgroundUsage +
     "       lumra-sim --version\n"
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 

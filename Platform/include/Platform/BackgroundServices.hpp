@@ -104,15 +104,19 @@ bool answer(const std::string& identifier, const std::string& job, Answer answer
 
 // What registering a kind of job does on this machine: enabled at once,
 // asks the person (who may answer by themselves after a delay), refused
-// (operation not permitted) or switched off in Settings (launch denied).
+// (operation not permitted), switched off in Settings (launch denied), or
+// ignored (the call succeeds but nothing is registered, a platform quirk).
 struct Policy {
-    enum class Decision { enabled, ask, denied, switchedOff };
+    enum class Decision { enabled, ask, denied, switchedOff, ignored };
     Decision decision = Decision::enabled;
     std::optional<Answer> answer; // for ask: the person's answer ...
     double after = 0;             // ... this many simulated seconds after registering
     bool operator==(const Policy&) const = default;
 };
 Policy policy(Handle::Kind kind, const std::filesystem::path& root);
+// The decision's word in policy.json and on lumra-sim's command line.
+std::string decisionWord(Policy::Decision decision);
+std::optional<Policy::Decision> decisionNamed(const std::string& word);
 bool setPolicy(Handle::Kind kind, const Policy& policy, const std::filesystem::path& root);
 
 // Scripted failures for tests: the next `times` calls of one sort fail with

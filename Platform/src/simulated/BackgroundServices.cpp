@@ -164,6 +164,7 @@ private:
         using Decision = Policy::Decision;
         if (decided.decision == Decision::denied) return failure(operationNotPermitted);
         if (decided.decision == Decision::switchedOff) return failure(launchDeniedByUser);
+        if (decided.decision == Decision::ignored) return std::nullopt;
         Store::Registration registration{{place.domain, *identifier_, place.handle, requiresApproval, macBundle_}, {}, {}, 0};
         if (decided.decision == Decision::enabled) {
             effects.enable(registration, root_);

@@ -26,13 +26,8 @@ const char* kindKey(Handle::Kind kind) {
 const std::map<std::string, Decision> decisions{{"enabled", Decision::enabled},
                                                 {"ask", Decision::ask},
                                                 {"denied", Decision::denied},
-                                                {"switchedOff", Decision::switchedOff}};
-
-std::string decisionKey(Decision decision) {
-    for (const auto& [key, value] : decisions)
-        if (value == decision) return key;
-    return "enabled";
-}
+                                                {"switchedOff", Decision::switchedOff},
+                                                {"ignored", Decision::ignored}};
 
 // As on the platform: agents and the login item run once registered (the
 // person is only told), daemons wait for the person's approval.
@@ -40,9 +35,9 @@ Policy fresh(Handle::Kind kind) { return {kind == Handle::Kind::daemon ? Decisio
 
 std::optional<Policy> parse(const json& value) {
     if (value.is_string()) {
-        auto found = decisions.find(value.get<std::string>());
-        if (found == decisions.end()) return std::nullopt;
-        return Policy{found->second, {}, 0};
+        auto decision = decisionNamed(value.get<std::string>());
+        if (!decision) return std::nullopt;
+        return Policy{*decision, {}, 0};
     }
     if (!value.is_object()) return std::nullopt;
     auto decision = value.find("decision");
@@ -61,8 +56,8 @@ std::optional<Policy> parse(const json& value) {
 }
 
 json encode(const Policy& policy) {
-    if (!policy.answer) return decisionKey(policy.decision);
-    return {{"decision", decisionKey(policy.decision)},
+    if (!policy.answer) return decisionWord(policy.decision);
+    return {{"decision", decisionWord(policy.decision)},
             {"answer", *policy.answer == Answer::approve ? "approve" : "deny"},
             {"after", policy.after}};
 }
@@ -89,6 +84,18 @@ bool setPolicy(Handle::Kind kind, const Policy& policy, const std::filesystem::p
     policies[kindKey(kind)] = encode(policy);
     Files::createDirectories(policyFile(root).parent_path());
     return !Files::writeAtomically(policyFile(root), Store::compact(policies) + "\n");
+}
+
+std::string decisionWord(Policy::Decision decision) {
+    for (const auto& [word, value] : decisions)
+        if (value == decision) return word;
+    return "enabled";
+}
+
+std::optional<Policy::Decision> decisionNamed(const std::string& word) {
+    auto found = decisions.find(word);
+    if (found == decisions.end()) return std::nullopt;
+    return found->second;
 }
 
 std::string statusWords(int32_t status) {

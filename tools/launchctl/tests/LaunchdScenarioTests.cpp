@@ -330,8 +330,17 @@ TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
     EXPECT_EQ(unknown.status, 113);
     EXPECT_EQ(unknown.err, "Could not find service \"app.job.none\" in domain for user gui: " + std::to_string(uid) + "\n");
 
+    // A program that cannot start: loaded, not running, status 78, the reason in its log.
+    define("/Library/LaunchAgents/app.job.missing.plist",
+           {{"Label", "app.job.missing"}, {"Program", "/nowhere/job"}, {"RunAtLoad", true}});
+    ASSERT_EQ(launchctl({"bootstrap", domain, "/Library/LaunchAgents/app.job.missing.plist"}).status, 0);
+    auto missing = awaitJob(domain, "app.job.missing", [](const auto& j) { return j.lastExitStatus.has_value(); });
+    EXPECT_EQ(missing.lastExitStatus, 78);
+    EXPECT_EQ(TestSupport::contents(Launchd::logFile(domain, "app.job.missing", root.path())),
+              "launchd: app.job.missing: cannot start /nowhere/job: No such file or directory\n");
+
     Finished stopped = TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "stop-all"}, environment());
-    EXPECT_EQ(stopped.out, "2 jobs booted out\n");
+    EXPECT_EQ(stopped.out, "3 jobs booted out\n");
     EXPECT_EQ(TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "list"}, environment()).out, "no jobs loaded\n");
 }
 
