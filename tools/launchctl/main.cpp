@@ -84,9 +84,12 @@ std::optional<fs::path> bundleAround(const fs::path& definition) {
     return contents.parent_path();
 }
 
+// A relative path is the caller's, as on the Mac (a folder that is gone
+// leaves it relative, and so not found).
 fs::path hostFile(const std::string& macPath) {
-    std::string absolute = macPath.starts_with("/") ? macPath : (fs::current_path() / macPath).string();
-    return Host::hostPath(absolute);
+    std::error_code error;
+    fs::path here = macPath.starts_with("/") ? fs::path() : fs::current_path(error);
+    return Host::hostPath((here / macPath).string());
 }
 
 int print(const std::vector<std::string>& words) {
