@@ -18,6 +18,12 @@ endfunction()
 # The app process, lumra-app, is the bundle's main executable.
 lumra_info_plist("${LUMRA_APP_DIR}/Contents" "${LUMRA_RELEASE_ID}" "Lumra" "lumra-app")
 
+# lumrad is the app's launch agent: the app registers this definition and
+# launchd runs lumrad from the installed copy, starting it again when it
+# ends. Written before signing, so the seal covers it.
+configure_file("${PROJECT_SOURCE_DIR}/cmake/lumrad.plist.in"
+  "${LUMRA_APP_DIR}/Contents/Library/LaunchAgents/${LUMRA_RELEASE_ID}.lumrad.plist" @ONLY)
+
 # Who signs the build's bundles.
 set(LUMRA_SIGNING_IDENTITY "Developer ID Application: Lumra Project (LUMRA00001)")
 

@@ -28,6 +28,8 @@ inline constexpr std::string_view main =
     "  keep-display on|off    keep the display lit while anything is held\n"
     "  update-check on|off    check daily for a newer version\n"
     "  grant                  let pmset switch sleep off and on without a password (sudo lumra grant)\n"
+    "  background on|off|status\n"
+    "                         run the service as the app's launch agent (lumra background --help)\n"
     "\n"
     "Run lumra help <command> for the details of one command.\n"
     "Exit status: 0 done, 1 refused by the service, 2 usage error, 3 the service did not answer.\n";

@@ -1,6 +1,7 @@
 // lumra: the command line that drives the service. See Client.hpp.
 
 #include "AppCommand.hpp"
+#include "Background.hpp"
 #include "Client.hpp"
 #include "Grants.hpp"
 
@@ -13,5 +14,7 @@ int main(int argc, char** argv) {
     if (!arguments.empty() && arguments[0] == "grants") return Client::Grants::run(arguments, std::cout, std::cerr);
     if (!arguments.empty() && arguments[0] == "app")
         return Client::AppCommand::run({arguments.begin() + 1, arguments.end()}, std::cout, std::cerr);
+    if (!arguments.empty() && arguments[0] == "background")
+        return Client::Background::run({arguments.begin() + 1, arguments.end()}, std::cout, std::cerr);
     return Client::run(arguments, Client::liveHost());
 }

@@ -13,7 +13,7 @@ _lumra() {
     local cur prev command
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="status hold end allow-lid deny-lid suspend resume floor notify-hook keep-display update-check grant help"
+    local commands="status hold end allow-lid deny-lid suspend resume floor notify-hook keep-display update-check grant background help"
 
     if ((COMP_CWORD == 1)); then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
@@ -53,6 +53,14 @@ _lumra() {
         COMPREPLY=($(compgen -W "on off --help" -- "$cur")) ;;
     notify-hook)
         ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W "--clear --help --" -- "$cur")) ;;
+    background)
+        if ((COMP_CWORD == 2)); then
+            COMPREPLY=($(compgen -W "status on off login-item --help" -- "$cur"))
+        elif [[ ${COMP_WORDS[2]} == login-item ]]; then
+            ((COMP_CWORD == 3)) && COMPREPLY=($(compgen -W "on off status" -- "$cur"))
+        elif [[ ${COMP_WORDS[2]} == on ]]; then
+            ((COMP_CWORD == 3)) && COMPREPLY=($(compgen -W "--wait" -- "$cur"))
+        fi ;;
     floor | suspend | resume | grant)
         COMPREPLY=($(compgen -W "--help" -- "$cur")) ;;
     esac

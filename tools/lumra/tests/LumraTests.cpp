@@ -226,6 +226,9 @@ TEST_F(Lumra, BashCompletesCommandsAndTheirWords) {
         {"lumra help notify", "notify-hook"},
         {"lumra --vers", "--version"},
         {"lumra status --", "--json --help"},
+        {"lumra back", "background"},
+        {"lumra background login-item o", "on off"},
+        {"lumra background on --", "--wait"},
     };
     for (const auto& [line, expected] : rows) {
         std::string script = "source \"$COMPLETION\"; COMP_WORDS=(" + line + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
