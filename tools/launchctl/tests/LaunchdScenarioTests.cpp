@@ -12,6 +12,7 @@
 #include <TestSupport/AsRoot.hpp>
 #include <TestSupport/FileContents.hpp>
 #include <TestSupport/LaunchdJobs.hpp>
+#include <TestSupport/Processes.hpp>
 #include <TestSupport/ScopedEnvironment.hpp>
 #include <TestSupport/Subprocess.hpp>
 #include <TestSupport/TempDir.hpp>
@@ -19,12 +20,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
 #include <set>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +32,9 @@ namespace Launchd = Platform::Launchd;
 using Platform::PropertyArray;
 using Platform::PropertyDictionary;
 using TestSupport::Finished;
+using TestSupport::ends;
+using TestSupport::environmentOf;
+using TestSupport::eventually;
 
 // Prints its pid and label, then becomes a long sleep (ignoring SIGTERM
 // and with a child of its own when "stubborn"), or exits with the status
@@ -45,19 +46,6 @@ constexpr const char* jobScript = "#!/bin/sh\n"
                                   "  exit) sleep 1000 & echo \"child $!\"; exit \"$2\" ;;\n"
                                   "esac\n"
                                   "exec sleep 1000\n";
-
-// Whether `condition` comes to hold within `limit` (a SIGKILL, say, takes
-// effect a moment after it was sent).
-bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(5)) {
-    for (auto deadline = std::chrono::steady_clock::now() + limit; !condition();
-         std::this_thread::sleep_for(std::chrono::milliseconds(2)))
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-    return true;
-}
-
-bool ends(pid_t pid) {
-    return eventually([pid] { return TestSupport::hasEnded(pid); });
-}
 
 // The pid of the first child a job's log reports.
 pid_t childIn(const fs::path& log) {
@@ -78,15 +66,14 @@ protected:
     }
 
     Finished launchctl(const std::vector<std::string>& arguments) {
-        return TestSupport::runProcess(root / "bin/launchctl", arguments, environment());
+        return TestSupport::runProcess(root / "bin/launchctl", arguments, environment);
     }
-    Finished asRoot(const std::vector<std::string>& arguments) {
-        std::vector<std::string> command{"/bin/launchctl"};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        return TestSupport::runAsRoot(root.path(), command, environment());
+    Finished asRoot(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "/bin/launchctl");
+        return TestSupport::runAsRoot(root.path(), arguments, environment);
     }
-    std::map<std::string, std::string> environment() {
-        return {{"LUMRA_SIM_ROOT", root.path().string()}, {"HOME", home.path().string()}, {"LUMRA_TEST_LEAK", "1"}};
+    Finished sim(const std::vector<std::string>& arguments) {
+        return TestSupport::runProcess(LUMRA_SIM_EXE, arguments, environment);
     }
 
     // A definition at the macOS path `macPath` on the machine.
@@ -107,6 +94,12 @@ protected:
         EXPECT_TRUE(reached) << "the job " << domain << "/" << label << " never got there";
         return found.value_or(Launchd::Job{});
     }
+    // launchctl ends with `status` and says `error`.
+    void refuses(const std::vector<std::string>& arguments, int status, const std::string& error) {
+        Finished run = launchctl(arguments);
+        EXPECT_EQ(run.status, status) << arguments.at(0);
+        EXPECT_EQ(run.err, error) << arguments.at(0);
+    }
     pid_t supervisorOf(const std::string& domain, const std::string& label) {
         auto record = nlohmann::json::parse(
             TestSupport::contents(root / "launchd/jobs" / domain / (label + ".json")));
@@ -120,13 +113,9 @@ protected:
     fs::path script = home / "job.sh";
     uint32_t uid = Platform::Accounts::person().uid;
     std::string domain = Launchd::guiDomain(uid);
+    std::map<std::string, std::string> environment{
+        {"LUMRA_SIM_ROOT", root.path().string()}, {"HOME", home.path().string()}, {"LUMRA_TEST_LEAK", "1"}};
 };
-
-std::string environmentOf(pid_t pid) {
-    std::string text = TestSupport::contents("/proc/" + std::to_string(pid) + "/environ");
-    std::replace(text.begin(), text.end(), '\0', '\n');
-    return text;
-}
 
 std::set<std::string> descriptorsOf(pid_t pid) {
     std::set<std::string> names;
@@ -135,6 +124,10 @@ std::set<std::string> descriptorsOf(pid_t pid) {
          entry.increment(error))
         names.insert(entry->path().filename().string() + " " + fs::read_symlink(entry->path(), error).string());
     return names;
+}
+
+void expectIn(const std::string& text, const std::vector<std::string>& parts) {
+    for (const auto& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
 }
 
 // Waits until the job's script has become its sleep, the loader's own
@@ -147,15 +140,13 @@ void settle(pid_t pid) {
 }
 
 TEST_F(LaunchdScenario, AnAgentRunsDetachedComesBackAndGoesWithBootout) {
-    const std::string app = "/Applications/Job.app";
+    const std::string app = "/Applications/Job.app", target = domain + "/app.job.agent";
     fs::path executable = Platform::SimulatedHost::hostPath(app + "/Contents/MacOS/job", root.path());
     fs::create_directories(executable.parent_path());
     fs::copy_file(script, executable);
     std::string plist = define(app + "/Contents/Library/LaunchAgents/app.job.agent.plist",
-                               {{"Label", "app.job.agent"},
-                                {"BundleProgram", "Contents/MacOS/job"},
-                                {"RunAtLoad", true},
-                                {"KeepAlive", true}});
+                               {{"Label", "app.job.agent"}, {"BundleProgram", "Contents/MacOS/job"},
+                                {"RunAtLoad", true}, {"KeepAlive", true}});
     // A descriptor of the loader that a job must not inherit.
     int open = ::open("/dev/null", O_RDONLY);
     Finished loaded = launchctl({"bootstrap", domain, plist});
@@ -165,26 +156,21 @@ TEST_F(LaunchdScenario, AnAgentRunsDetachedComesBackAndGoesWithBootout) {
     auto first = awaitJob(domain, "app.job.agent", [](const auto& j) { return j.pid.has_value(); });
     ASSERT_TRUE(first.pid);
     pid_t pid = *first.pid;
-    EXPECT_EQ(first.runs, 1u);
     EXPECT_EQ(::getsid(pid), pid);
     std::string log = Launchd::logFile(domain, "app.job.agent", root.path()).string();
     settle(pid);
     EXPECT_EQ(descriptorsOf(pid), (std::set<std::string>{"0 /dev/null", "1 " + log, "2 " + log}));
     std::string variables = environmentOf(pid);
-    for (const std::string& expected : std::vector<std::string>{
-             "XPC_SERVICE_NAME=app.job.agent\n", "HOME=" + home.path().string() + "\n",
-          "PATH=/usr/bin:/bin:/usr/sbin:/sbin\n", "LUMRA_SIM_ROOT=" + root.path().string() + "\n",
-          "USER=" + Platform::Accounts::person().name + "\n"})
-        EXPECT_NE(variables.find(expected), std::string::npos) << expected << " in\n" << variables;
+    expectIn(variables, {"XPC_SERVICE_NAME=app.job.agent\n", "HOME=" + home.path().string() + "\n",
+                         "PATH=/usr/bin:/bin:/usr/sbin:/sbin\n", "LUMRA_SIM_ROOT=" + root.path().string() + "\n",
+                         "USER=" + Platform::Accounts::person().name + "\n"});
     EXPECT_EQ(variables.find("LUMRA_TEST_LEAK"), std::string::npos);
 
-    Finished printed = launchctl({"print", domain + "/app.job.agent"});
-    EXPECT_EQ(printed.status, 0);
-    EXPECT_TRUE(printed.out.starts_with(domain + "/app.job.agent = {\n")) << printed.out;
-    for (const std::string& line : std::vector<std::string>{"\tstate = running\n", "\tpid = " + std::to_string(pid) + "\n",
-                                    "\t\t\"Executable\" => \"" + app + "/Contents/MacOS/job\"\n",
-                                    "\tpath = " + plist + "\n", "\truns = 1\n"})
-        EXPECT_NE(printed.out.find(line), std::string::npos) << line << " in\n" << printed.out;
+    Finished printed = launchctl({"print", target});
+    EXPECT_TRUE(printed.out.starts_with(target + " = {\n")) << printed.out;
+    expectIn(printed.out, {"\tstate = running\n\tpid = " + std::to_string(pid) + "\n",
+                           "\t\t\"Executable\" => \"" + app + "/Contents/MacOS/job\"\n", "\tpath = " + plist + "\n",
+                           "\truns = 1\n"});
 
     // KeepAlive: a killed job comes back under a new pid.
     ::kill(pid, SIGKILL);
@@ -192,17 +178,15 @@ TEST_F(LaunchdScenario, AnAgentRunsDetachedComesBackAndGoesWithBootout) {
     EXPECT_EQ(second.runs, 2u);
     EXPECT_EQ(second.lastExitStatus, 128 + SIGKILL);
 
-    Finished kicked = launchctl({"kickstart", "-k", domain + "/app.job.agent"});
+    Finished kicked = launchctl({"kickstart", "-k", target});
     EXPECT_EQ(kicked.status, 0) << kicked.err;
     auto third = job(domain, "app.job.agent");
     ASSERT_TRUE(third && third->pid);
-    EXPECT_NE(*third->pid, *second.pid);
     EXPECT_TRUE(TestSupport::hasEnded(*second.pid));
     EXPECT_EQ(third->runs, 3u);
-
-    Finished listed = TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "list"}, environment());
-    EXPECT_EQ(listed.out, domain + "\tapp.job.agent\t" + std::to_string(*third->pid) + "\t137\t" + app +
-                              "/Contents/MacOS/job\n");
+    EXPECT_EQ(sim({"launchd", "list"}).out,
+              domain + "\tapp.job.agent\t" + std::to_string(*third->pid) + "\t137\t" + app +
+                  "/Contents/MacOS/job\n");
 
     pid_t supervisor = supervisorOf(domain, "app.job.agent");
     Finished out = launchctl({"bootout", domain, plist});
@@ -210,24 +194,18 @@ TEST_F(LaunchdScenario, AnAgentRunsDetachedComesBackAndGoesWithBootout) {
     EXPECT_TRUE(TestSupport::hasEnded(*third->pid));
     EXPECT_TRUE(TestSupport::hasEnded(supervisor));
     EXPECT_FALSE(job(domain, "app.job.agent"));
-    Finished gone = launchctl({"print", domain + "/app.job.agent"});
-    EXPECT_EQ(gone.status, 113);
-    EXPECT_EQ(gone.out, "");
-    EXPECT_EQ(gone.err, "Bad request.\nCould not find service \"app.job.agent\" in domain for user gui: " +
-                            std::to_string(uid) + "\n");
-    auto runs = TestSupport::lines(log);
-    ASSERT_FALSE(runs.empty());
-    EXPECT_EQ(runs[0], "run " + std::to_string(pid) + " app.job.agent");
+    refuses({"print", target}, 113,
+            "Bad request.\nCould not find service \"app.job.agent\" in domain for user gui: " + std::to_string(uid) + "\n");
+    EXPECT_EQ(TestSupport::lines(log).at(0), "run " + std::to_string(pid) + " app.job.agent");
 }
 
 TEST_F(LaunchdScenario, ADaemonRunsAsRootAndOnlyRootChangesTheSystemDomain) {
+    const std::string denied = " failed: 1: Operation not permitted\n";
     std::string plist = define("/Library/LaunchDaemons/app.job.daemon.plist",
                                {{"Label", "app.job.daemon"},
                                 {"ProgramArguments", PropertyArray{script.string(), "stubborn"}},
                                 {"RunAtLoad", true}});
-    Finished refused = launchctl({"bootstrap", "system", plist});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "Bootstrap failed: 1: Operation not permitted\n");
+    refuses({"bootstrap", "system", plist}, 1, "Bootstrap" + denied);
     EXPECT_FALSE(job("system", "app.job.daemon"));
 
     Finished loaded = asRoot({"bootstrap", "system", plist});
@@ -236,27 +214,15 @@ TEST_F(LaunchdScenario, ADaemonRunsAsRootAndOnlyRootChangesTheSystemDomain) {
     ASSERT_TRUE(daemon && daemon->pid);
     EXPECT_EQ(Platform::Credentials::recordedUID(*daemon->pid, root.path()), 0u);
     settle(*daemon->pid);
-    std::string variables = environmentOf(*daemon->pid);
-    EXPECT_NE(variables.find("USER=root\n"), std::string::npos) << variables;
-    EXPECT_NE(variables.find("HOME=" + (root / "var/root").string() + "\n"), std::string::npos) << variables;
+    expectIn(environmentOf(*daemon->pid), {"USER=root\n", "HOME=" + (root / "var/root").string() + "\n"});
+    expectIn(launchctl({"print", "system/app.job.daemon"}).out,
+             {"\tstate = running\n\tpid = " + std::to_string(*daemon->pid) + "\n",
+              "\"Executable\" => \"" + script.string() + "\""});
 
-    Finished printed = launchctl({"print", "system/app.job.daemon"});
-    EXPECT_EQ(printed.status, 0);
-    EXPECT_NE(printed.out.find("\tstate = running\n\tpid = " + std::to_string(*daemon->pid) + "\n"),
-              std::string::npos);
-    EXPECT_NE(printed.out.find("\"Executable\" => \"" + script.string() + "\""), std::string::npos);
-
-    const std::pair<std::vector<std::string>, std::string> personRefusals[] = {
-        {{"kickstart", "-k", "system/app.job.daemon"}, "Kickstart failed: 1: Operation not permitted\n"},
-        {{"bootout", "system/app.job.daemon"}, "Boot-out failed: 1: Operation not permitted\n"},
-        {{"bootout", "gui/" + std::to_string(uid + 1) + "/x"}, "Boot-out failed: 1: Operation not permitted\n"},
-        {{"asuser", std::to_string(uid), "/bin/true"}, "This subcommand requires root privileges: asuser\n"},
-    };
-    for (const auto& [arguments, error] : personRefusals) {
-        Finished run = launchctl(arguments);
-        EXPECT_EQ(run.status, 1) << arguments[0];
-        EXPECT_EQ(run.err, error);
-    }
+    refuses({"kickstart", "-k", "system/app.job.daemon"}, 1, "Kickstart" + denied);
+    refuses({"bootout", "system/app.job.daemon"}, 1, "Boot-out" + denied);
+    refuses({"bootout", "gui/" + std::to_string(uid + 1) + "/x"}, 1, "Boot-out" + denied);
+    refuses({"asuser", std::to_string(uid), "/bin/true"}, 1, "This subcommand requires root privileges: asuser\n");
     EXPECT_EQ(job("system", "app.job.daemon")->pid, daemon->pid);
 
     Finished asOther = asRoot({"asuser", "502", "/bin/sh", "-c", "cat \"$LUMRA_SIM_ROOT/accounts/processes/$$\""});
@@ -278,17 +244,14 @@ TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
                                {{"Label", "app.job.once"},
                                 {"ProgramArguments", PropertyArray{script.string(), "exit", "3"}},
                                 {"RunAtLoad", true}});
-    ASSERT_EQ(Launchd::bootstrap(domain, Platform::SimulatedHost::hostPath(plist, root.path()), std::nullopt,
-                                 root.path()),
+    ASSERT_EQ(Launchd::bootstrap(domain, Platform::SimulatedHost::hostPath(plist, root.path()), {}, root.path()),
               std::nullopt);
     auto ended = awaitJob(domain, "app.job.once", [](const auto& j) { return j.lastExitStatus.has_value(); });
     EXPECT_EQ(ended.pid, std::nullopt);
     EXPECT_EQ(ended.lastExitStatus, 3);
     EXPECT_TRUE(ends(childIn(Launchd::logFile(domain, "app.job.once", root.path()))));
     Finished printed = launchctl({"print", domain + "/app.job.once"});
-    EXPECT_EQ(printed.status, 0);
-    EXPECT_NE(printed.out.find("\tstate = not running\n"), std::string::npos) << printed.out;
-    EXPECT_NE(printed.out.find("\tlast exit code = 3\n"), std::string::npos) << printed.out;
+    expectIn(printed.out, {"\tstate = not running\n", "\tlast exit code = 3\n"});
     EXPECT_EQ(printed.out.find("pid = "), std::string::npos) << printed.out;
     EXPECT_EQ(launchctl({"kickstart", domain + "/app.job.once"}).status, 0);
     awaitJob(domain, "app.job.once", [](const auto& j) { return j.runs == 2 && !j.pid && j.lastExitStatus == 3; });
@@ -311,14 +274,11 @@ TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
     ::kill(supervisorOf(domain, "app.job.kept"), SIGKILL);
     ::kill(*kept->pid, SIGKILL);
     awaitJob(domain, "app.job.kept", [](const auto& j) { return !j.pid; });
-    EXPECT_NE(launchctl({"print", domain + "/app.job.kept"}).out.find("\tstate = not running\n"), std::string::npos);
+    expectIn(launchctl({"print", domain + "/app.job.kept"}).out, {"\tstate = not running\n"});
 
     const std::pair<std::vector<std::string>, std::string> misuses[] = {
-        {{}, ""},
-        {{"print"}, ""},
-        {{"print", "gui/x/app.job.kept"}, "Unrecognized target specifier: gui/x/app.job.kept\n"},
-        {{"kickstart", "-x", domain + "/app.job.kept"}, ""},
-        {{"bootstrap", "gui/0" + std::to_string(uid), plist}, ""},
+        {{}, ""}, {{"print"}, ""}, {{"print", "gui/x/app.job.kept"}, "Unrecognized target specifier: gui/x/app.job.kept\n"},
+        {{"kickstart", "-x", domain + "/app.job.kept"}, ""}, {{"bootstrap", "gui/0" + std::to_string(uid), plist}, ""},
         {{"asuser", "someone", "/bin/true"}, ""},
     };
     for (const auto& [arguments, first] : misuses) {
@@ -326,9 +286,8 @@ TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
         EXPECT_EQ(run.status, 64);
         EXPECT_TRUE(run.err.starts_with(first + "usage: launchctl print <domain>/<label>\n")) << run.err;
     }
-    Finished unknown = launchctl({"kickstart", "-k", domain + "/app.job.none"});
-    EXPECT_EQ(unknown.status, 113);
-    EXPECT_EQ(unknown.err, "Could not find service \"app.job.none\" in domain for user gui: " + std::to_string(uid) + "\n");
+    refuses({"kickstart", "-k", domain + "/app.job.none"}, 113,
+            "Could not find service \"app.job.none\" in domain for user gui: " + std::to_string(uid) + "\n");
 
     // A program that cannot start: loaded, not running, status 78, the reason in its log.
     define("/Library/LaunchAgents/app.job.missing.plist",
@@ -339,9 +298,8 @@ TEST_F(LaunchdScenario, AnEndedJobStaysLoadedAndAStaleRecordIsNotRunning) {
     EXPECT_EQ(TestSupport::contents(Launchd::logFile(domain, "app.job.missing", root.path())),
               "launchd: app.job.missing: cannot start /nowhere/job: No such file or directory\n");
 
-    Finished stopped = TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "stop-all"}, environment());
-    EXPECT_EQ(stopped.out, "3 jobs booted out\n");
-    EXPECT_EQ(TestSupport::runProcess(LUMRA_SIM_EXE, {"launchd", "list"}, environment()).out, "no jobs loaded\n");
+    EXPECT_EQ(sim({"launchd", "stop-all"}).out, "3 jobs booted out\n");
+    EXPECT_EQ(sim({"launchd", "list"}).out, "no jobs loaded\n");
 }
 
 } // namespace
