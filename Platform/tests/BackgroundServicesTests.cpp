@@ -39,7 +39,6 @@ enum class Signature { developer, adhoc, none, broken };
 class Registry : public testing::Test {
 protected:
     fs::path root() const { return machine.path(); }
-
     // An app with one agent and one daemon; their definitions run nothing
     // at load, so loading them starts no process.
     fs::path makeApp(const fs::path& app, Signature signature = Signature::developer) {
@@ -63,13 +62,11 @@ protected:
     }
 
     std::unique_ptr<Background::Registry> app(const fs::path& bundle) { return Background::forApp(bundle, root()); }
-
     void setPolicy(Kind kind, Decision decision, std::optional<Background::Answer> answer = {}, double after = 0) {
         ASSERT_TRUE(Background::setPolicy(kind, {decision, answer, after}, root()));
     }
 
-    // Whether launchd holds the handle's job (its label is the plist name
-    // without ".plist").
+    // Whether launchd holds the handle's job.
     bool loaded(const Handle& handle) const {
         if (handle.kind == Kind::loginItem) return false;
         std::string label = handle.plist.substr(0, handle.plist.size() - 6);
@@ -77,14 +74,12 @@ protected:
     }
 
     std::string gui() const { return Platform::Launchd::guiDomain(Platform::Credentials::currentUID(root())); }
-
     nlohmann::json lastCall() const {
         auto calls = TestSupport::lines(root() / "background/calls.jsonl");
         return calls.empty() ? nlohmann::json() : nlohmann::json::parse(calls.back());
     }
 
-    TestSupport::TempDir machine;
-    TestSupport::TempDir downloads;
+    TestSupport::TempDir machine, downloads;
     TestSupport::LaunchdJobs jobs{machine.path()};
     fs::path installed = root() / "Applications/Registry Test.app";
 };
@@ -126,10 +121,15 @@ TEST_F(Registry, PolicyDecidesWhatRegisteringDoes) {
         EXPECT_EQ(registry->status(c.handle), 0);
         EXPECT_FALSE(loaded(c.handle));
     }
-    EXPECT_EQ(failure(1).description, "Operation not permitted");
-    EXPECT_EQ(failure(6).description, "A job with the given label could not be found.");
-    EXPECT_EQ(failure(11).description, "The user denied the app's launch request.");
-    EXPECT_EQ(failure(12).description, "The application is already registered.");
+    const std::pair<int32_t, std::string> descriptions[] = {
+        {1, "Operation not permitted"},
+        {5, "The specified path does not exist or the helper tool at the specified path is not valid."},
+        {6, "A job with the given label could not be found."},
+        {8, "A plist for the job could not be found."},
+        {11, "The user denied the app's launch request."},
+        {12, "The application is already registered."},
+        {42, "The operation could not be completed (error 42)."}};
+    for (const auto& [code, text] : descriptions) EXPECT_EQ(Background::describe(code), text);
 }
 
 TEST_F(Registry, AFreshMachineEnablesAgentsAndAsksForDaemons) {
@@ -151,6 +151,10 @@ TEST_F(Registry, AFreshMachineEnablesAgentsAndAsksForDaemons) {
                                     {"handle", "daemon " + daemon.plist}, {"bundle", "/Applications/Registry Test.app"},
                                     {"result", 0}, {"status", 0}}));
     EXPECT_EQ(TestSupport::lines(root() / "background/calls.jsonl").size(), 4u);
+
+    registry->openSystemSettingsLoginItems();
+    EXPECT_EQ(TestSupport::contents(root() / "opened-urls.log"),
+              "x-apple.systempreferences:com.apple.LoginItems-Settings.extension\n");
 }
 
 // Registrations made at once, as from several processes, make one record.
@@ -202,7 +206,6 @@ TEST_F(Registry, AHandleWithoutItsDefinitionIsNotFound) {
         EXPECT_EQ(registry->registerService(handle), failure(8));
         EXPECT_EQ(registry->unregisterService(handle), failure(8));
     }
-    EXPECT_EQ(failure(8).description, "A plist for the job could not be found.");
     // Outside any bundle, or in a bundle without an identifier, nothing is found.
     for (const fs::path& bundle : {fs::path(), downloads.path()}) {
         auto outside = app(bundle);
@@ -244,21 +247,14 @@ TEST_F(Registry, ThePersonAnswersByHand) {
     auto registry = app(makeApp(installed));
     ASSERT_EQ(registry->registerService(agent), std::nullopt);
     using Background::Answer;
-    struct Step {
-        std::string job;
-        Answer answer;
-        bool matched;
-        int32_t status;
-    };
-    const Step steps[] = {
-        {agent.plist, Answer::deny, true, 2},    {agent.plist, Answer::approve, true, 1},
-        {agent.plist, Answer::approve, true, 1}, {agent.plist, Answer::deny, true, 2},
-        {"other.plist", Answer::approve, false, 2}, {"login-item", Answer::approve, false, 2},
-    };
-    for (const auto& step : steps) {
-        EXPECT_EQ(Background::answer(identifier, step.job, step.answer, root()), step.matched) << step.job;
-        EXPECT_EQ(registry->status(agent), step.status) << step.job;
-        EXPECT_EQ(loaded(agent), step.status == 1) << step.job;
+    const std::tuple<std::string, Answer, bool, int32_t> steps[] = { // job, answer, whether it matched, status
+        {agent.plist, Answer::deny, true, 2},       {agent.plist, Answer::approve, true, 1},
+        {agent.plist, Answer::approve, true, 1},    {agent.plist, Answer::deny, true, 2},
+        {"other.plist", Answer::approve, false, 2}, {"login-item", Answer::approve, false, 2}};
+    for (const auto& [job, answer, matched, status] : steps) {
+        EXPECT_EQ(Background::answer(identifier, job, answer, root()), matched) << job;
+        EXPECT_EQ(registry->status(agent), status) << job;
+        EXPECT_EQ(loaded(agent), status == 1) << job;
     }
     EXPECT_FALSE(Background::answer("test.other", agent.plist, Answer::approve, root()));
     EXPECT_EQ(lastCall()["call"], "deny");
@@ -289,9 +285,7 @@ TEST_F(Registry, ScriptedFailuresComeFirstAndChangeNothing) {
     ASSERT_TRUE(Background::queueFailure(Background::Call::registration, 5, 2, root()));
     ASSERT_TRUE(Background::queueFailure(Background::Call::registration, 42, 1, root()));
     ASSERT_TRUE(Background::queueFailure(Background::Call::unregistration, 7, 1, root()));
-    const Failure expected[] = {
-        failure(5), failure(5), {42, "The operation could not be completed (error 42)."}};
-    for (const auto& failure : expected) {
+    for (const auto& failure : {failure(5), failure(5), failure(42)}) {
         EXPECT_EQ(registry->registerService(agent), failure);
         EXPECT_EQ(registry->status(agent), 0);
     }
@@ -301,8 +295,6 @@ TEST_F(Registry, ScriptedFailuresComeFirstAndChangeNothing) {
     ASSERT_TRUE(Background::queueFailure(Background::Call::unregistration, 1, 3, root()));
     ASSERT_TRUE(Background::clearFailures(root()));
     EXPECT_EQ(registry->unregisterService(agent), std::nullopt);
-    EXPECT_EQ(failure(5).description,
-              "The specified path does not exist or the helper tool at the specified path is not valid.");
 }
 
 // Damaged files read as fresh ones and never crash; entries that cannot be
@@ -329,12 +321,6 @@ TEST_F(Registry, DamagedFilesReadAsFresh) {
     EXPECT_EQ(stored["registrations"].size(), 4u);
     EXPECT_NE(stored.dump().find(R"({"domain":"system","status":"x"})"), std::string::npos);
     EXPECT_EQ(Background::policy(Kind::agent, root()).decision, Decision::enabled);
-}
-
-TEST_F(Registry, LoginItemsSettingsOpenThroughTheWorkspace) {
-    app(makeApp(installed))->openSystemSettingsLoginItems();
-    EXPECT_EQ(TestSupport::contents(root() / "opened-urls.log"),
-              "x-apple.systempreferences:com.apple.LoginItems-Settings.extension\n");
 }
 
 } // namespace
