@@ -26,7 +26,6 @@ namespace {
 using namespace AppInstallation;
 using namespace std::chrono_literals;
 using testing::HasSubstr;
-using testing::Not;
 namespace fs = std::filesystem;
 namespace BS = Platform::BackgroundServices;
 using State = Job::State;
@@ -41,6 +40,7 @@ public:
     std::optional<BS::Failure> unregisterAnswer;
     int registers = 0, unregisters = 0, opened = 0;
     std::function<void()> duringRegister;
+    std::mutex lock;
 
     int32_t status(const BS::Handle&) override {
         std::lock_guard guard(lock);
@@ -62,10 +62,7 @@ public:
         return unregisterAnswer;
     }
     void openSystemSettingsLoginItems() override { ++opened; }
-    std::mutex lock;
 };
-
-const std::string printRunning = "gui/501/app.test.agent = {\n\tstate = running\n\tpid = 1\n}\n";
 
 struct Machine {
     TestSupport::TempDir folder;
@@ -132,6 +129,16 @@ testing::Matcher<std::string> logged(const std::string& line) {
     size_t space = line.find(" {");
     return testing::ContainsRegex(line.substr(0, space) + "[^\n]*\"fields\":" +
                                   std::regex_replace(line.substr(space + 1), std::regex(R"([{}])"), R"(\$&)"));
+}
+
+// What `act` throws as a Failure; empty when it succeeds.
+std::string failureOf(const std::function<void()>& act) {
+    try {
+        act();
+    } catch (const Failure& failure) {
+        return failure.what();
+    }
+    return "";
 }
 
 TEST(JobTexts, FailuresAndSentences) {
@@ -260,7 +267,7 @@ TEST(Register, RefusalsRetriesAndTheirTexts) {
         std::string error; // empty: registered
         int attempts;
         Platform::Duration waited;
-        std::string logged; // the line's message and fields
+        std::string logged; // `"msg":"…" {fields}`
     };
     const BS::Failure odd{99, "Something odd"};
     // clang-format off
@@ -282,22 +289,13 @@ TEST(Register, RefusalsRetriesAndTheirTexts) {
         machine.registry.registerAnswers = {c.answers.begin(), c.answers.end()};
         machine.registry.statuses = c.statuses;
         auto start = machine.time.now();
-        std::string error;
         LogLines log;
-        try {
-            machine.agent().registerJob();
-        } catch (const Failure& failure) {
-            error = failure.what();
-        }
+        EXPECT_EQ(failureOf([&] { machine.agent().registerJob(); }), c.error) << c.name;
         std::string lines = log.text();
-        EXPECT_EQ(error, c.error) << c.name;
         EXPECT_EQ(machine.registry.registers, c.attempts) << c.name;
         EXPECT_EQ(machine.time.now() - start, c.waited) << c.name;
         EXPECT_EQ(machine.registry.opened, c.name == "denied" ? 1 : 0) << c.name;
-        if (c.logged.empty())
-            EXPECT_EQ(lines, "") << c.name;
-        else
-            EXPECT_THAT(lines, logged(c.logged)) << c.name;
+        EXPECT_THAT(lines, c.logged.empty() ? testing::Matcher<std::string>("") : logged(c.logged)) << c.name;
     }
 }
 
@@ -309,7 +307,7 @@ TEST(AwaitApproval, PollsUntilTheDeadline) {
         bool admin;
         std::string error;
         Platform::Duration waited;
-        int opened;
+        int opened; // Login Items opened
     };
     std::deque<int32_t> approvedAfter3s(7, BS::requiresApproval);
     approvedAfter3s.push_back(BS::enabled);
@@ -329,13 +327,7 @@ TEST(AwaitApproval, PollsUntilTheDeadline) {
         machine.registry.statuses = c.statuses;
         machine.admin = c.admin;
         auto start = machine.time.now();
-        std::string error;
-        try {
-            machine.agent().awaitApproval(c.wait);
-        } catch (const Failure& failure) {
-            error = failure.what();
-        }
-        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(failureOf([&] { machine.agent().awaitApproval(c.wait); }), c.error) << c.name;
         EXPECT_EQ(machine.time.now() - start, c.waited) << c.name;
         EXPECT_EQ(machine.registry.opened, c.opened) << c.name;
     }
@@ -371,36 +363,27 @@ TEST(Install, TheWholeRoadAndItsShortCuts) {
     EXPECT_THAT(log.text(), testing::AllOf(HasSubstr(R"("msg":"registered")"),
                                            HasSubstr(R"("msg":"awaiting approval: opened Login Items")")));
 
-    // Running already: nothing is registered.
-    Machine running;
-    running.registry.statuses = {BS::enabled};
-    EXPECT_EQ(running.agent([] { return true; }).install(60s), State{State::Running{}});
-    EXPECT_EQ(running.registry.registers, 0);
+    // Running already, nothing is registered; afresh, the registration is
+    // handed back, dropped and made anew.
+    for (bool afresh : {false, true}) {
+        Machine running;
+        running.registry.statuses = {BS::enabled};
+        int handedBack = 0;
+        EXPECT_EQ(running.agent([] { return true; }, [&] { ++handedBack; }).install(60s, afresh), State{State::Running{}});
+        EXPECT_EQ((std::vector{handedBack, running.registry.unregisters, running.registry.registers}),
+                  std::vector<int>(3, afresh));
+    }
 
-    // Afresh: the enabled registration is handed back, dropped and made anew.
-    Machine afresh;
-    afresh.registry.statuses = {BS::enabled};
-    int handedBack = 0;
-    EXPECT_EQ(afresh.agent([] { return true; }, [&] { ++handedBack; }).install(60s, true), State{State::Running{}});
-    EXPECT_EQ(handedBack, 1);
-    EXPECT_EQ(afresh.registry.unregisters, 1);
-    EXPECT_EQ(afresh.registry.registers, 1);
-
-    // Misplaced: the registry is never asked to register.
     Machine misplaced;
     misplaced.home = {Home::Elsewhere{"/Users/a/Downloads/Test.app", Home::Origin::folder}};
-    try {
-        misplaced.daemon().install(60s);
-        ADD_FAILURE() << "installed from Downloads";
-    } catch (const Failure& failure) {
-        EXPECT_EQ(failure, Failure(Failure::Misplaced{misplaced.home, misplaced.daemon().needs()}));
-    }
+    EXPECT_EQ(failureOf([&] { misplaced.daemon().install(60s); }),
+              Failure(Failure::Misplaced{misplaced.home, misplaced.daemon().needs()}).what());
     EXPECT_EQ(misplaced.registry.registers, 0);
 
     // Registered and approved but launchd never runs it.
     Machine silent;
     silent.registry.statuses = {BS::notRegistered, BS::notRegistered, BS::enabled};
-    EXPECT_THROW(silent.agent().install(1s), Failure);
+    EXPECT_EQ(failureOf([&] { silent.agent().install(1s); }), Failure(Failure::Silent{}).what());
 }
 
 TEST(Install, TwoCallersOfOneJobShareOneRegistration) {
@@ -429,10 +412,9 @@ TEST(Install, TwoCallersOfOneJobShareOneRegistration) {
     EXPECT_EQ(second, first);
     EXPECT_EQ(InstallFlights::shared().inFlight(), 0u);
 
-    // An error reaches every caller, and the key is free again afterwards.
+    // After an error the key is free again.
     InstallFlights flights;
-    auto failing = []() -> State { throw Failure(Failure::Silent{}); };
-    EXPECT_THROW(flights.run("k", failing), Failure);
+    EXPECT_THROW(flights.run("k", []() -> State { throw Failure(Failure::Silent{}); }), Failure);
     EXPECT_EQ(flights.inFlight(), 0u);
 }
 
@@ -446,27 +428,19 @@ TEST(Uninstall, OnlyWhatIsRegisteredAndItsErrors) {
         bool logged;
     };
     const Case cases[] = {
-        {"not registered", BS::notRegistered, std::nullopt, "", 0, false},
-        {"enabled", BS::enabled, std::nullopt, "", 1, true},
-        {"awaiting", BS::requiresApproval, std::nullopt, "", 1, true},
+        {"not registered", BS::notRegistered, {}, "", 0, false}, {"enabled", BS::enabled, {}, "", 1, true},
+        {"awaiting", BS::requiresApproval, {}, "", 1, true},
         {"gone already", BS::enabled, BS::Failure{BS::jobNotFound, "Not found"}, "", 1, false},
         {"refused", BS::enabled, BS::Failure{BS::operationNotPermitted, "Not permitted"},
-         "macOS refused the registration: Not permitted", 1, false},
-    };
+         "macOS refused the registration: Not permitted", 1, false}};
     for (const auto& c : cases) {
         Machine machine;
         machine.registry.statuses = {c.status};
         machine.registry.unregisterAnswer = c.answer;
         int handedBack = 0;
-        std::string error;
         LogLines log;
-        try {
-            machine.agent({}, [&] { ++handedBack; }).uninstall();
-        } catch (const Failure& failure) {
-            error = failure.what();
-        }
+        EXPECT_EQ(failureOf([&] { machine.agent({}, [&] { ++handedBack; }).uninstall(); }), c.error) << c.name;
         std::string lines = log.text();
-        EXPECT_EQ(error, c.error) << c.name;
         EXPECT_EQ(machine.registry.unregisters, c.unregisters) << c.name;
         EXPECT_EQ(handedBack, c.unregisters) << c.name;
         EXPECT_EQ(lines.find(R"("msg":"uninstalled")") != std::string::npos, c.logged) << c.name;
