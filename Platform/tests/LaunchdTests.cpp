@@ -167,7 +167,7 @@ TEST_F(LaunchdTest, ARecordedPidIsTheJobOnlyWithItsStartTime) {
         TestSupport::writeFile(file, value.dump());
         auto job = Launchd::find("gui/501", "a.b", root.path());
         EXPECT_EQ(job.has_value(), readable) << change;
-        if (job) EXPECT_FALSE(job->runAtLoad || job->pid || job->lastExitStatus || job->runs);
+        EXPECT_FALSE(job && (job->runAtLoad || job->pid || job->lastExitStatus || job->runs));
     }
     TestSupport::writeFile(file, "{damaged");
     EXPECT_FALSE(Launchd::find("gui/501", "a.b", root.path()));
