@@ -259,77 +259,63 @@ TEST(JobModel, AdminsDeclaredJobsAndLabelsThatCannotNameFiles) {
     EXPECT_EQ(Job(Job::Kind::agent("../x.plist"), "x", {}, {}, machine.system()).plistPath(), std::nullopt);
 }
 
-TEST(Register, RefusalsRetriesAndTheirTexts) {
+// Registering, then awaiting approval: the registry's answers, the time
+// each waits, what the person is shown and what the install log keeps.
+TEST(Register, RefusalsRetriesWaitsAndTheirTexts) {
     struct Case {
         std::string name;
+        bool awaits; // awaitApproval rather than registerJob
         std::vector<std::optional<BS::Failure>> answers;
         std::deque<int32_t> statuses;
-        std::string error; // empty: registered
+        std::string error; // empty: done
         int attempts;
         Platform::Duration waited;
-        std::string logged; // `"msg":"…" {fields}`
+        int opened;         // Login Items opened
+        std::string logged; // `"msg":"…" {fields}`, or nothing logged
+        Platform::Duration wait = 60s;
+        bool admin = true;
     };
     const BS::Failure odd{99, "Something odd"};
+    const std::string refused = "macOS refused the registration: ",
+                      awaiting = "still awaiting approval in System Settings › General › Login Items & Extensions",
+                      registered = R"("msg":"registered" {"job":"the agent","status":)",
+                      opened = R"("msg":"awaiting approval: opened Login Items" {"job":"the agent"})";
+    std::deque<int32_t> approvedAfter3s(7, BS::requiresApproval);
+    approvedAfter3s.push_back(BS::enabled);
     // clang-format off
     const Case cases[] = {
-        {"first time", {std::nullopt}, {BS::requiresApproval}, "", 1, 0s, R"("msg":"registered" {"job":"the agent","status":2})"},
-        {"already", {BS::Failure{BS::alreadyRegistered, "Already"}}, {0}, "", 1, 0s, ""},
-        {"ad hoc", {BS::Failure{BS::invalidSignature, "Invalid code signature"}}, {0},
-         "macOS refused the registration: Invalid code signature (SMAppService needs the bundle signed by a team, never ad hoc)", 1, 0s, ""},
-        {"held", {odd}, {BS::requiresApproval}, "", 1, 0s,
+        {"first time", false, {std::nullopt}, {BS::requiresApproval}, "", 1, 0s, 0, registered + "2}"},
+        {"already", false, {BS::Failure{BS::alreadyRegistered, "Already"}}, {0}, "", 1, 0s, 0, ""},
+        {"ad hoc", false, {BS::Failure{BS::invalidSignature, "Invalid code signature"}}, {0},
+         refused + "Invalid code signature (SMAppService needs the bundle signed by a team, never ad hoc)", 1, 0s, 0, ""},
+        {"held", false, {odd}, {BS::requiresApproval}, "", 1, 0s, 0,
          R"("msg":"held for approval already" {"job":"the agent","refusal":"Something odd"})"},
-        {"keeps failing", {odd}, {0}, "macOS refused the registration: Something odd", 6, 5s, ""},
-        {"denied", {BS::Failure{BS::launchDeniedByUser, "Denied"}}, {0}, Failure(Failure::SwitchedOff{}).what(), 6, 5s, ""},
-        {"not permitted, then fine", {BS::Failure{BS::operationNotPermitted, "EPERM"}, std::nullopt}, {0, 1}, "", 2, 1s,
-         R"("msg":"registered" {"job":"the agent","status":1})"},
+        {"keeps failing", false, {odd}, {0}, refused + "Something odd", 6, 5s, 0, ""},
+        {"denied", false, {BS::Failure{BS::launchDeniedByUser, "Denied"}}, {0}, Failure(Failure::SwitchedOff{}).what(), 6, 5s, 1, ""},
+        {"not permitted, then fine", false, {BS::Failure{BS::operationNotPermitted, "EPERM"}, std::nullopt}, {0, 1}, "", 2, 1s, 0,
+         registered + "1}"},
+        {"enabled at once", true, {}, {BS::enabled}, "", 0, 0s, 0, ""},
+        {"approved after 3 s", true, {}, approvedAfter3s, "", 0, 3500ms, 1, opened},
+        {"zero wait", true, {}, {BS::requiresApproval}, awaiting + "; approving it needs an admin", 0, 0s, 1, opened, 0s, false},
+        {"never approved", true, {}, {BS::requiresApproval}, awaiting, 0, 2s, 1, opened, 2s},
+        {"not registered", true, {}, {BS::notRegistered}, refused + "status 0 after registering", 0, 0s, 0, ""},
+        {"switched off while waiting", true, {}, {2, 2, 3}, refused + "status 3 after registering", 0, 1s, 1, opened},
     };
     // clang-format on
     for (const auto& c : cases) {
         Machine machine;
         machine.registry.registerAnswers = {c.answers.begin(), c.answers.end()};
         machine.registry.statuses = c.statuses;
+        machine.admin = c.admin;
         auto start = machine.time.now();
         LogLines log;
-        EXPECT_EQ(failureOf([&] { machine.agent().registerJob(); }), c.error) << c.name;
+        auto act = [&] { c.awaits ? machine.agent().awaitApproval(c.wait) : machine.agent().registerJob(); };
+        EXPECT_EQ(failureOf(act), c.error) << c.name;
         std::string lines = log.text();
         EXPECT_EQ(machine.registry.registers, c.attempts) << c.name;
         EXPECT_EQ(machine.time.now() - start, c.waited) << c.name;
-        EXPECT_EQ(machine.registry.opened, c.name == "denied" ? 1 : 0) << c.name;
-        EXPECT_THAT(lines, c.logged.empty() ? testing::Matcher<std::string>("") : logged(c.logged)) << c.name;
-    }
-}
-
-TEST(AwaitApproval, PollsUntilTheDeadline) {
-    struct Case {
-        std::string name;
-        std::deque<int32_t> statuses;
-        Platform::Duration wait;
-        bool admin;
-        std::string error;
-        Platform::Duration waited;
-        int opened; // Login Items opened
-    };
-    std::deque<int32_t> approvedAfter3s(7, BS::requiresApproval);
-    approvedAfter3s.push_back(BS::enabled);
-    const std::string awaiting = "still awaiting approval in System Settings › General › Login Items & Extensions";
-    // clang-format off
-    const Case cases[] = {
-        {"enabled at once", {BS::enabled}, 60s, true, "", 0s, 0},
-        {"approved after 3 s", approvedAfter3s, 60s, true, "", 3500ms, 1},
-        {"zero wait", {BS::requiresApproval}, 0s, false, awaiting + "; approving it needs an admin", 0s, 1},
-        {"never approved", {BS::requiresApproval}, 2s, true, awaiting, 2s, 1},
-        {"not registered", {BS::notRegistered}, 60s, true, "macOS refused the registration: status 0 after registering", 0s, 0},
-        {"switched off while waiting", {2, 2, 3}, 60s, true, "macOS refused the registration: status 3 after registering", 1s, 1},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        Machine machine;
-        machine.registry.statuses = c.statuses;
-        machine.admin = c.admin;
-        auto start = machine.time.now();
-        EXPECT_EQ(failureOf([&] { machine.agent().awaitApproval(c.wait); }), c.error) << c.name;
-        EXPECT_EQ(machine.time.now() - start, c.waited) << c.name;
         EXPECT_EQ(machine.registry.opened, c.opened) << c.name;
+        EXPECT_THAT(lines, c.logged.empty() ? testing::Matcher<std::string>("") : logged(c.logged)) << c.name;
     }
 }
 
