@@ -16,10 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace Launchd = Platform::Launchd;
-using Platform::PropertyArray;
-using Platform::PropertyDictionary;
-using Platform::PropertyValue;
+using namespace Platform;
 
 class LaunchdTest : public testing::Test {
 protected:

@@ -28,13 +28,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace Launchd = Platform::Launchd;
-using Platform::PropertyArray;
-using Platform::PropertyDictionary;
-using TestSupport::Finished;
-using TestSupport::ends;
-using TestSupport::environmentOf;
-using TestSupport::eventually;
+using namespace Platform;
+using namespace TestSupport;
 
 // Prints its pid and label, then becomes a long sleep (ignoring SIGTERM
 // and with a child of its own when "stubborn"), or exits with the status
