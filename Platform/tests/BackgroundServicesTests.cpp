@@ -123,6 +123,7 @@ TEST_F(Registry, PolicyDecidesWhatRegisteringDoes) {
     }
     const std::pair<int32_t, std::string> descriptions[] = {
         {1, "Operation not permitted"},
+        {3, "The application's code signature does not meet the requirements to perform the operation."},
         {5, "The specified path does not exist or the helper tool at the specified path is not valid."},
         {6, "A job with the given label could not be found."},
         {8, "A plist for the job could not be found."},
@@ -177,13 +178,11 @@ TEST_F(Registry, ConcurrentRegistrationsMakeOne) {
 
 // Only code signed by a team, and intact, may register.
 TEST_F(Registry, CodeThatIsNotSignedByATeamIsRefused) {
-    const std::string description =
-        "The application's code signature does not meet the requirements to perform the operation.";
     for (auto signature : {Signature::none, Signature::adhoc, Signature::broken}) {
         TestSupport::TempDir folder;
         auto registry = app(makeApp(folder / "Copy.app", signature));
         for (const auto& handle : {agent, daemon, loginItem}) {
-            EXPECT_EQ(registry->registerService(handle), (Failure{3, description}));
+            EXPECT_EQ(registry->registerService(handle), failure(3));
             EXPECT_EQ(registry->status(handle), 0);
         }
     }
