@@ -8,7 +8,6 @@
 #include <TestSupport/Processes.hpp>
 #include <TestSupport/SimMachine.hpp>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -49,7 +48,10 @@ TEST(BackgroundJobs, AnApprovedAgentRunsUntilSwitchedOffOrUnregistered) {
     answer("approve");
     ASSERT_TRUE(running());
     EXPECT_EQ(job->programArguments.at(0), (installed / "Contents/MacOS/Jobs").string());
-    EXPECT_THAT(TestSupport::environmentOf(*job->pid), testing::HasSubstr("XPC_SERVICE_NAME=test.jobs.agent\n"));
+    // Read once the job has its own environment (the moment after its start).
+    EXPECT_TRUE(TestSupport::eventually([&] {
+        return TestSupport::environmentOf(*job->pid).find("XPC_SERVICE_NAME=test.jobs.agent\n") != std::string::npos;
+    }));
 
     // Registered from another copy, the job runs from there instead.
     fs::path copy = makeApp((downloads / "Jobs.app").string());
