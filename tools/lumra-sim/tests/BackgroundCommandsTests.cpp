@@ -44,7 +44,7 @@ TEST(SimBackground, ThePersonApprovesWhatThePolicyAsks) {
     ASSERT_EQ(sim({"background", "fail", "clear"}).status, 0);
     EXPECT_EQ(registry->unregisterService(agent), std::nullopt);
 
-    for (const std::vector<std::string> arguments : {
+    for (const std::vector<std::string>& arguments : {
              std::vector<std::string>{"background"}, {"background", "list", "x"}, {"background", "approve", "test.tool"},
              {"background", "policy", "agent"}, {"background", "policy", "widget", "ask"},
              {"background", "policy", "agent", "sometimes"}, {"background", "policy", "agent", "enabled", "approve", "3"},
