@@ -15,3 +15,9 @@ endif()
 # not): a stand-in that needs libc alone then loads libc alone, instead of
 # libcurl, OpenSSL, libsystemd and their forty dependencies at every start.
 add_link_options(LINKER:--as-needed)
+# A sanitizer's runtime defines the crypt functions it intercepts, so a
+# program seems not to need libcrypt, and the interceptor would then call
+# nothing: sanitizer builds name libcrypt in every program.
+if(LUMRA_SANITIZE)
+  add_link_options(LINKER:--push-state,--no-as-needed,-lcrypt,--pop-state)
+endif()
