@@ -1,10 +1,19 @@
 enable_testing()
 include(GoogleTest)
 
+# lumra_test_code(<target>): a test executable's own sources are compiled
+# for a quick build, not for speed: in an optimised build they take half the
+# compile time at -Og, while the code they test keeps the build's
+# optimisation.
+function(lumra_test_code target)
+  target_compile_options(${target} PRIVATE $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-Og>)
+endfunction()
+
 # lumra_test(<target> <sources…>): a GoogleTest executable run by CTest.
 function(lumra_test target)
   add_executable(${target} ${ARGN})
   target_link_libraries(${target} PRIVATE TestSupport GTest::gtest_main GTest::gmock)
+  lumra_test_code(${target})
   gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_TIMEOUT 30)
 endfunction()
 
@@ -15,6 +24,7 @@ endfunction()
 function(lumra_scenario_test target)
   add_executable(${target} ${ARGN})
   target_link_libraries(${target} PRIVATE TestSupport GTest::gtest_main GTest::gmock)
+  lumra_test_code(${target})
   gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS scenario)
 endfunction()

@@ -15,6 +15,24 @@ StateMachine::StateMachine(World& world) : world_(world) {
     changed();
 }
 
+// MARK: - The flag
+
+StateMachine::FlagReadingScope::FlagReadingScope(const StateMachine& engine) : engine_(engine) {
+    engine_.readingOnce_ = true;
+    engine_.flagReading_.reset();
+}
+
+StateMachine::FlagReadingScope::~FlagReadingScope() {
+    engine_.readingOnce_ = false;
+    engine_.flagReading_.reset();
+}
+
+bool StateMachine::sleepDisabled() const {
+    if (!readingOnce_) return world_.sleepDisabled();
+    if (!flagReading_) flagReading_ = world_.sleepDisabled();
+    return *flagReading_;
+}
+
 // MARK: - Holdings
 
 bool StateMachine::lidArmed() const {
@@ -41,8 +59,10 @@ LidResult StateMachine::apply() {
     holdAssertion(Mode::display, wanted.contains(Mode::display));
 
     bool wantLid = wanted.contains(Mode::lid);
-    if (world_.sleepDisabled() == wantLid) return LidResult::ok();
+    if (sleepDisabled() == wantLid) return LidResult::ok();
     LidResult result = world_.setSleepDisabled(wantLid);
+    // Whatever the flip did, the flag is read afresh.
+    flagReading_.reset();
     if (result.kind() != LidResult::Kind::ok)
         log("lid flip to " + std::string(wantLid ? "true" : "false") + " failed: " + debugText(result));
     return result;

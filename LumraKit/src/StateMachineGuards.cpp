@@ -12,7 +12,7 @@ using Engine::holdsLid;
 
 void StateMachine::tick() {
     if (parked_) return;
-    bool flag = world_.sleepDisabled();
+    bool flag = sleepDisabled();
 
     // Someone switching the flag on counts as the user resuming.
     if (flag && suspended()) {

@@ -31,7 +31,7 @@ void StateMachine::recover() {
     }
 
     if (claims_.empty()) {
-        if (world_.sleepDisabled()) {
+        if (sleepDisabled()) {
             log("startup: kernel flag on with no claims, adopting as indefinite");
             claims_ = {adoptedClaim()};
         }

@@ -125,7 +125,7 @@ Status StateMachine::snapshot() const {
     status.claims = claims_;
     std::stable_sort(status.claims.begin(), status.claims.end(),
                      [](const Claim& a, const Claim& b) { return a.startedAt < b.startedAt; });
-    status.sleepDisabled = world_.sleepDisabled();
+    status.sleepDisabled = sleepDisabled();
     status.power = world_.power();
     status.floor = config_.batteryFloorPercent;
     status.notifyCommand = config_.notifyCommand;

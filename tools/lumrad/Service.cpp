@@ -35,6 +35,8 @@ Service::~Service() {
 }
 
 Reply Service::handle(const Command& command) {
+    // One look at the flag serves the command and the reply's status.
+    auto reading = engine_.readFlagOnce();
     switch (command.kind()) {
     case Command::Kind::engage: return engage(command.claim());
     case Command::Kind::end: return end(command.selector());

@@ -124,7 +124,29 @@ public:
     // The engine and the machine as they are, changing nothing.
     Status snapshot() const;
 
+    // MARK: Requests
+
+    // While the returned scope lives, the engine reads the sleep-disable flag
+    // from the machine at most once and takes that reading for every later
+    // look (a flip of its own, done or failed, makes it read again). A client
+    // request and the snapshot in its reply then run the power tool once
+    // instead of two or three times. One scope at a time.
+    class FlagReadingScope {
+    public:
+        explicit FlagReadingScope(const StateMachine& engine);
+        ~FlagReadingScope();
+        FlagReadingScope(const FlagReadingScope&) = delete;
+        FlagReadingScope& operator=(const FlagReadingScope&) = delete;
+
+    private:
+        const StateMachine& engine_;
+    };
+    [[nodiscard]] FlagReadingScope readFlagOnce() const { return FlagReadingScope(*this); }
+
 private:
+    // The sleep-disable flag: from the world, or the reading of the current
+    // FlagReadingScope.
+    bool sleepDisabled() const;
     ModeSet wantedModes() const;
     LidResult apply();
     void holdAssertion(Mode mode, bool wanted);
@@ -150,6 +172,9 @@ private:
     bool parked_ = false;
     Config config_;
     std::map<Mode, uint32_t> held_;
+    // Set while a FlagReadingScope lives; the reading once taken.
+    mutable bool readingOnce_ = false;
+    mutable std::optional<bool> flagReading_;
 };
 
 // Whether version `a` is newer than `b`, comparing dot-separated numbers

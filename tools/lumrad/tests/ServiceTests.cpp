@@ -188,6 +188,49 @@ TEST_F(ServiceTest, StatusTicksWhileOtherRepliesOnlyLook) {
     EXPECT_THAT(notices(), ElementsAre("The claim of \"backup\" ended: its time is up."));
 }
 
+// Reading the flag runs the power tool: a command and its reply read it
+// once, and again only after a flip of the engine's own, which the reply
+// then shows. Between commands, and outside them, every look reads afresh.
+TEST_F(ServiceTest, EachCommandReadsTheFlagOnceAndAgainAfterItsOwnFlip) {
+    struct Case {
+        std::string name;
+        Command command;
+        int reads;
+        bool flag;
+    };
+    Claim human = Claim(Claim::humanOwner, false, {Mode::lid}, Term::indefinite(), world.clock);
+    const std::vector<Case> cases{
+        {"status", Command::status(), 1, false},
+        {"engage idle", Command::engage(program("backup", {Mode::idle})), 1, false},
+        {"engage lid", Command::engage(human), 2, true},
+        {"status held", Command::status(), 1, true},
+        {"setFloor", Command::setFloor(20), 1, true},
+        {"end all", Command::end(std::nullopt), 2, false},
+    };
+    for (const Case& each : cases) {
+        int before = world.flagReads;
+        Reply reply = send(each.command);
+        EXPECT_TRUE(reply.ok) << each.name;
+        EXPECT_EQ(world.flagReads - before, each.reads) << each.name;
+        EXPECT_EQ(reply.status.sleepDisabled, each.flag) << each.name;
+    }
+
+    world.flag = true; // from outside, between commands
+    EXPECT_TRUE(send(Command::setNotifyCommand("say done")).status.sleepDisabled);
+    world.flag = false;
+    int before = world.flagReads;
+    EXPECT_FALSE(engine.snapshot().sleepDisabled);
+    EXPECT_FALSE(engine.snapshot().sleepDisabled);
+    EXPECT_EQ(world.flagReads - before, 2);
+
+    world.flipFailure = LidResult::failed("busy");
+    before = world.flagReads;
+    Reply refused = send(Command::engage(human));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_FALSE(refused.status.sleepDisabled);
+    EXPECT_EQ(world.flagReads - before, 2) << "the roll-back reads the flag again after the failed flip";
+}
+
 TEST_F(ServiceTest, SettingsAreTakenAndShownInTheReply) {
     EXPECT_EQ(send(Command::setNotifyCommand("  say done  ")).status.notifyCommand, "say done");
     EXPECT_TRUE(send(Command::setKeepDisplay(true)).status.keepDisplay);

@@ -43,6 +43,7 @@ public:
     std::optional<Reach> storedReach;
 
     // What the engine asked for.
+    int flagReads = 0;
     int sleepRequests = 0;
     int claimSaves = 0;
     int suspendSaves = 0;
@@ -63,7 +64,10 @@ public:
     bool thermalCritical() override { return critical; }
     std::optional<double> processStartTime(int32_t pid) override;
     bool displayAsleep() override { return displayDark; }
-    bool sleepDisabled() override { return flag; }
+    bool sleepDisabled() override {
+        ++flagReads;
+        return flag;
+    }
     LumraKit::LidResult setSleepDisabled(bool on) override;
     void sleepNow() override { ++sleepRequests; }
     uint32_t createAssertion(LumraKit::Mode mode) override;
