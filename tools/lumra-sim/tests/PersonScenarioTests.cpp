@@ -45,9 +45,12 @@ protected:
 };
 
 TEST_F(PersonScenario, ADelayedRuleAnswersTheNotifiersPrompt) {
+    // The rule answers after a tenth of the notifier's watchdog (120 ms of
+    // 1.2 s at this rate), so a loaded machine cannot reverse the two.
+    Platform::Files::writeAtomically(root() / "clock.json", R"({"rate":100})");
     Platform::Files::writeAtomically(root() / "person/rules.json",
                                      R"([{"kind":"notifications","subject":"app.lumra.service.notifier",)"
-                                     R"("answer":"allow","after":60}])");
+                                     R"("answer":"allow","after":12}])");
     auto primed = run(LUMRA_NOTIFIER_EXE, {"--prime"});
     EXPECT_EQ(primed.status, 0) << primed.err;
     auto lines = personLog();
