@@ -43,6 +43,11 @@ std::optional<std::vector<pid_t>> processIDs();
 // deleted since it started.
 std::optional<std::string> executablePath(pid_t pid);
 
+// When process `pid` started, in clock ticks since boot: with the ID it
+// names one process for good, since IDs are reused but never within a tick.
+// Absent when no process has that ID.
+std::optional<uint64_t> startTicks(pid_t pid);
+
 // The start field (22nd, clock ticks since boot) of a /proc/<pid>/stat line,
 // when the line is about `pid`. The command name in parentheses may hold
 // anything, spaces and ')' included, so the fields are counted from the last

@@ -108,11 +108,14 @@ std::optional<uint64_t> startTicks(std::string_view statLine, pid_t pid) {
     return std::nullopt;
 }
 
-std::optional<double> startTime(pid_t pid) {
+std::optional<uint64_t> startTicks(pid_t pid) {
     if (pid <= 0) return std::nullopt;
     auto line = Files::read(procFile(pid, "stat"));
-    if (!line) return std::nullopt;
-    auto ticks = startTicks(*line, pid);
+    return line ? startTicks(*line, pid) : std::nullopt;
+}
+
+std::optional<double> startTime(pid_t pid) {
+    auto ticks = startTicks(pid);
     auto boot = cachedBootSeconds();
     long perSecond = ::sysconf(_SC_CLK_TCK);
     if (!ticks || !boot || perSecond <= 0) return std::nullopt;

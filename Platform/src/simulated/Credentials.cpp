@@ -32,12 +32,6 @@ std::optional<std::string> statLine(pid_t pid) {
     return Files::read("/proc/" + std::to_string(pid) + "/stat");
 }
 
-std::optional<uint64_t> startTicks(pid_t pid) {
-    auto line = statLine(pid);
-    if (!line) return std::nullopt;
-    return ProcessTable::startTicks(*line, pid);
-}
-
 // The parent's ID: the second field after the command name in parentheses.
 std::optional<pid_t> parentOf(pid_t pid) {
     auto line = statLine(pid);
@@ -103,7 +97,7 @@ std::optional<uint32_t> recordedUID(pid_t pid, const std::filesystem::path& root
     json record = json::parse(*text, nullptr, false);
     if (!record.is_object() || !record["uid"].is_number_unsigned() || !record["started"].is_number_unsigned())
         return std::nullopt;
-    auto started = startTicks(pid);
+    auto started = ProcessTable::startTicks(pid);
     if (!started || *started != record["started"].get<uint64_t>()) return std::nullopt;
     return record["uid"].get<uint32_t>();
 }
@@ -148,7 +142,7 @@ static void sweep(const std::filesystem::path& folder, const std::filesystem::pa
 }
 
 bool recordProcess(pid_t pid, uint32_t uid, const std::filesystem::path& root) {
-    auto started = startTicks(pid);
+    auto started = ProcessTable::startTicks(pid);
     if (!started) return false;
     std::filesystem::path file = recordFile(pid, root);
     if (Files::createDirectories(file.parent_path())) return false;

@@ -76,14 +76,6 @@ std::vector<json> freshSources() {
                  {"Is Charged", true}}};
 }
 
-// /proc's start of the process in clock ticks: with the ID it names one
-// process for good, since IDs are reused but not within the same tick.
-std::optional<uint64_t> startTicks(pid_t pid) {
-    if (pid <= 0) return std::nullopt;
-    auto line = Files::read(std::filesystem::path("/proc") / std::to_string(pid) / "stat");
-    return line ? ProcessTable::startTicks(*line, pid) : std::nullopt;
-}
-
 struct Stored {
     Assertion assertion;
     std::optional<uint64_t> started;
@@ -118,7 +110,7 @@ std::optional<Stored> storedAssertion(const json& entry) {
 // platform; one written by hand without a process lives until released.
 bool alive(const Stored& stored) {
     if (stored.assertion.pid == 0) return true;
-    auto ticks = startTicks(stored.assertion.pid);
+    auto ticks = ProcessTable::startTicks(stored.assertion.pid);
     return ticks && (!stored.started || *stored.started == *ticks);
 }
 
@@ -192,7 +184,7 @@ std::variant<uint32_t, Refusal> createAssertion(std::string_view type, std::stri
     table.next = candidate >= std::numeric_limits<uint32_t>::max() ? 1 : candidate + 1;
 
     pid_t self = ::getpid();
-    table.live.push_back({{id, std::string(type), std::string(name), level, self}, startTicks(self)});
+    table.live.push_back({{id, std::string(type), std::string(name), level, self}, ProcessTable::startTicks(self)});
     if (!writeTable(root, table)) return Refusal{"the power state cannot be written"};
     return id;
 }
