@@ -70,14 +70,14 @@ private:
     std::optional<Place> placeOf(const Handle& handle) const {
         if (!identifier_) return std::nullopt;
         std::string gui = Launchd::guiDomain(Credentials::currentUID(root_));
-        if (handle.kind == Handle::Kind::loginItem) return Place{gui, "login item"};
+        if (handle.kind == Handle::Kind::loginItem) return Place{gui, handleText(handle)};
         // A plist name from a file never becomes part of a path unless safe.
         if (!Store::safeName(handle.plist)) return std::nullopt;
         bool agent = handle.kind == Handle::Kind::agent;
         fs::path definition = bundle_ / "Contents/Library" / (agent ? "LaunchAgents" : "LaunchDaemons") / handle.plist;
         std::error_code error;
         if (!fs::is_regular_file(definition, error)) return std::nullopt;
-        return Place{agent ? gui : std::string(Launchd::systemDomain), (agent ? "agent " : "daemon ") + handle.plist};
+        return Place{agent ? gui : std::string(Launchd::systemDomain), handleText(handle)};
     }
 
     bool due(const Store::Registrations& registrations) const {
