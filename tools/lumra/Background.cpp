@@ -1,8 +1,7 @@
 #include "Background.hpp"
 #include "Client.hpp"
 
-#include <LumraKit/Identity.hpp>
-#include <LumraKit/Wire.hpp>
+#include <LumraJobs.hpp>
 #include <Log/Settings.hpp>
 
 #include <charconv>
@@ -68,13 +67,6 @@ int turnOff(const Job& job, std::ostream& out, std::ostream& err) {
 
 } // namespace
 
-Job lumrad() {
-    return Job(
-        Job::Kind::agent(std::string(LumraKit::Identity::release) + ".lumrad.plist"), "lumrad",
-        [] { return LumraKit::Wire::roundTrip(LumraKit::Command::status()).has_value(); },
-        [] { (void)LumraKit::Wire::roundTrip(LumraKit::Command::handBack()); });
-}
-
 int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     using namespace std::chrono_literals;
     // The install's steps reach the system log; the terminal gets the
@@ -98,10 +90,10 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         return refuse(err, "login-item takes on, off or status, not " + arguments[1]);
     }
     if (verb == "status" && arguments.size() == 1) {
-        out << lumrad().words() << "\n";
+        out << LumraJobs::lumrad().words() << "\n";
         return ExitStatus::done;
     }
-    if (verb == "off" && arguments.size() == 1) return turnOff(lumrad(), out, err);
+    if (verb == "off" && arguments.size() == 1) return turnOff(LumraJobs::lumrad(), out, err);
     if (verb == "on") {
         std::chrono::nanoseconds wait = 60s;
         if (arguments.size() == 3 && arguments[1] == "--wait") {
@@ -111,7 +103,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         } else if (arguments.size() != 1) {
             return refuse(err, "on takes only --wait SECONDS");
         }
-        return turnOn(lumrad(), wait, out, err);
+        return turnOn(LumraJobs::lumrad(), wait, out, err);
     }
     if (verb == "status" || verb == "off") return refuse(err, verb + " takes no arguments");
     return refuse(err, "unknown command: " + verb);

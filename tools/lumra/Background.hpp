@@ -1,7 +1,5 @@
 #pragma once
 
-#include <AppInstallations/Job.hpp>
-
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,10 +7,6 @@
 // `lumra background …`: lumrad as the app's launch agent, and the app as a
 // login item, turned on and off through the background-service registry.
 namespace Client::Background {
-
-// lumrad's job: the agent the bundle declares, answering when a status
-// round trip on its socket succeeds, handing its work back over the wire.
-AppInstallation::Job lumrad();
 
 // Runs the arguments after "background" and answers the exit status.
 int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);

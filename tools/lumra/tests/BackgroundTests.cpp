@@ -116,7 +116,9 @@ TEST(Background, RefusalsSayWhy) {
         if (c.setUp.empty()) machine.copyApp(machine.app = machine.home / "Downloads/Lumra.app");
         auto command = c.setUp;
         std::replace(command.begin(), command.end(), std::string("@APP"), machine.app.string());
-        if (!command.empty()) ASSERT_EQ(machine.sim(command).status, 0);
+        if (!command.empty()) {
+            ASSERT_EQ(machine.sim(command).status, 0);
+        }
         auto on = machine.lumra(c.wait.empty() ? std::vector<std::string>{"background", "on"}
                                                : std::vector<std::string>{"background", "on", "--wait", c.wait});
         EXPECT_EQ(on.status, 1);

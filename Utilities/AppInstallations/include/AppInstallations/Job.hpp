@@ -168,6 +168,12 @@ public:
     // app's own description of it from `own` when there is one.
     static std::vector<Job> declared(const std::string& bundle, const std::vector<Job>& own);
 
+    // At a launch of the app from `in`: decides job by job, from the
+    // installation switches in `arguments` and the tombstone, whether to turn
+    // a job on, register it afresh for this copy, clear a deleted install's
+    // record or leave it alone. Blocks until every install has ended.
+    static void settle(const std::string& in, const std::vector<Job>& own, const std::vector<std::string>& arguments);
+
     static std::string approvalPath();
     static std::string approvalSteer();
     static std::string approvalSteer(const std::string& displayName, const std::optional<std::string>& signerName);
