@@ -158,4 +158,11 @@ bool isInstallationLaunch(const std::vector<std::string>& arguments) {
     return appArguments(arguments).size() < arguments.size();
 }
 
+bool isPlainIdentifier(std::string_view text) {
+    if (text.empty() || text.front() == '.') return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    });
+}
+
 } // namespace AppInstallation

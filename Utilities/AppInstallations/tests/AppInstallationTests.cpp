@@ -87,6 +87,12 @@ TEST(AppArguments, InstallationSwitchesGoWithTheirValues) {
     }
 }
 
+TEST(PlainIdentifier, OnlyWhatCanNameOneFolder) {
+    for (std::string_view plain : {"app.lumra.service", "a-b.C9", "x"}) EXPECT_TRUE(isPlainIdentifier(plain)) << plain;
+    for (std::string_view notPlain : {"", ".", "..", ".hidden", "a/b", "../x", "a b", "it's", "a\nb", "é"})
+        EXPECT_FALSE(isPlainIdentifier(notPlain)) << notPlain;
+}
+
 TEST(SignerName, SubjectSummariesGiveTheCommonName) {
     const std::pair<std::string, std::string> cases[] = {
         {"Developer ID Application: Example Maker (AB12CD34EF)", "Example Maker"},

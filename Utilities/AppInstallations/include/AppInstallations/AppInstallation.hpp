@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -87,5 +88,10 @@ void reopen(const std::string& why);
 // The arguments without the installation switches and their values.
 std::vector<std::string> appArguments(const std::vector<std::string>& arguments);
 bool isInstallationLaunch(const std::vector<std::string>& arguments);
+
+// A bundle identifier or job label safe to use as a path part and in a
+// search query: letters, digits, "." and "-" only, not empty and not
+// starting with "." (so never "." or "..").
+bool isPlainIdentifier(std::string_view text);
 
 } // namespace AppInstallation
