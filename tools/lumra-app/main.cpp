@@ -1,21 +1,28 @@
 // lumra-app: the application's own process, the main executable of
-// Lumra.app. It runs the app's launch-time duties and otherwise stays up,
+// Lumra.app. At launch it starts the watch on its own image, which also acts
+// on the installation switches it was opened with (an installation launch
+// ends there) and settles the app's background jobs. Otherwise it stays up,
 // without a terminal, until it is asked to quit (a quit request, SIGTERM or
 // SIGINT), then exits 0.
 
 #include <AppInstallations/System.hpp>
+#include <Log/Output.hpp>
 #include <Platform/Dispatch.hpp>
 #include <Platform/QuitRequests.hpp>
+#include <Watch.hpp>
 
 #include <unistd.h>
 
-int main() {
+int main(int argc, char** argv) {
     Platform::MainLoop& loop = Platform::mainLoop();
+    // Before the watch: a copy it reopens may ask this one to quit at once.
     Platform::QuitRequests::receive(
         loop, [&loop] { loop.stop(); }, true);
     AppInstallation::installLog().info("app started", [] {
         return Log::Fields{{"pid", static_cast<int64_t>(::getpid())}};
     });
+    // None for a bare build or an unsigned copy: the app runs on unwatched.
+    auto watch = LumraJobs::watch([] { Log::flushLog(); }, std::vector<std::string>(argv + 1, argv + argc));
     loop.run();
     AppInstallation::installLog().info("app quit");
     return 0;

@@ -1,6 +1,8 @@
 // lumrad: the serving program. It owns the one engine of this user, ticks it
 // and answers the clients on the local socket, all on the main thread, until
-// SIGTERM or SIGINT parks it. See Loop.hpp and Service.hpp.
+// SIGTERM or SIGINT parks it. See Loop.hpp and Service.hpp. Run by launchd as
+// the app's agent it also watches its own image, as every process of the app
+// does, and leaves when the app moves, is upgraded or is deleted.
 
 #include "Announcer.hpp"
 #include "InstanceLock.hpp"
@@ -17,9 +19,12 @@
 #include <LumraKit/StateMachine.hpp>
 #include <LumraKit/Wire.hpp>
 
+#include <AppInstallations/Settlement.hpp>
+#include <Log/Output.hpp>
 #include <Platform/Files.hpp>
 #include <Platform/HTTP.hpp>
 #include <Platform/MainBundle.hpp>
+#include <Watch.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -94,6 +99,18 @@ int main(int argc, char** argv) {
     // takes over the machine (re-arming stored claims) with nobody to serve.
     int listener = LumraKit::Wire::listen();
     Lumrad::SocketFile socket(paths.socket);
+    // Only as launchd's agent of a Mac: run by hand, by a test or on Linux it
+    // is nobody's job to hand over. Started after the signals are blocked,
+    // so the watch's threads leave them to the loop.
+    std::shared_ptr<AppInstallation::ImageWatch> watch;
+    if (options.host == Lumrad::Host::mac && AppInstallation::ownJob())
+        watch = LumraJobs::watch(
+            [socket] {
+                socket.removeIfStillOurs();
+                Log::flushLog();
+                std::fflush(nullptr);
+            },
+            std::vector<std::string>(argv + 1, argv + argc));
     std::unique_ptr<LumraKit::World> world;
     if (options.host == Lumrad::Host::linux)
         world = std::make_unique<LumraKit::LinuxWorld>(paths, LumraKit::LinuxWorld::Facilities{});
