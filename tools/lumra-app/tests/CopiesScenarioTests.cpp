@@ -1,0 +1,321 @@
+// Copies of the real Lumra.app on a fresh simulated Mac, moved, dragged,
+// deleted, reinstalled and upgraded as a person does, while the app and its
+// agent really run: each copy's processes notice, hand their work over and
+// leave, and nothing of theirs outlives the test.
+
+#include <Platform/Launchd.hpp>
+#include <Platform/PropertyList.hpp>
+#include <Platform/QuitRequests.hpp>
+#include <Platform/SimulatedHost.hpp>
+#include <TestSupport/AppCopies.hpp>
+#include <TestSupport/ProcessGuard.hpp>
+#include <TestSupport/Processes.hpp>
+#include <TestSupport/SimMachine.hpp>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <regex>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+using testing::Not;
+using TestSupport::eventually;
+using TestSupport::Finished;
+
+const std::string label = "app.lumra.service.lumrad";
+// Long enough for a copy to notice a change (3 looks 2 s apart at the
+// machine's rate) and for launchd to start a job again.
+constexpr auto patience = 30s;
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t found = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++found;
+    return found;
+}
+
+bool present(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+// A fresh machine whose time runs 20 times faster. Booting the jobs out is
+// how it shuts down; any app or job process still running after that fails
+// the test.
+struct Machine : TestSupport::SimMachine {
+    Machine() : SimMachine(LUMRA_SIM_EXE) {
+        Platform::SimulatedHost::initialize(root);
+        TestSupport::writeFile(root / "clock.json", R"({"rate": 20})");
+    }
+    ~Machine() { Platform::Launchd::stopAll(root); }
+
+    // A copy of the built app at `at` (a host path).
+    fs::path install(const fs::path& at) const {
+        TestSupport::copyBundle(LUMRA_APP, at);
+        return at;
+    }
+    // The path the Mac knows a host path by.
+    std::string macPath(const fs::path& path) const {
+        std::string text = path.string();
+        return text.starts_with(root.string() + "/") ? text.substr(root.string().size()) : text;
+    }
+
+    Finished lumra(const fs::path& app, const std::vector<std::string>& arguments) const {
+        return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, environment(), 60s);
+    }
+
+    // Opens the app as a person does; answers the new process.
+    pid_t open(const fs::path& app) const {
+        auto opened = TestSupport::runProcess(root / "usr/bin/open", {macPath(app)}, environment());
+        EXPECT_EQ(opened.status, 0) << opened.err;
+        auto launches = TestSupport::lines(root / "open/launches.jsonl");
+        return launches.empty() ? 0 : nlohmann::json::parse(launches.back()).value("pid", 0);
+    }
+    // The app processes running now, from any copy.
+    std::vector<pid_t> apps() const {
+        std::vector<pid_t> pids;
+        for (const auto& process : guard.running())
+            if (process.executable.ends_with("/Contents/MacOS/lumra-app")) pids.push_back(process.pid);
+        return pids;
+    }
+    // The one app process, when exactly one runs, from inside `app`.
+    std::optional<pid_t> appFrom(const fs::path& app) const {
+        auto running = guard.running();
+        std::erase_if(running, [](const auto& process) {
+            return !process.executable.ends_with("/Contents/MacOS/lumra-app");
+        });
+        if (running.size() != 1 || running[0].executable != (fs::canonical(app) / "Contents/MacOS/lumra-app").string())
+            return std::nullopt;
+        return running[0].pid;
+    }
+    // Asks every app process to quit, as the person does, and waits until
+    // they all have.
+    void quitApps() const {
+        EXPECT_TRUE(eventually([&] {
+            auto running = apps();
+            for (pid_t pid : running) Platform::QuitRequests::send(pid);
+            return running.empty();
+        }, patience));
+    }
+
+    // The agent's process, when launchd runs it from inside `app`.
+    std::optional<pid_t> agentFrom(const fs::path& app) const {
+        for (const auto& job : Platform::Launchd::list(root))
+            if (job.label == label && job.pid && !job.programArguments.empty() &&
+                job.programArguments[0] == (fs::canonical(app) / "Contents/MacOS/lumrad").string())
+                return job.pid;
+        return std::nullopt;
+    }
+    std::string jobs() const { return sim({"launchd", "list"}).out; }
+    std::string registrations() const { return sim({"background", "list"}).out; }
+    std::vector<std::string> recordPaths() const {
+        std::vector<std::string> paths;
+        std::istringstream dump(sim({"ls", "dump"}).out);
+        for (std::string line; std::getline(dump, line);)
+            if (line.starts_with("path:")) paths.push_back(line);
+        return paths;
+    }
+
+    std::string appLog() const { return TestSupport::contents(root / "open/Lumra.log"); }
+    std::string serviceLog() const { return TestSupport::contents(home / "Library/Logs/lumra/service.log"); }
+
+    TestSupport::ProcessGuard guard{{root, home.path()}};
+};
+
+// Every Launch Services record path line names a place inside `app`.
+bool onlyRecordsIn(const Machine& machine, const std::string& app) {
+    auto paths = machine.recordPaths();
+    return !paths.empty() && std::all_of(paths.begin(), paths.end(), [&](const std::string& line) {
+        return line.find(" " + app + "/") != std::string::npos || line.find(" " + app + " ") != std::string::npos ||
+               line.ends_with(" " + app);
+    });
+}
+
+TEST(Copies, MovedFromDownloadsIntoApplicationsTurningTheServiceOn) {
+    Machine machine;
+    auto download = machine.install(machine.home / "Downloads/Lumra.app");
+    pid_t first = machine.open(download);
+    EXPECT_TRUE(eventually([&] { return !onlyRecordsIn(machine, "/Applications/Lumra.app"); }));
+
+    auto moved = machine.lumra(download, {"app", "move", "--for-everyone", "--turn-on"});
+    EXPECT_EQ(moved.status, 0) << moved.err;
+    fs::path installed = machine.root / "Applications/Lumra.app";
+    EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
+    EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t/Applications/Lumra.app\n"));
+    EXPECT_TRUE(eventually([&] { return onlyRecordsIn(machine, "/Applications/Lumra.app"); }, patience))
+        << machine.sim({"ls", "dump"}).out;
+    auto records = machine.lumra(installed, {"app", "records"});
+    EXPECT_EQ(records.status, 0) << records.err;
+    EXPECT_THAT(records.out, HasSubstr("/Applications/Lumra.app"));
+    EXPECT_THAT(records.out, Not(HasSubstr(download.string())));
+    // The download was no installed copy: it stays, and so does its app.
+    EXPECT_TRUE(present(download / "Contents/MacOS/lumra-app"));
+    EXPECT_FALSE(TestSupport::hasEnded(first));
+    machine.quitApps();
+}
+
+TEST(Copies, MovedFromOwnApplicationsHandsTheServiceToTheNewCopy) {
+    Machine machine;
+    auto mine = machine.install(machine.home / "Applications/Lumra.app");
+    auto on = machine.lumra(mine, {"background", "on"});
+    ASSERT_EQ(on.status, 0) << on.err;
+    auto old = machine.agentFrom(mine);
+    ASSERT_TRUE(old);
+    auto hold = machine.lumra(mine, {"hold", "--for", "2h", "--owner", "scenario"});
+    ASSERT_EQ(hold.status, 0) << hold.err;
+
+    auto moved = machine.lumra(mine, {"app", "move", "--for-everyone"});
+    EXPECT_EQ(moved.status, 0) << moved.err;
+    fs::path installed = machine.root / "Applications/Lumra.app";
+    EXPECT_TRUE(TestSupport::ends(*old));
+    EXPECT_THAT(machine.serviceLog(), HasSubstr("lumrad handed back"));
+    EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
+    EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t/Applications/Lumra.app\n"));
+    // The claim went with the service.
+    EXPECT_TRUE(eventually([&] { return machine.lumra(installed, {"status"}).out.find("scenario") != std::string::npos; },
+                           patience));
+    EXPECT_FALSE(present(mine));
+    EXPECT_TRUE(present(machine.home / ".Trash/Lumra.app/Contents/MacOS/lumra-app"));
+    machine.quitApps();
+}
+
+TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
+    Machine machine;
+    auto installed = machine.install(machine.root / "Applications/Lumra.app");
+    pid_t app = machine.open(installed);
+    auto on = machine.lumra(installed, {"background", "on"});
+    ASSERT_EQ(on.status, 0) << on.err;
+    auto old = machine.agentFrom(installed);
+    ASSERT_TRUE(old);
+
+    fs::path mine = machine.home / "Applications/Lumra.app";
+    fs::create_directories(mine.parent_path());
+    fs::rename(installed, mine);
+
+    // The agent asked the copy in its new place to take the job over, and
+    // launchd runs it from there; the app reopened from there too.
+    EXPECT_TRUE(eventually([&] { return machine.agentFrom(mine).has_value(); }, patience)) << machine.jobs();
+    EXPECT_TRUE(TestSupport::ends(*old));
+    EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t" + mine.string() + "\n"));
+    EXPECT_TRUE(eventually([&] { return machine.appFrom(mine).has_value(); }, patience));
+    EXPECT_TRUE(TestSupport::hasEnded(app));
+    auto launches = TestSupport::lines(machine.root / "open/launches.jsonl");
+    ASSERT_FALSE(launches.empty());
+    EXPECT_EQ(nlohmann::json::parse(launches.back()).value("path", ""), mine.string());
+    EXPECT_THAT(machine.serviceLog(), HasSubstr("asking the app's current copy to take this job"));
+    // A move is no deletion.
+    EXPECT_FALSE(present(machine.home / ".Trash"));
+    EXPECT_FALSE(present(machine.home / "Library/Application Support/AppInstallations"));
+    machine.quitApps();
+}
+
+TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
+    Machine machine;
+    auto installed = machine.install(machine.root / "Applications/Lumra.app");
+    pid_t app = machine.open(installed);
+    auto on = machine.lumra(installed, {"background", "on"});
+    ASSERT_EQ(on.status, 0) << on.err;
+    auto agent = machine.agentFrom(installed);
+    ASSERT_TRUE(agent);
+    fs::path library = machine.home / "Library";
+    TestSupport::writeFile(library / "Application Support/app.lumra.service/support-file", "kept by the app");
+    TestSupport::writeFile(library / "Caches/app.lumra.service/cache-file", "cached");
+    TestSupport::writeFile(library / "Preferences/app.lumra.service.plist",
+                           Platform::encodePropertyList(Platform::PropertyDictionary{{"shown", true}},
+                                                        Platform::PropertyListFormat::binary));
+    fs::path link = machine.home / ".local/bin/lumra", elsewhere = machine.home / ".local/bin/other";
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(installed / "Contents/MacOS/lumra", link);
+    fs::create_symlink(machine.home / "Downloads", elsewhere);
+
+    fs::path trash = machine.home / ".Trash";
+    fs::create_directories(trash);
+    fs::rename(installed, trash / "Lumra.app");
+
+    EXPECT_TRUE(TestSupport::ends(*agent));
+    EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app); }, patience));
+    EXPECT_EQ(machine.jobs(), "no jobs loaded\n");
+    fs::path tombstone = library / "Application Support/AppInstallations/app.lumra.service.deleted";
+    EXPECT_TRUE(eventually([&] { return present(tombstone); }, patience));
+    EXPECT_TRUE(std::regex_match(TestSupport::contents(tombstone),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\s*)")));
+    // The app's state went to the Trash, its link is gone, the other stays.
+    auto trashed = [&](const std::string& file) {
+        for (const auto& entry : fs::directory_iterator(trash))
+            if (present(entry.path() / file)) return true;
+        return false;
+    };
+    EXPECT_TRUE(eventually([&] { return !present(link); }, patience));
+    EXPECT_TRUE(trashed("support-file"));
+    EXPECT_TRUE(trashed("cache-file"));
+    EXPECT_TRUE(trashed("service.log")); // the service's own folders
+    EXPECT_FALSE(present(library / "Application Support/app.lumra.service"));
+    EXPECT_FALSE(present(library / "Caches/app.lumra.service"));
+    EXPECT_FALSE(present(library / "Preferences/app.lumra.service.plist"));
+    EXPECT_TRUE(present(elsewhere));
+    // The registry still holds the deleted copy's record: the tombstone tells
+    // the next copy not to revive it.
+    EXPECT_THAT(machine.registrations(), HasSubstr("\t/Applications/Lumra.app\n"));
+
+    machine.install(installed);
+    machine.open(installed);
+    EXPECT_TRUE(eventually([&] { return machine.registrations() == "no registrations\n"; }, patience))
+        << machine.registrations();
+    EXPECT_TRUE(eventually([&] { return count(machine.appLog(), "tombstone applied") == 1; }, patience));
+    EXPECT_FALSE(present(tombstone));
+    machine.quitApps();
+
+    // A second launch finds nothing left to apply.
+    machine.open(installed);
+    EXPECT_TRUE(eventually([&] { return count(machine.appLog(), "watching the image") == 3; }, patience));
+    machine.quitApps();
+    EXPECT_EQ(count(machine.appLog(), "tombstone applied"), 1u);
+    EXPECT_EQ(machine.registrations(), "no registrations\n");
+    EXPECT_EQ(machine.jobs(), "no jobs loaded\n");
+}
+
+TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
+    Machine machine;
+    auto installed = machine.install(machine.root / "Applications/Lumra.app");
+    pid_t app = machine.open(installed);
+    auto on = machine.lumra(installed, {"background", "on"});
+    ASSERT_EQ(on.status, 0) << on.err;
+    auto agent = machine.agentFrom(installed);
+    ASSERT_TRUE(agent);
+    auto hold = machine.lumra(installed, {"hold", "--for", "2h", "--owner", "scenario"});
+    ASSERT_EQ(hold.status, 0) << hold.err;
+
+    // A newer release, one file short, swapped in for the running copy in
+    // one rename; the old copy is then removed.
+    auto newer = machine.install(machine.home / "Downloads/Lumra.app");
+    TestSupport::makeRelease(machine, newer, "99.0");
+    fs::path missing = "Contents/MacOS/lumra";
+    fs::remove(newer / missing);
+    ASSERT_EQ(::renameat2(AT_FDCWD, newer.c_str(), AT_FDCWD, installed.c_str(), RENAME_EXCHANGE), 0);
+    fs::remove_all(newer);
+
+    EXPECT_TRUE(eventually([&] {
+        return count(machine.appLog(), "a new image, not whole yet") >= 2 &&
+               count(machine.serviceLog(), "a new image, not whole yet") >= 2;
+    }, patience));
+    EXPECT_FALSE(TestSupport::hasEnded(app));
+    EXPECT_EQ(machine.agentFrom(installed), agent);
+
+    fs::copy_file(fs::path(LUMRA_APP) / missing, installed / missing);
+    EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app) && machine.appFrom(installed).has_value(); },
+                           patience));
+    EXPECT_TRUE(TestSupport::ends(*agent));
+    EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
+    EXPECT_THAT(machine.appLog(), HasSubstr("a new image is in place: running it"));
+    EXPECT_THAT(machine.lumra(installed, {"status"}).out, HasSubstr("scenario"));
+    EXPECT_FALSE(present(machine.home / ".Trash"));
+    machine.quitApps();
+}
+
+} // namespace
