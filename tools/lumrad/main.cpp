@@ -28,6 +28,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/signalfd.h>
@@ -138,5 +140,13 @@ int main(int argc, char** argv) {
     });
     int status = loop.run();
     socket.removeIfStillOurs();
+    if (watch) {
+        // The watch's thread may be leaving right now (booting its own job
+        // out is what sent this SIGTERM): the process ends here, running no
+        // static destructors under that thread.
+        Log::flushLog();
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }
