@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -114,11 +115,12 @@ struct Machine : TestSupport::SimMachine {
     }
     std::string jobs() const { return sim({"launchd", "list"}).out; }
     std::string registrations() const { return sim({"background", "list"}).out; }
+    // The paths of every Launch Services record, in registration order.
     std::vector<std::string> recordPaths() const {
         std::vector<std::string> paths;
-        std::istringstream dump(sim({"ls", "dump"}).out);
-        for (std::string line; std::getline(dump, line);)
-            if (line.starts_with("path:")) paths.push_back(line);
+        std::istringstream list(sim({"ls", "list"}).out);
+        for (std::string line; std::getline(list, line);)
+            if (line.find('\t') != std::string::npos) paths.push_back(line.substr(line.rfind('\t') + 1));
         return paths;
     }
 
@@ -128,12 +130,11 @@ struct Machine : TestSupport::SimMachine {
     TestSupport::ProcessGuard guard{{root, home.path()}};
 };
 
-// Every Launch Services record path line names a place inside `app`.
+// Launch Services holds records, and all of them lie inside `app`.
 bool onlyRecordsIn(const Machine& machine, const std::string& app) {
     auto paths = machine.recordPaths();
-    return !paths.empty() && std::all_of(paths.begin(), paths.end(), [&](const std::string& line) {
-        return line.find(" " + app + "/") != std::string::npos || line.find(" " + app + " ") != std::string::npos ||
-               line.ends_with(" " + app);
+    return !paths.empty() && std::all_of(paths.begin(), paths.end(), [&](const std::string& path) {
+        return path == app || path.starts_with(app + "/");
     });
 }
 
@@ -149,10 +150,10 @@ TEST(Copies, MovedFromDownloadsIntoApplicationsTurningTheServiceOn) {
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
     EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t/Applications/Lumra.app\n"));
     EXPECT_TRUE(eventually([&] { return onlyRecordsIn(machine, "/Applications/Lumra.app"); }, patience))
-        << machine.sim({"ls", "dump"}).out;
+        << machine.sim({"ls", "list"}).out;
     auto records = machine.lumra(installed, {"app", "records"});
     EXPECT_EQ(records.status, 0) << records.err;
-    EXPECT_THAT(records.out, HasSubstr("/Applications/Lumra.app"));
+    EXPECT_THAT(records.out, HasSubstr("app.lumra.service\t/Applications/Lumra.app\n"));
     EXPECT_THAT(records.out, Not(HasSubstr(download.string())));
     // The download was no installed copy: it stays, and so does its app.
     EXPECT_TRUE(present(download / "Contents/MacOS/lumra-app"));
