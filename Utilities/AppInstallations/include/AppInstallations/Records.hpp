@@ -1,5 +1,7 @@
 #pragma once
 
+#include <Platform/Clock.hpp>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -55,6 +57,8 @@ std::vector<Record> parseDump(std::string_view output);
 // Makes the installed copy at `installed` the only registered one and makes
 // sure its extensions are listed. Throws RecordsError.
 Records onlyRecord(const std::string& installed, const Said& said = {});
+// The same, waiting between attempts to get an extension listed on `sleeper`.
+Records onlyRecord(const std::string& installed, const Said& said, Platform::Sleeper& sleeper);
 
 // onlyRecord for each app in turn on a background queue; failures are
 // logged. Returns at once.
