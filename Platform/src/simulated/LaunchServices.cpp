@@ -102,10 +102,15 @@ std::string hex(uint64_t number) {
     return text;
 }
 
-std::string field(std::string_view name, const std::string& value) {
+// One line of a block. A line break or other control character in a name
+// or identifier would start a line of its own and could pass for another
+// record's: it is shown as "?".
+std::string field(std::string_view name, std::string value) {
     std::string line(name);
     line += ':';
     line.append(line.size() < 28 ? 28 - line.size() : 1, ' ');
+    for (char& c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
     return line + value + "\n";
 }
 

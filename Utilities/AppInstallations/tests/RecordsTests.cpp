@@ -57,6 +57,28 @@ TEST(OnlyRecord, LeavesTheInstalledCopyAsTheOnlyRecord) {
               "removed:\nextensions: app.x.ext\n");
 }
 
+// Nested apps and extensions count; links inside the bundle are not
+// followed, whatever they lead to.
+TEST(Carried, TheAppAndWhatItShipsNeverThroughLinks) {
+    RecordsMachine mac;
+    mac.make(installed, "app.x", {"Ext=app.x.ext"});
+    mac.make(installed + "/Contents/Helpers/Helper.app", "app.x.helper", {"Deep=app.x.deep"});
+    mac.make(mac.home + "/Elsewhere.app", "app.y", {"Far=app.y.far"});
+    fs::create_directory_symlink(mac.home + "/Elsewhere.app/Contents/PlugIns/Far.appex",
+                                 mac.host(installed) / "Contents/PlugIns/Far.appex");
+    fs::create_directory_symlink(mac.home + "/Elsewhere.app", mac.host(installed) / "Contents/Helpers/Linked.app");
+    fs::create_directory_symlink(mac.home, mac.host(installed) / "Contents/Resources");
+    auto carried = lines(mac.probe({"carried", installed}).out);
+    ASSERT_FALSE(carried.empty());
+    EXPECT_EQ(carried.front(), "app.x /Applications/App.app");
+    EXPECT_THAT(std::vector<std::string>(carried.begin() + 1, carried.end()),
+                UnorderedElementsAre("app.x.ext " + installedExt,
+                                     "app.x.helper /Applications/App.app/Contents/Helpers/Helper.app",
+                                     "app.x.deep /Applications/App.app/Contents/Helpers/Helper.app/Contents/PlugIns/"
+                                     "Deep.appex"));
+    EXPECT_EQ(mac.probe({"carried", mac.home + "/Nothing.app"}).out, "");
+}
+
 TEST(OnlyRecord, AnAppWithoutExtensionsListsNone) {
     RecordsMachine mac;
     mac.make(installed, "app.x");

@@ -50,6 +50,17 @@ TEST(LsregisterStandIn, DumpsBlocksTheWayTheyAreRead) {
     EXPECT_EQ(mac.list(), "app\tapp.x\t1.0\t" + mac.home + "/Copy.app\n");
 }
 
+// A name or identifier with a line break cannot forge a record of its own.
+TEST(LsregisterStandIn, ControlCharactersStayInTheirLine) {
+    RecordsMachine mac;
+    mac.make(app, "app.x\n" + dashes + "\npath: /Applications/Forged.app (0x9)\nidentifier: app.forged");
+    mac.registered(app);
+    auto dump = mac.tool(RecordsMachine::lsregister, {"-dump"});
+    EXPECT_EQ(AppInstallation::parseDump(dump.out),
+              (std::vector<AppInstallation::Record>{{app, "app.x?" + dashes + "?path: /Applications/Forged.app (0x9)?"
+                                                          "identifier: app.forged"}}));
+}
+
 TEST(LsregisterStandIn, RefusalsTakeOneLine) {
     RecordsMachine mac;
     struct Case {
