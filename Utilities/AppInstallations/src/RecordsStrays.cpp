@@ -5,6 +5,7 @@
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/User.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -58,7 +59,7 @@ std::vector<std::string> unregister(const std::string& appsUnder, const Said& sa
         }
         if (entry.is_symlink(error) || !hasExtension(name, "app")) continue;
         walk.disable_recursion_pending();
-        apps.push_back(top + "/" + entry.path().lexically_relative(host).string());
+        apps.push_back((top == "/" ? "" : top) + "/" + entry.path().lexically_relative(host).string());
     }
 
     for (const auto& app : apps) {
