@@ -75,7 +75,9 @@ std::vector<std::string> removeStrays(const std::string& of, const Said& said = 
 // apps found.
 std::vector<std::string> unregister(const std::string& appsUnder, const Said& said = {});
 
-// Copies of the app with identifier `of` that the search index knows.
+// Copies of the app with identifier `of` that the search index knows. An
+// identifier that is not plain (isPlainIdentifier) never reaches the query:
+// a warning, and no copies.
 std::vector<std::string> indexedCopies(const std::string& of);
 
 } // namespace AppInstallation
