@@ -63,6 +63,16 @@ std::vector<pid_t> otherProcesses(Wanted wanted) {
     return found;
 }
 
+Spawned spawnWith(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes,
+                  const std::optional<Platform::Environment>& environment) {
+    Platform::SpawnOptions options;
+    options.attributes = attributes;
+    auto outcome = Platform::runProgram(tool, args, environment, Platform::SimulatedHost::root(), options);
+    if (const auto* failure = std::get_if<Platform::LaunchFailure>(&outcome)) return NotStarted{failure->error};
+    const auto& exit = std::get<Platform::ProgramExit>(outcome);
+    return Ran{exit.signal != 0 ? -1 : exit.status, Platform::UTF8::repaired(exit.out)};
+}
+
 std::string standardized(const std::string& macPath) {
     std::string path = std::filesystem::path(macPath).lexically_normal().string();
     while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -77,16 +87,21 @@ const Log::LogWriter& installLog() {
 }
 
 Spawned spawn(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes) {
-    Platform::SpawnOptions options;
-    options.attributes = attributes;
-    auto outcome = Platform::runProgram(tool, args, std::nullopt, Platform::SimulatedHost::root(), options);
-    if (const auto* failure = std::get_if<Platform::LaunchFailure>(&outcome)) return NotStarted{failure->error};
-    const auto& exit = std::get<Platform::ProgramExit>(outcome);
-    return Ran{exit.signal != 0 ? -1 : exit.status, Platform::UTF8::repaired(exit.out)};
+    return spawnWith(tool, args, attributes, std::nullopt);
 }
 
-ToolResult run(const std::string& tool, const std::vector<std::string>& args) {
-    Spawned spawned = spawn(tool, args);
+ToolResult run(const std::string& tool, const std::vector<std::string>& args) { return run(tool, args, RunOptions{}); }
+
+ToolResult run(const std::string& tool, const std::vector<std::string>& args, const RunOptions& options) {
+    Attributes attributes;
+    if (options.ownGroup)
+        attributes = [](posix_spawnattr_t& set) {
+            short flags = 0;
+            posix_spawnattr_getflags(&set, &flags);
+            return posix_spawnattr_setpgroup(&set, 0) == 0 &&
+                   posix_spawnattr_setflags(&set, static_cast<short>(flags | POSIX_SPAWN_SETPGROUP)) == 0;
+        };
+    Spawned spawned = spawnWith(tool, args, attributes, options.environment);
     if (const auto* notStarted = std::get_if<NotStarted>(&spawned)) {
         logNotStarted(tool, args, notStarted->error);
         return {-1, ""};
@@ -142,13 +157,18 @@ void quit() {
     Platform::QuitRequests::send(::getpid());
     Platform::globalQueue().asyncAfter(std::chrono::seconds(10), [] {
         installLog().warn("nothing answered the quit: exiting");
-        // Other threads still run: static destructors must not run under
-        // them, so the exit work and the logs are finished here by hand.
-        runExitWork();
-        Log::flushLog();
-        std::fflush(nullptr);
-        std::_Exit(0);
+        exitNow(0);
     });
+}
+
+void exitNow(int status) {
+    // Never unlocked: whoever comes second waits for the first to end it.
+    static std::mutex* const ending = new std::mutex;
+    ending->lock();
+    runExitWork();
+    Log::flushLog();
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 void atExit(std::function<void()> work) {

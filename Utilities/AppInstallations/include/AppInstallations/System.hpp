@@ -1,9 +1,11 @@
 #pragma once
 
 #include <Log/Writer.hpp>
+#include <Platform/Spawn.hpp>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/types.h>
@@ -55,6 +57,17 @@ Spawned spawn(const std::string& tool, const std::vector<std::string>& args, con
 // error "did not start" (tool, args, errno) and gives (-1, "").
 ToolResult run(const std::string& tool, const std::vector<std::string>& args);
 
+// What a run may change about the child. The caller's own environment is
+// never touched: other threads may be reading it.
+struct RunOptions {
+    // The child's whole environment, instead of a copy of the caller's.
+    std::optional<Platform::Environment> environment;
+    // The child leads a process group of its own, out of reach of signals
+    // sent to the caller's group (launchd ending the caller's job, say).
+    bool ownGroup = false;
+};
+ToolResult run(const std::string& tool, const std::vector<std::string>& args, const RunOptions& options);
+
 // Runs the tool with standard output and standard error merged into one
 // text; a tool that does not start gives 127 and "<path> did not start",
 // without a log line.
@@ -79,6 +92,12 @@ std::vector<pid_t> processes(const std::string& folder);
 // rate), a warning is logged and the process exits 0 after running the exit
 // work and flushing the logs. Any thread.
 void quit();
+
+// Ends the process now with `status`, after the exit work and a flush of
+// the logs, without running static destructors under threads that may still
+// use them. A second caller waits for the first to end the process. Any
+// thread.
+[[noreturn]] void exitNow(int status);
 
 // Sets the work to run once at process exit, replacing (never running) what
 // was set before. The work runs outside any lock. Any thread.
