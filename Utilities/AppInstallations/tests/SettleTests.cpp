@@ -59,52 +59,43 @@ private:
     TestSupport::RedirectedStandardError redirect_;
 };
 
-// How a job stands before settling: its registry status and what launchd
-// runs for it ("here": this copy, "elsewhere": another one, "": nothing).
+// How a job stands: its registry status and where launchd runs it from
+// ("here": this copy, "elsewhere": another one, "": launchd lacks it).
 struct Standing {
     int32_t status = BS::notRegistered;
-    std::string image;
+    std::string image = "";
     bool running = false;
 };
 
-// A registry and launchd for one bundle. Registering enables a job and
-// launchd runs it from this copy; unregistering drops both. Every call is
-// kept in order, with the tombstone's.
+std::string plist(const std::string& entries) {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + entries + "</dict></plist>";
+}
+
+// A registry and launchd for one bundle, jobs by switch value: registering
+// enables a job that launchd then runs from this copy; unregistering drops
+// it. Every call is kept in order, with the tombstone's.
 class FakeMachine final : public BS::Registry {
 public:
     TestSupport::TempDir folder;
     TestSupport::VirtualTime time;
     std::string bundle = (folder / "Test.app").string();
-    std::map<std::string, BS::Failure> refusals; // by switch value
+    std::map<std::string, Standing> jobs;
+    std::map<std::string, BS::Failure> refusals;
     std::vector<std::string> calls;
 
     FakeMachine() {
-        TestSupport::writeFile(fs::path(bundle) / "Contents/Info.plist",
-                               plist("<key>CFBundleIdentifier</key><string>app.test.settle</string>"));
-        TestSupport::writeFile(fs::path(bundle) / "Contents/Library/LaunchAgents/agent.plist",
-                               plist("<key>Label</key><string>app.test.agent</string>"));
-        TestSupport::writeFile(fs::path(bundle) / "Contents/Library/LaunchDaemons/daemon.plist",
-                               plist("<key>Label</key><string>app.test.daemon</string>"));
+        for (const auto& [file, entries] : {std::pair{"Info.plist", "CFBundleIdentifier</key><string>app.test.settle"},
+                                            {"Library/LaunchAgents/agent.plist", "Label</key><string>app.test.agent"},
+                                            {"Library/LaunchDaemons/daemon.plist", "Label</key><string>app.test.daemon"}})
+            TestSupport::writeFile(fs::path(bundle) / "Contents" / file,
+                                   plist(std::string("<key>") + entries + "</string>"));
     }
-    static std::string plist(const std::string& entries) {
-        return "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + entries + "</dict></plist>";
-    }
-
-    void set(const std::string& key, const Standing& standing) {
-        std::lock_guard guard(lock_);
-        statuses_[key] = standing.status;
-        if (!standing.image.empty())
-            launchd_[labels.at(key)] = {standing.image == "here" ? bundle + "/Contents/MacOS/test"
-                                                                  : "/Applications/Old.app/Contents/MacOS/test",
-                                        standing.running};
-    }
-
-    std::shared_ptr<JobSystem> jobs() {
+    std::shared_ptr<JobSystem> system() {
         auto made = std::make_shared<JobSystem>();
         made->registry = [this]() -> BS::Registry& { return *this; };
         made->clock = &time;
         made->sleeper = &time;
-        made->run = [this](const std::string&, const std::vector<std::string>& args) { return print(args); };
+        made->run = [this](const std::string&, const std::vector<std::string>& args) { return print(args.back()); };
         made->bundle = [this] { return std::optional<std::string>(bundle); };
         made->home = [] { return Home{Home::Installed{Scope::everyone}}; };
         made->userIsAdmin = [] { return true; };
@@ -113,7 +104,7 @@ public:
         return made;
     }
     SettleSystem settling(std::optional<Platform::Date> pending) {
-        return {jobs(), [pending](const std::string&) { return pending; },
+        return {system(), [pending](const std::string&) { return pending; },
                 [this](const std::string& id, Platform::Date date) {
                     calls.push_back("applied " + id + " " + Tombstone::format(date));
                 }};
@@ -121,46 +112,37 @@ public:
 
     int32_t status(const BS::Handle& handle) override {
         std::lock_guard guard(lock_);
-        return statuses_[keyOf(handle)];
+        return jobs[keyOf(handle)].status;
     }
     std::optional<BS::Failure> registerService(const BS::Handle& handle) override {
         std::lock_guard guard(lock_);
-        std::string key = keyOf(handle);
-        calls.push_back("register " + key);
-        if (auto refused = refusals.find(key); refused != refusals.end()) return refused->second;
-        statuses_[key] = BS::enabled;
-        if (labels.contains(key)) launchd_[labels.at(key)] = {bundle + "/Contents/MacOS/test", true};
+        calls.push_back("register " + keyOf(handle));
+        if (refusals.contains(keyOf(handle))) return refusals.at(keyOf(handle));
+        jobs[keyOf(handle)] = {BS::enabled, "here", true};
         return std::nullopt;
     }
     std::optional<BS::Failure> unregisterService(const BS::Handle& handle) override {
         std::lock_guard guard(lock_);
-        std::string key = keyOf(handle);
-        calls.push_back("unregister " + key);
-        statuses_[key] = BS::notRegistered;
-        if (labels.contains(key)) launchd_.erase(labels.at(key));
+        calls.push_back("unregister " + keyOf(handle));
+        jobs.erase(keyOf(handle));
         return std::nullopt;
     }
     void openSystemSettingsLoginItems() override {}
 
 private:
-    const std::map<std::string, std::string> labels{{"agent.plist", "app.test.agent"},
-                                                    {"daemon.plist", "app.test.daemon"}};
     static std::string keyOf(const BS::Handle& handle) {
         return handle.kind == BS::Handle::Kind::loginItem ? "login-item" : handle.plist;
     }
-    // launchctl print <target>: 113 for a job launchd does not have.
-    ToolResult print(const std::vector<std::string>& args) {
+    // launchctl print gui/501/app.test.<name>: 113 for a job launchd lacks.
+    ToolResult print(const std::string& target) {
         std::lock_guard guard(lock_);
-        if (args.size() != 2 || args[0] != "print") return {64, ""};
-        auto job = launchd_.find(args[1].substr(args[1].rfind('/') + 1));
-        if (job == launchd_.end()) return {113, ""};
-        return {0, std::string("\tstate = ") + (job->second.second ? "running" : "not running") +
-                       "\n\t\"Executable\" => \"" + job->second.first + "\"\n"};
+        const Standing& job = jobs[target.substr(target.rfind('.') + 1) + ".plist"];
+        if (job.image.empty()) return {113, ""};
+        std::string image = job.image == "here" ? bundle : "/Applications/Old.app";
+        return {0, std::string("\tstate = ") + (job.running ? "running" : "not running") + "\n\t\"Executable\" => \"" +
+                       image + "/Contents/MacOS/test\"\n"};
     }
-
     std::mutex lock_;
-    std::map<std::string, int32_t> statuses_;
-    std::map<std::string, std::pair<std::string, bool>> launchd_; // label → image, running
 };
 
 const std::set<std::string> settleMessages{
@@ -169,7 +151,7 @@ const std::set<std::string> settleMessages{
     "could not turn on",                                 "named a job this copy does not declare; ignored"};
 
 TEST(Settle, DecidesJobByJob) {
-    const Standing off{}, awaiting{BS::requiresApproval, "", false}, runningHere{BS::enabled, "here", true},
+    const Standing off{}, awaiting{BS::requiresApproval}, runningHere{BS::enabled, "here", true},
         silentHere{BS::enabled, "here", false}, elsewhere{BS::enabled, "elsewhere", false};
     const std::string on = "--app-installation-turn-on", stale = "--app-installation-stale";
     const auto deleted = at("2026-11-30T08:00:00Z");
@@ -228,29 +210,15 @@ TEST(Settle, DecidesJobByJob) {
     // clang-format on
     for (const auto& c : cases) {
         FakeMachine machine;
-        for (const auto& [key, standing] : c.jobs) machine.set(key, standing);
+        machine.jobs = c.jobs;
         machine.refusals = c.refusals;
         // The daemon goes undescribed: it is named by its file.
-        std::vector<Job> own{Job(Job::Kind::agent("agent.plist"), "the agent", {}, {}, machine.jobs())};
+        std::vector<Job> own{Job(Job::Kind::agent("agent.plist"), "the agent", {}, {}, machine.system())};
         LogLines log;
         settle(machine.bundle, own, c.arguments, machine.settling(c.pending));
         EXPECT_EQ(log.read(settleMessages), c.lines) << c.name;
         EXPECT_EQ(machine.calls, c.calls) << c.name;
     }
-}
-
-TEST(Settle, AsksForTheTombstoneOfTheBundlesIdentifier) {
-    FakeMachine machine;
-    std::vector<std::string> asked;
-    SettleSystem system = machine.settling(std::nullopt);
-    system.pending = [&](const std::string& id) {
-        asked.push_back(id);
-        return std::nullopt;
-    };
-    settle(machine.bundle, {}, {}, system);
-    fs::remove(fs::path(machine.bundle) / "Contents/Info.plist");
-    settle(machine.bundle, {}, {}, system);
-    EXPECT_EQ(asked, (std::vector<std::string>{"app.test.settle", ""}));
 }
 
 TEST(TombstoneText, FormatsAndParsesWholeSecondsInUTC) {
@@ -259,23 +227,12 @@ TEST(TombstoneText, FormatsAndParsesWholeSecondsInUTC) {
     EXPECT_EQ(Tombstone::format(moment + 999ms), "2026-12-09T21:20:43Z");
     EXPECT_EQ(Tombstone::format(Platform::Date{}), "1970-01-01T00:00:00Z");
     const std::pair<std::string, std::optional<Platform::Date>> cases[] = {
-        {"2026-12-09T21:20:43Z", moment},
-        {" \n2026-12-09T21:20:43Z\r\n", moment},
-        {"2026-12-09T22:50:43+01:30", moment},
-        {"2026-12-09T16:20:43-05:00", moment},
-        {"1969-12-31T23:59:59Z", Platform::Date{-1s}},
-        {"2024-02-29T00:00:00Z", Platform::Date{std::chrono::seconds(1709164800)}},
-        {"2026-02-29T00:00:00Z", std::nullopt},
-        {"2026-12-09T24:00:00Z", std::nullopt},
-        {"2026-12-09T21:60:43Z", std::nullopt},
-        {"2026-13-09T21:20:43Z", std::nullopt},
-        {"2026-12-09T21:20:43.250Z", std::nullopt},
-        {"2026-12-09 21:20:43Z", std::nullopt},
-        {"2026-12-09T21:20:43", std::nullopt},
-        {"2026-12-09T21:20:43+0100", std::nullopt},
-        {"2026-12-09T21:20:43Z trailing", std::nullopt},
-        {"9999-12-31T23:59:59Z", std::nullopt},
-        {"+2026-12-09T21:20:43Z", std::nullopt},
+        {" \n2026-12-09T21:20:43Z\r\n", moment},   {"2026-12-09T22:50:43+01:30", moment},
+        {"2026-12-09T16:20:43-05:00", moment},       {"1969-12-31T23:59:59Z", Platform::Date{-1s}},
+        {"2026-02-29T00:00:00Z", std::nullopt},      {"2026-12-09T24:00:00Z", std::nullopt},
+        {"2026-12-09T21:20:43.250Z", std::nullopt},  {"2026-12-09 21:20:43Z", std::nullopt},
+        {"2026-12-09T21:20:43", std::nullopt},       {"2026-12-09T21:20:43+0100", std::nullopt},
+        {"2026-12-09T21:20:43Z x", std::nullopt},    {"9999-12-31T23:59:59Z", std::nullopt},
         {"", std::nullopt},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(Tombstone::parse(text), expected) << text;
@@ -290,12 +247,6 @@ struct TombstoneHome {
         return Platform::SimulatedHost::hostPath(Tombstone::folder(system) + "/" + id + ".deleted");
     }
 };
-
-TEST(Tombstone, FoldersOfTheSystemAndTheUser) {
-    TombstoneHome place;
-    EXPECT_EQ(Tombstone::folder(true), "/Library/Application Support/AppInstallations");
-    EXPECT_EQ(Tombstone::folder(false), place.home.path().string() + "/Library/Application Support/AppInstallations");
-}
 
 TEST(Tombstone, PendingIsTheLatestNotYetApplied) {
     struct Case {
@@ -362,6 +313,8 @@ TEST(Tombstone, AppliedRemembersTheDateAndRemovesOnlyWhatItApplied) {
 
 TEST(Tombstone, WriteAsThePersonAndAsRoot) {
     TombstoneHome place;
+    EXPECT_EQ(Tombstone::folder(true), "/Library/Application Support/AppInstallations");
+    EXPECT_EQ(Tombstone::folder(false), place.home.path().string() + "/Library/Application Support/AppInstallations");
     auto before = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     {
         LogLines log;
@@ -383,39 +336,31 @@ TEST(Tombstone, WriteAsThePersonAndAsRoot) {
     EXPECT_FALSE(fs::exists(place.file("app.test.root", false)));
 }
 
-TEST(Tombstone, AFolderThatCannotBeMadeIsAWarning) {
+TEST(Tombstone, WhatCannotBeWrittenOrNamedIsAWarning) {
     TombstoneHome place;
     TestSupport::writeFile(place.home / "Library/Application Support/AppInstallations", "a file, not a folder");
-    LogLines log;
-    Tombstone::write("app.test.blocked");
-    auto lines = log.read({"could not write the tombstone", "tombstone written"});
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "warn could not write the tombstone err=File exists path=" + Tombstone::folder(false) +
-                            "/app.test.blocked.deleted");
-}
-
-TEST(Tombstone, IdentifiersThatAreNoPlainNamesAreSkipped) {
-    TombstoneHome place;
     TestSupport::writeFile(place.home / "Library/Application Support/x.deleted", "2026-01-01T00:00:00Z");
     LogLines log;
+    Tombstone::write("app.test.blocked");
     for (const std::string id : {"", "..", "../x", "a/b"}) {
         Tombstone::write(id);
         EXPECT_EQ(Tombstone::pending(id), std::nullopt) << id;
         Tombstone::applied(id, at("2026-01-01T00:00:00Z"));
     }
-    auto lines = log.read({"a bundle identifier that cannot name a file: tombstone skipped", "tombstone written",
-                           "tombstone applied"});
-    EXPECT_EQ(lines.size(), 12u);
-    EXPECT_EQ(lines.at(5), "warn a bundle identifier that cannot name a file: tombstone skipped identifier=..");
+    auto lines = log.read({"could not write the tombstone", "tombstone written", "tombstone applied",
+                           "a bundle identifier that cannot name a file: tombstone skipped"});
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(lines[0], "warn could not write the tombstone err=File exists path=" + Tombstone::folder(false) +
+                            "/app.test.blocked.deleted");
+    EXPECT_EQ(lines[6], "warn a bundle identifier that cannot name a file: tombstone skipped identifier=..");
     EXPECT_TRUE(fs::exists(place.home / "Library/Application Support/x.deleted"));
-    EXPECT_FALSE(fs::exists(place.home / "Library/Application Support/AppInstallations"));
 }
 
 TEST(OwnJob, TheDefinitionLabelledAsTheService) {
     TestSupport::TempDir folder;
     std::string bundle = (folder / "Test.app").string();
     auto define = [&](const std::string& file, const std::string& entries) {
-        TestSupport::writeFile(fs::path(bundle) / "Contents/Library" / file, FakeMachine::plist(entries));
+        TestSupport::writeFile(fs::path(bundle) / "Contents/Library" / file, plist(entries));
     };
     define("LaunchAgents/b.plist", "<key>Label</key><string>shared</string>");
     define("LaunchAgents/a.plist", "<key>Label</key><string>app.one</string>");
