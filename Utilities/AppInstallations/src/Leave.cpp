@@ -65,15 +65,14 @@ void handOver(const std::string& target, const std::string& key, const std::stri
     installLog().info("asking the app's current copy to take this job",
                       [&] { return Log::Fields{{"job", target}, {"to", to}}; });
     // Without the service name, the copy started next does not take itself
-    // for the launchd job. Its own process group keeps it out of launchd's
-    // reach when its registration boots this job out.
-    RunOptions options;
-    options.environment = Platform::currentEnvironment();
-    options.environment->erase("XPC_SERVICE_NAME");
-    options.ownGroup = true;
-    auto ran = run(Platform::SimulatedHost::macPath(*executable), {"--app-installation-stale", key}, options);
+    // for the launchd job. Apart from this process it survives the SIGTERM
+    // its registration may bring this job, and settles to its end.
+    Platform::Environment environment = Platform::currentEnvironment();
+    environment.erase("XPC_SERVICE_NAME");
+    int32_t status =
+        runApart(Platform::SimulatedHost::macPath(*executable), {"--app-installation-stale", key}, environment);
     installLog().warn("still running after the hand-over",
-                      [&] { return Log::Fields{{"job", target}, {"status", ran.status}}; });
+                      [&] { return Log::Fields{{"job", target}, {"status", status}}; });
 }
 
 void leave(const std::optional<std::string>& job, const std::optional<std::string>& reopening,
@@ -90,10 +89,8 @@ void leave(const std::optional<std::string>& job, const std::optional<std::strin
     if (launchdPID(target) == ::getpid()) {
         installLog().warn("leaving launchd", [&] { return Log::Fields{{"job", target}}; });
         // launchctl waits for this process to end, so it must outlive the
-        // SIGTERM it brings: in a group of its own it finishes the bootout.
-        RunOptions options;
-        options.ownGroup = true;
-        run("/bin/launchctl", {"bootout", target}, options);
+        // SIGTERM it brings: apart from this process it finishes the bootout.
+        runApart("/bin/launchctl", {"bootout", target});
     } else {
         installLog().info("launchd's job is another copy's now: exiting only",
                           [&] { return Log::Fields{{"job", target}}; });

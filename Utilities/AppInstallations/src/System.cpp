@@ -9,10 +9,12 @@
 #include <Platform/Spawn.hpp>
 #include <Platform/UTF8.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace AppInstallation {
@@ -63,16 +65,6 @@ std::vector<pid_t> otherProcesses(Wanted wanted) {
     return found;
 }
 
-Spawned spawnWith(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes,
-                  const std::optional<Platform::Environment>& environment) {
-    Platform::SpawnOptions options;
-    options.attributes = attributes;
-    auto outcome = Platform::runProgram(tool, args, environment, Platform::SimulatedHost::root(), options);
-    if (const auto* failure = std::get_if<Platform::LaunchFailure>(&outcome)) return NotStarted{failure->error};
-    const auto& exit = std::get<Platform::ProgramExit>(outcome);
-    return Ran{exit.signal != 0 ? -1 : exit.status, Platform::UTF8::repaired(exit.out)};
-}
-
 std::string standardized(const std::string& macPath) {
     std::string path = std::filesystem::path(macPath).lexically_normal().string();
     while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -87,27 +79,35 @@ const Log::LogWriter& installLog() {
 }
 
 Spawned spawn(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes) {
-    return spawnWith(tool, args, attributes, std::nullopt);
+    Platform::SpawnOptions options;
+    options.attributes = attributes;
+    auto outcome = Platform::runProgram(tool, args, std::nullopt, Platform::SimulatedHost::root(), options);
+    if (const auto* failure = std::get_if<Platform::LaunchFailure>(&outcome)) return NotStarted{failure->error};
+    const auto& exit = std::get<Platform::ProgramExit>(outcome);
+    return Ran{exit.signal != 0 ? -1 : exit.status, Platform::UTF8::repaired(exit.out)};
 }
 
-ToolResult run(const std::string& tool, const std::vector<std::string>& args) { return run(tool, args, RunOptions{}); }
-
-ToolResult run(const std::string& tool, const std::vector<std::string>& args, const RunOptions& options) {
-    Attributes attributes;
-    if (options.ownGroup)
-        attributes = [](posix_spawnattr_t& set) {
-            short flags = 0;
-            posix_spawnattr_getflags(&set, &flags);
-            return posix_spawnattr_setpgroup(&set, 0) == 0 &&
-                   posix_spawnattr_setflags(&set, static_cast<short>(flags | POSIX_SPAWN_SETPGROUP)) == 0;
-        };
-    Spawned spawned = spawnWith(tool, args, attributes, options.environment);
+ToolResult run(const std::string& tool, const std::vector<std::string>& args) {
+    Spawned spawned = spawn(tool, args);
     if (const auto* notStarted = std::get_if<NotStarted>(&spawned)) {
         logNotStarted(tool, args, notStarted->error);
         return {-1, ""};
     }
     const auto& ran = std::get<Ran>(spawned);
     return {ran.status, ran.output};
+}
+
+int32_t runApart(const std::string& tool, const std::vector<std::string>& args,
+                 const std::optional<Platform::Environment>& environment) {
+    auto started = Platform::startProgram(tool, args, environment, Platform::SimulatedHost::root());
+    if (const auto* failure = std::get_if<Platform::LaunchFailure>(&started)) {
+        logNotStarted(tool, args, failure->error);
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(std::get<pid_t>(started), &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 ToolResult tool(const std::string& path, const std::vector<std::string>& args) {

@@ -356,6 +356,16 @@ TEST(Tombstone, WhatCannotBeWrittenOrNamedIsAWarning) {
     EXPECT_TRUE(fs::exists(place.home / "Library/Application Support/x.deleted"));
 }
 
+TEST(RunApart, ItsOwnGroupAndTheEnvironmentGiven) {
+    // Status 7 only for a shell leading its own group, with just X set.
+    const std::string check = R"sh([ "$(cut -d' ' -f5 /proc/$$/stat)" = $$ ] && [ "$X" = y ] && [ -z "$HOME" ] && exit 7)sh";
+    EXPECT_EQ(runApart("/bin/sh", {"-c", check}, Platform::Environment{{"X", "y"}}), 7);
+    EXPECT_EQ(runApart("/bin/sh", {"-c", "kill -9 $$"}), -1);
+    LogLines log;
+    EXPECT_EQ(runApart("/nowhere/tool", {"a"}), -1);
+    EXPECT_EQ(log.read({"did not start"}), std::vector<std::string>{"error did not start args=[\"a\"] errno=2 tool=/nowhere/tool"});
+}
+
 TEST(OwnJob, TheDefinitionLabelledAsTheService) {
     TestSupport::TempDir folder;
     std::string bundle = (folder / "Test.app").string();

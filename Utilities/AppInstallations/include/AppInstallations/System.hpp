@@ -57,16 +57,15 @@ Spawned spawn(const std::string& tool, const std::vector<std::string>& args, con
 // error "did not start" (tool, args, errno) and gives (-1, "").
 ToolResult run(const std::string& tool, const std::vector<std::string>& args);
 
-// What a run may change about the child. The caller's own environment is
-// never touched: other threads may be reading it.
-struct RunOptions {
-    // The child's whole environment, instead of a copy of the caller's.
-    std::optional<Platform::Environment> environment;
-    // The child leads a process group of its own, out of reach of signals
-    // sent to the caller's group (launchd ending the caller's job, say).
-    bool ownGroup = false;
-};
-ToolResult run(const std::string& tool, const std::vector<std::string>& args, const RunOptions& options);
+// Runs the tool in a process group of its own, writing to this process's
+// standard output and error, and waits for it. A signal to the caller's
+// group (launchd ending the caller's job, say) does not reach it, and it
+// goes on to its end, still able to write, when the caller ends first.
+// `environment` is the child's whole environment instead of the caller's,
+// whose own is never changed. The exit status, -1 when a signal ended it,
+// or -1 after the "did not start" error. Blocks; any thread.
+int32_t runApart(const std::string& tool, const std::vector<std::string>& args,
+                 const std::optional<Platform::Environment>& environment = std::nullopt);
 
 // Runs the tool with standard output and standard error merged into one
 // text; a tool that does not start gives 127 and "<path> did not start",
