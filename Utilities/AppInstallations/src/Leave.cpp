@@ -58,12 +58,14 @@ void handOver(const std::string& target, const std::string& key, const std::stri
     if (Platform::SimulatedHost::runsAsRoot()) return;
     auto executable = Platform::bundleExecutable(Platform::SimulatedHost::hostPath(to));
     if (!executable) {
-        installLog().warn("the app's current copy has no executable",
-                          [&] { return Log::Fields{{"job", target}, {"app", to}}; });
+        installLog().warn("the app's current copy has no executable", [&] {
+            return Log::Fields{{"job", target}, {"app", to}};
+        });
         return;
     }
-    installLog().info("asking the app's current copy to take this job",
-                      [&] { return Log::Fields{{"job", target}, {"to", to}}; });
+    installLog().info("asking the app's current copy to take this job", [&] {
+        return Log::Fields{{"job", target}, {"to", to}};
+    });
     // Without the service name, the copy started next does not take itself
     // for the launchd job. Apart from this process it survives the SIGTERM
     // its registration may bring this job, and settles to its end.
@@ -71,8 +73,9 @@ void handOver(const std::string& target, const std::string& key, const std::stri
     environment.erase("XPC_SERVICE_NAME");
     int32_t status =
         runApart(Platform::SimulatedHost::macPath(*executable), {"--app-installation-stale", key}, environment);
-    installLog().warn("still running after the hand-over",
-                      [&] { return Log::Fields{{"job", target}, {"status", status}}; });
+    installLog().warn("still running after the hand-over", [&] {
+        return Log::Fields{{"job", target}, {"status", status}};
+    });
 }
 
 void leave(const std::optional<std::string>& job, const std::optional<std::string>& reopening,
@@ -92,8 +95,9 @@ void leave(const std::optional<std::string>& job, const std::optional<std::strin
         // SIGTERM it brings: apart from this process it finishes the bootout.
         runApart("/bin/launchctl", {"bootout", target});
     } else {
-        installLog().info("launchd's job is another copy's now: exiting only",
-                          [&] { return Log::Fields{{"job", target}}; });
+        installLog().info("launchd's job is another copy's now: exiting only", [&] {
+            return Log::Fields{{"job", target}};
+        });
     }
     exitNow(0);
 }

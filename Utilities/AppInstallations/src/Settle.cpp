@@ -37,8 +37,9 @@ void turnOn(const Job& job, bool afresh) {
     try {
         job.install(approvalWait, afresh);
     } catch (const std::exception& failure) {
-        installLog().warn("could not turn on",
-                          [&] { return Log::Fields{{"job", job.name()}, {"err", std::string(failure.what())}}; });
+        installLog().warn("could not turn on", [&] {
+            return Log::Fields{{"job", job.name()}, {"err", std::string(failure.what())}};
+        });
     }
 }
 
@@ -103,8 +104,9 @@ void settle(const std::string& in, const std::vector<Job>& own, const std::vecto
         bool declared = std::any_of(candidates.begin(), candidates.end(),
                                     [&](const Job& job) { return job.switchValue() == value; });
         if (!declared)
-            installLog().warn("named a job this copy does not declare; ignored",
-                              [&] { return Log::Fields{{"job", value}}; });
+            installLog().warn("named a job this copy does not declare; ignored", [&] {
+                return Log::Fields{{"job", value}};
+            });
     }
 
     std::string bundleID =

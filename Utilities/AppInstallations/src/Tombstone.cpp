@@ -28,8 +28,9 @@ constexpr size_t largestFile = 256;
 
 bool plain(const std::string& bundleID) {
     if (isPlainIdentifier(bundleID)) return true;
-    installLog().warn("a bundle identifier that cannot name a file: tombstone skipped",
-                      [&] { return Log::Fields{{"identifier", bundleID}}; });
+    installLog().warn("a bundle identifier that cannot name a file: tombstone skipped", [&] {
+        return Log::Fields{{"identifier", bundleID}};
+    });
     return false;
 }
 
@@ -105,8 +106,8 @@ std::optional<Platform::Date> parse(std::string_view content) {
     // YYYY-MM-DDTHH:MM:SS, then Z or ±HH:MM.
     auto y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2);
     auto h = digits(text, 11, 2), mi = digits(text, 14, 2), s = digits(text, 17, 2);
-    if (!y || !mo || !d || !h || !mi || !s || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':')
+    if (!y || !mo || !d || !h || !mi || !s || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':')
         return std::nullopt;
     if (!Platform::DateRange::containsYear(*y) || *h > 23 || *mi > 59 || *s > 59) return std::nullopt;
     year_month_day calendar{year{*y}, month{static_cast<unsigned>(*mo)}, day{static_cast<unsigned>(*d)}};
@@ -138,8 +139,9 @@ std::optional<Platform::Date> pending(const std::string& bundleID) {
 void applied(const std::string& bundleID, Platform::Date date) {
     if (!plain(bundleID)) return;
     if (!Platform::UserDefaults::write(bundleID, appliedKey, Platform::PropertyValue(date)))
-        installLog().warn("could not remember the applied tombstone",
-                          [&] { return Log::Fields{{"identifier", bundleID}}; });
+        installLog().warn("could not remember the applied tombstone", [&] {
+            return Log::Fields{{"identifier", bundleID}};
+        });
     std::string path = fileOf(bundleID, false);
     std::error_code error;
     if (fs::exists(fs::symlink_status(Platform::SimulatedHost::hostPath(path), error))) {
@@ -163,8 +165,9 @@ void write(const std::string& bundleID) {
                                                  format(Platform::hostClock().now()));
     }
     if (error)
-        installLog().warn("could not write the tombstone",
-                          [&] { return Log::Fields{{"path", path}, {"err", error.message()}}; });
+        installLog().warn("could not write the tombstone", [&] {
+            return Log::Fields{{"path", path}, {"err", error.message()}};
+        });
     else
         installLog().info("tombstone written", [&] { return Log::Fields{{"path", path}}; });
 }

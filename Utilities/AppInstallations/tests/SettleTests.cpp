@@ -84,9 +84,10 @@ public:
     std::vector<std::string> calls;
 
     FakeMachine() {
-        for (const auto& [file, entries] : {std::pair{"Info.plist", "CFBundleIdentifier</key><string>app.test.settle"},
-                                            {"Library/LaunchAgents/agent.plist", "Label</key><string>app.test.agent"},
-                                            {"Library/LaunchDaemons/daemon.plist", "Label</key><string>app.test.daemon"}})
+        for (const auto& [file, entries] :
+             {std::pair{"Info.plist", "CFBundleIdentifier</key><string>app.test.settle"},
+              {"Library/LaunchAgents/agent.plist", "Label</key><string>app.test.agent"},
+              {"Library/LaunchDaemons/daemon.plist", "Label</key><string>app.test.daemon"}})
             TestSupport::writeFile(fs::path(bundle) / "Contents" / file,
                                    plist(std::string("<key>") + entries + "</string>"));
     }
@@ -145,10 +146,12 @@ private:
     std::mutex lock_;
 };
 
-const std::set<std::string> settleMessages{
-    "its old copy moved away: registering afresh here", "turning on, as asked before the move",
-    "a deleted install's record: cleared, not revived",  "on, but not answering from this copy: registering afresh",
-    "could not turn on",                                 "named a job this copy does not declare; ignored"};
+const std::set<std::string> settleMessages{"its old copy moved away: registering afresh here",
+                                           "turning on, as asked before the move",
+                                           "a deleted install's record: cleared, not revived",
+                                           "on, but not answering from this copy: registering afresh",
+                                           "could not turn on",
+                                           "named a job this copy does not declare; ignored"};
 
 TEST(Settle, DecidesJobByJob) {
     const Standing off{}, awaiting{BS::requiresApproval}, runningHere{BS::enabled, "here", true},
@@ -227,12 +230,18 @@ TEST(TombstoneText, FormatsAndParsesWholeSecondsInUTC) {
     EXPECT_EQ(Tombstone::format(moment + 999ms), "2026-12-09T21:20:43Z");
     EXPECT_EQ(Tombstone::format(Platform::Date{}), "1970-01-01T00:00:00Z");
     const std::pair<std::string, std::optional<Platform::Date>> cases[] = {
-        {" \n2026-12-09T21:20:43Z\r\n", moment},   {"2026-12-09T22:50:43+01:30", moment},
-        {"2026-12-09T16:20:43-05:00", moment},       {"1969-12-31T23:59:59Z", Platform::Date{-1s}},
-        {"2026-02-29T00:00:00Z", std::nullopt},      {"2026-12-09T24:00:00Z", std::nullopt},
-        {"2026-12-09T21:20:43.250Z", std::nullopt},  {"2026-12-09 21:20:43Z", std::nullopt},
-        {"2026-12-09T21:20:43", std::nullopt},       {"2026-12-09T21:20:43+0100", std::nullopt},
-        {"2026-12-09T21:20:43Z x", std::nullopt},    {"9999-12-31T23:59:59Z", std::nullopt},
+        {" \n2026-12-09T21:20:43Z\r\n", moment},
+        {"2026-12-09T22:50:43+01:30", moment},
+        {"2026-12-09T16:20:43-05:00", moment},
+        {"1969-12-31T23:59:59Z", Platform::Date{-1s}},
+        {"2026-02-29T00:00:00Z", std::nullopt},
+        {"2026-12-09T24:00:00Z", std::nullopt},
+        {"2026-12-09T21:20:43.250Z", std::nullopt},
+        {"2026-12-09 21:20:43Z", std::nullopt},
+        {"2026-12-09T21:20:43", std::nullopt},
+        {"2026-12-09T21:20:43+0100", std::nullopt},
+        {"2026-12-09T21:20:43Z x", std::nullopt},
+        {"9999-12-31T23:59:59Z", std::nullopt},
         {"", std::nullopt},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(Tombstone::parse(text), expected) << text;
@@ -329,8 +338,9 @@ TEST(Tombstone, WriteAsThePersonAndAsRoot) {
     EXPECT_LE(*written, std::chrono::system_clock::now());
     EXPECT_FALSE(fs::exists(place.file("app.test.written", true)));
 
-    auto root = TestSupport::runAsRoot(Platform::SimulatedHost::root(), {SETTLE_PROBE_EXE, "tombstone", "app.test.root"},
-                                       {{"HOME", place.home.path().string()}});
+    auto root =
+        TestSupport::runAsRoot(Platform::SimulatedHost::root(), {SETTLE_PROBE_EXE, "tombstone", "app.test.root"},
+                               {{"HOME", place.home.path().string()}});
     ASSERT_EQ(root.status, 0) << root.err;
     EXPECT_TRUE(Tombstone::parse(TestSupport::contents(place.file("app.test.root", true))));
     EXPECT_FALSE(fs::exists(place.file("app.test.root", false)));
@@ -358,12 +368,14 @@ TEST(Tombstone, WhatCannotBeWrittenOrNamedIsAWarning) {
 
 TEST(RunApart, ItsOwnGroupAndTheEnvironmentGiven) {
     // Status 7 only for a shell leading its own group, with just X set.
-    const std::string check = R"sh([ "$(cut -d' ' -f5 /proc/$$/stat)" = $$ ] && [ "$X" = y ] && [ -z "$HOME" ] && exit 7)sh";
+    const std::string check =
+        R"sh([ "$(cut -d' ' -f5 /proc/$$/stat)" = $$ ] && [ "$X" = y ] && [ -z "$HOME" ] && exit 7)sh";
     EXPECT_EQ(runApart("/bin/sh", {"-c", check}, Platform::Environment{{"X", "y"}}), 7);
     EXPECT_EQ(runApart("/bin/sh", {"-c", "kill -9 $$"}), -1);
     LogLines log;
     EXPECT_EQ(runApart("/nowhere/tool", {"a"}), -1);
-    EXPECT_EQ(log.read({"did not start"}), std::vector<std::string>{"error did not start args=[\"a\"] errno=2 tool=/nowhere/tool"});
+    EXPECT_EQ(log.read({"did not start"}),
+              std::vector<std::string>{"error did not start args=[\"a\"] errno=2 tool=/nowhere/tool"});
 }
 
 TEST(OwnJob, TheDefinitionLabelledAsTheService) {
@@ -378,9 +390,12 @@ TEST(OwnJob, TheDefinitionLabelledAsTheService) {
     define("LaunchDaemons/a.plist", "<key>Label</key><string>shared</string>");
     define("LaunchDaemons/d.plist", "<key>Label</key><string>app.daemon</string>");
     const std::pair<std::string, std::optional<OwnJob>> cases[] = {
-        {"app.one", OwnJob{"app.one", "a.plist"}},  {"shared", OwnJob{"shared", "b.plist"}},
-        {"app.daemon", OwnJob{"app.daemon", "d.plist"}}, {"7", std::nullopt},
-        {"0", std::nullopt},                             {"", std::nullopt},
+        {"app.one", OwnJob{"app.one", "a.plist"}},
+        {"shared", OwnJob{"shared", "b.plist"}},
+        {"app.daemon", OwnJob{"app.daemon", "d.plist"}},
+        {"7", std::nullopt},
+        {"0", std::nullopt},
+        {"", std::nullopt},
         {"app.none", std::nullopt},
     };
     for (const auto& [name, expected] : cases) {
