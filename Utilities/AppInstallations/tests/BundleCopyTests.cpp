@@ -1,0 +1,95 @@
+// Copying a bundle into place: a whole copy or nothing at the destination.
+
+#include <AppInstallations/BundleCopy.hpp>
+#include <TestSupport/FileContents.hpp>
+#include <TestSupport/TempDir.hpp>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using AppInstallation::copyBundle;
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+// A small bundle with the kinds of things bundles hold.
+void makeBundle(const fs::path& app) {
+    TestSupport::writeFile(app / "Contents/Info.plist", "<plist/>");
+    TestSupport::writeFile(app / "Contents/MacOS/tool", "#!/bin/sh\n");
+    fs::permissions(app / "Contents/MacOS/tool", fs::perms(0755));
+    fs::create_directories(app / "Contents/Private");
+    fs::permissions(app / "Contents/Private", fs::perms(0700));
+    fs::create_directory_symlink("../MacOS", app / "Contents/Private/Tools");
+    fs::create_symlink("missing", app / "Contents/dangling");
+    fs::permissions(app, fs::perms(0750));
+}
+
+TEST(BundleCopy, AWholeCopyWithLinksAndModes) {
+    TestSupport::TempDir scratch;
+    makeBundle(scratch / "Lumra.app");
+    fs::create_directory(scratch / "Applications");
+
+    EXPECT_EQ(copyBundle(scratch / "Lumra.app", scratch / "Applications/Lumra.app"), std::nullopt);
+    fs::path copy = scratch / "Applications/Lumra.app";
+    EXPECT_EQ(TestSupport::entries(scratch / "Applications"), std::vector<std::string>{"Lumra.app"});
+    EXPECT_EQ(TestSupport::contents(copy / "Contents/Info.plist"), "<plist/>");
+    for (const char* part : {"", "Contents/MacOS/tool", "Contents/Private", "Contents/MacOS"})
+        EXPECT_EQ(modeOf(copy / part), modeOf(scratch / "Lumra.app" / part)) << part;
+    EXPECT_EQ(fs::read_symlink(copy / "Contents/Private/Tools"), "../MacOS");
+    EXPECT_EQ(fs::read_symlink(copy / "Contents/dangling"), "missing");
+}
+
+TEST(BundleCopy, AFailedCopyLeavesNothing) {
+    struct Case {
+        std::string what;
+        std::function<void(const fs::path& scratch)> setUp;
+        std::string error;
+    } const cases[] = {
+        {"something already there",
+         [](const fs::path& scratch) { TestSupport::writeFile(scratch / "Applications/Lumra.app/kept", "mine"); },
+         "File exists"},
+        {"a link already there",
+         [](const fs::path& scratch) { fs::create_symlink("elsewhere", scratch / "Applications/Lumra.app"); },
+         "File exists"},
+        {"a part that is no file, folder or link",
+         [](const fs::path& scratch) {
+             ASSERT_EQ(::mkfifo((scratch / "Lumra.app/Contents/pipe").c_str(), 0600), 0);
+         },
+         "Invalid argument"},
+        {"no bundle", [](const fs::path& scratch) { fs::remove_all(scratch / "Lumra.app"); },
+         "No such file or directory"},
+        {"a file for a bundle",
+         [](const fs::path& scratch) {
+             fs::remove_all(scratch / "Lumra.app");
+             TestSupport::writeFile(scratch / "Lumra.app", "");
+         },
+         "Not a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestSupport::TempDir scratch;
+        makeBundle(scratch / "Lumra.app");
+        fs::create_directory(scratch / "Applications");
+        c.setUp(scratch.path());
+        auto before = TestSupport::entries(scratch / "Applications");
+
+        EXPECT_EQ(copyBundle(scratch / "Lumra.app", scratch / "Applications/Lumra.app"), c.error);
+        EXPECT_EQ(TestSupport::entries(scratch / "Applications"), before);
+    }
+    // What stood there is untouched.
+    TestSupport::TempDir scratch;
+    makeBundle(scratch / "Lumra.app");
+    TestSupport::writeFile(scratch / "Applications/Lumra.app/kept", "mine");
+    EXPECT_EQ(copyBundle(scratch / "Lumra.app", scratch / "Applications/Lumra.app"), "File exists");
+    EXPECT_EQ(TestSupport::entries(scratch / "Applications/Lumra.app"), std::vector<std::string>{"kept"});
+}
+
+} // namespace
