@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -52,6 +53,14 @@ struct Machine : TestSupport::SimMachine {
     Finished lumra(const fs::path& app, const std::vector<std::string>& arguments) const {
         return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, environment(), 60s);
     }
+    // A move with its log lines on standard error, one JSON object each.
+    Finished move(const fs::path& app, const std::vector<std::string>& options) const {
+        std::vector<std::string> arguments{"app", "move"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        auto logging = environment();
+        logging.insert({{"LOG_LEVEL", "info"}, {"LOG_FORMAT", "json"}});
+        return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, logging, 60s);
+    }
     // The copy in ~/Applications with lumrad on as its agent; lumrad's pid.
     pid_t mineRunningLumrad() const {
         place(mine);
@@ -81,6 +90,31 @@ struct Machine : TestSupport::SimMachine {
 };
 
 const std::vector<std::string> justLumra{"Lumra.app"};
+
+// The installation layer's log lines in a move's standard error: message,
+// then fields.
+std::vector<std::pair<std::string, json>> installLines(const std::string& err) {
+    std::vector<std::pair<std::string, json>> found;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        json parsed = json::parse(line, nullptr, false);
+        if (parsed.is_object() && parsed["scope"] == json::array({"install"}))
+            found.emplace_back(parsed["msg"], parsed["fields"]);
+    }
+    return found;
+}
+
+std::vector<std::string> messages(const std::string& err) {
+    std::vector<std::string> texts;
+    for (const auto& [text, fields] : installLines(err)) texts.push_back(text);
+    return texts;
+}
+
+json fieldsOf(const std::string& err, const std::string& message) {
+    for (const auto& [text, fields] : installLines(err))
+        if (text == message) return fields;
+    return nullptr;
+}
 
 TEST(AppMove, FromTheDownloadsTheNewCopyTurnsTheServiceOn) {
     Machine machine;
@@ -115,10 +149,20 @@ TEST(AppMove, BetweenApplicationsFoldersTheAgentGoesAlong) {
     ASSERT_GT(lumrad, 0);
 
     // Not asked for, but on: carried to the new copy, stopped in the old one.
-    auto moved = machine.lumra(machine.mine, {"app", "move", "--for-everyone"});
+    auto moved = machine.move(machine.mine, {"--for-everyone"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
-    EXPECT_EQ(moved.err, "");
+    EXPECT_EQ(messages(moved.err),
+              (std::vector<std::string>{"copied into Applications", "uninstalled",
+                                        "opened the app in Applications; leaving",
+                                        "the copy left behind moved to the Trash", "quitting"}));
+    EXPECT_EQ(fieldsOf(moved.err, "copied into Applications"),
+              (json{{"from", machine.mine.string()}, {"to", "/Applications/Lumra.app"}}));
+    EXPECT_EQ(fieldsOf(moved.err, "uninstalled"), (json{{"job", plist}}));
+    EXPECT_EQ(fieldsOf(moved.err, "opened the app in Applications; leaving"),
+              (json{{"from", machine.mine.string()}, {"jobs handed over", {plist}}}));
+    EXPECT_EQ(fieldsOf(moved.err, "the copy left behind moved to the Trash"),
+              (json{{"path", machine.mine.string()}, {"now", (machine.home / ".Trash/Lumra.app").string()}}));
     auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0]["path"], "/Applications/Lumra.app");
@@ -152,9 +196,15 @@ TEST(AppMove, ACopyAlreadyInApplicationsIsTakenAsItIs) {
     // and stays.
     pid_t lumrad = machine.mineRunningLumrad();
     ASSERT_GT(lumrad, 0);
-    moved = machine.lumra(machine.mine, {"app", "move", "--for-everyone", "--turn-on"});
+    moved = machine.move(machine.mine, {"--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
+    EXPECT_EQ(messages(moved.err),
+              (std::vector<std::string>{"the app in Applications is already running: brought forward; leaving",
+                                        "quitting"}));
+    // lumrad, asked for, and the enabled agent behind it are one job.
+    EXPECT_EQ(fieldsOf(moved.err, "the app in Applications is already running: brought forward; leaving"),
+              (json{{"from", machine.mine.string()}, {"jobs not carried", {"lumrad"}}}));
     launches = machine.launches();
     ASSERT_EQ(launches.size(), 2u);
     EXPECT_EQ(launches[1]["path"], "/Applications/Lumra.app");
@@ -174,9 +224,11 @@ TEST(AppMove, OpeningFailsAfterStoppingTheJobsComeBack) {
     machine.place(machine.everyone);
     fs::remove(machine.everyone / "Contents/MacOS/lumra-app");
 
-    auto moved = machine.lumra(machine.mine, {"app", "move", "--for-everyone"});
+    auto moved = machine.move(machine.mine, {"--for-everyone"});
     EXPECT_EQ(moved.status, 1);
-    EXPECT_EQ(moved.err, "lumra app move: opening the app in Applications: open exited 1\n");
+    EXPECT_THAT(moved.err, testing::EndsWith("\nlumra app move: opening the app in Applications: open exited 1\n"));
+    EXPECT_EQ(messages(moved.err), (std::vector<std::string>{"uninstalled", "registered",
+                                                             "turned back on after the failed move"}));
     EXPECT_EQ(moved.out, "");
     // It was stopped for the new copy, and runs again here (launchd may
     // need a second try while the stopped one still ends).
