@@ -45,9 +45,9 @@ int move(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
     }
     if (!scope) return refuse(err, "--for-everyone or --just-for-me?");
 
-    auto running = AppInstallation::bundle();
-    std::string destination;
-    if (running)
+    // Read before the move, which may take this copy to the Trash.
+    std::string name = AppInstallation::displayName(), destination;
+    if (auto running = AppInstallation::bundle())
         destination = AppInstallation::folder(*scope) + "/" + std::filesystem::path(*running).filename().string();
     std::vector<AppInstallation::Job> jobs;
     if (turnOn) jobs.push_back(LumraJobs::lumrad());
@@ -59,7 +59,7 @@ int move(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
     }
     // The move asked this process to quit; a command line ends by itself,
     // now, with its logs written.
-    out << AppInstallation::displayName() << " is now in " << destination << "\n";
+    out << name << " is now in " << destination << "\n";
     Log::flushLog();
     return ExitStatus::done;
 }
