@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <functional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,6 +76,22 @@ TEST(BundleCopy, AFailedCopyLeavesNothing) {
         EXPECT_EQ(copyBundle(scratch / "Lumra.app", scratch / "Applications/Lumra.app"), c.error);
         EXPECT_EQ(TestSupport::entries(scratch / "Applications"), before);
     }
+}
+
+TEST(BundleCopy, HiddenCopiesOfKilledMovesGo) {
+    TestSupport::TempDir scratch;
+    makeBundle(scratch / "Lumra.app");
+    fs::path folder = scratch / "Applications";
+    for (const char* name : {".Lumra.app.k1LLed", ".Lumra.app.busy12", ".Lumra.app.longer1", ".Other.app.k1LLed"})
+        TestSupport::writeFile(folder / name / "Contents/Info.plist", "<plist/>");
+    // A move still copying holds its folder's lock.
+    int busy = ::open((folder / ".Lumra.app.busy12").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+
+    EXPECT_EQ(copyBundle(scratch / "Lumra.app", folder / "Lumra.app"), std::nullopt);
+    EXPECT_EQ(TestSupport::entries(folder),
+              (std::vector<std::string>{".Lumra.app.busy12", ".Lumra.app.longer1", ".Other.app.k1LLed", "Lumra.app"}));
+    ::close(busy);
 }
 
 } // namespace
