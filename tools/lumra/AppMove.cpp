@@ -5,6 +5,7 @@
 #include <Log/Output.hpp>
 #include <Log/Settings.hpp>
 #include <LumraJobs.hpp>
+#include <Platform/QuitRequests.hpp>
 
 #include <filesystem>
 #include <optional>
@@ -45,10 +46,14 @@ int move(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
     }
     if (!scope) return refuse(err, "--for-everyone or --just-for-me?");
 
-    // Read before the move, which may take this copy to the Trash.
+    // Read before the move, which may take this copy to the Trash. The app
+    // of this copy ends with the move, as it would had it moved itself.
     std::string name = AppInstallation::displayName(), destination;
-    if (auto running = AppInstallation::bundle())
+    std::vector<pid_t> apps;
+    if (auto running = AppInstallation::bundle()) {
         destination = AppInstallation::folder(*scope) + "/" + std::filesystem::path(*running).filename().string();
+        apps = AppInstallation::appProcesses(*running);
+    }
     std::vector<AppInstallation::Job> jobs;
     if (turnOn) jobs.push_back(LumraJobs::lumrad());
     try {
@@ -57,6 +62,7 @@ int move(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
         err << "lumra app move: " << failure.what() << "\n";
         return ExitStatus::refused;
     }
+    for (pid_t app : apps) Platform::QuitRequests::send(app);
     // The move asked this process to quit; a command line ends by itself,
     // now, with its logs written.
     out << name << " is now in " << destination << "\n";

@@ -120,6 +120,9 @@ json fieldsOf(const std::string& err, const std::string& message) {
 TEST(AppMove, FromTheDownloadsTheNewCopyTurnsTheServiceOn) {
     Machine machine;
     machine.place(machine.download);
+    // The app of the download runs, and ends with the move.
+    ASSERT_EQ(TestSupport::runProcess(machine.root / "usr/bin/open", {machine.download}, machine.environment()).status, 0);
+    auto old = machine.launches().at(0)["pid"].get<pid_t>();
     auto moved = machine.lumra(machine.download, {"app", "move", "--turn-on", "--for-everyone"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
@@ -129,11 +132,13 @@ TEST(AppMove, FromTheDownloadsTheNewCopyTurnsTheServiceOn) {
     EXPECT_EQ(machine.applications(), justLumra);
     EXPECT_EQ(::access((machine.everyone / "Contents/MacOS/lumra-app").c_str(), X_OK), 0);
     auto launches = machine.launches();
-    ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0]["path"], "/Applications/Lumra.app");
-    EXPECT_EQ(launches[0]["arguments"], turnOnLumrad);
-    EXPECT_EQ(launches[0]["new"], true);
-    EXPECT_EQ(launches[0]["background"], false);
+    ASSERT_EQ(launches.size(), 2u);
+    EXPECT_EQ(launches[1]["path"], "/Applications/Lumra.app");
+    EXPECT_EQ(launches[1]["arguments"], turnOnLumrad);
+    EXPECT_EQ(launches[1]["new"], true);
+    EXPECT_EQ(launches[1]["background"], false);
+    EXPECT_TRUE(TestSupport::eventually([&] { return TestSupport::hasEnded(old); }, 10s));
+    EXPECT_FALSE(TestSupport::hasEnded(launches[1]["pid"].get<pid_t>()));
     // The download is no leftover of an install: it stays.
     EXPECT_TRUE(fs::exists(machine.download / "Contents/MacOS/lumra"));
     EXPECT_EQ(machine.trash(), std::vector<std::string>{});
