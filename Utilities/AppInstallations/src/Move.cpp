@@ -33,7 +33,8 @@ std::vector<std::string> names(const std::vector<Job>& jobs) {
 }
 
 bool listed(const std::vector<Job>& jobs, const Job& job) {
-    return std::any_of(jobs.begin(), jobs.end(), [&](const Job& other) { return other.switchValue() == job.switchValue(); });
+    return std::any_of(jobs.begin(), jobs.end(),
+                       [&](const Job& other) { return other.switchValue() == job.switchValue(); });
 }
 
 // The caller's jobs, and, when the app leaves one Applications folder for
@@ -79,8 +80,9 @@ std::vector<Stopped> stopJobs(const std::vector<Job>& jobs) {
         try {
             job.uninstall();
         } catch (const std::exception& failure) {
-            installLog().warn("could not hand over",
-                              [&] { return Log::Fields{{"job", job.name()}, {"err", std::string(failure.what())}}; });
+            installLog().warn("could not hand over", [&] {
+                return Log::Fields{{"job", job.name()}, {"err", std::string(failure.what())}};
+            });
             continue;
         }
         if (status == Registry::enabled || status == Registry::requiresApproval)
@@ -99,7 +101,9 @@ void restartJobs(const std::vector<Stopped>& stopped) {
                 entry.job.install(std::chrono::nanoseconds(0));
             else
                 entry.job.registerJob();
-            installLog().info("turned back on after the failed move", [&] { return Log::Fields{{"job", entry.job.name()}}; });
+            installLog().info("turned back on after the failed move", [&] {
+                return Log::Fields{{"job", entry.job.name()}};
+            });
         } catch (const std::exception& failure) {
             installLog().warn("could not turn back on", [&] {
                 return Log::Fields{{"job", entry.job.name()}, {"err", std::string(failure.what())}};
@@ -111,8 +115,9 @@ void restartJobs(const std::vector<Stopped>& stopped) {
 void trashLeftover(const std::string& bundle) {
     auto trashed = Platform::Trash::moveToTrash(bundle);
     if (const auto* failure = std::get_if<Platform::Trash::Failure>(&trashed)) {
-        installLog().warn("could not trash the copy left behind",
-                          [&] { return Log::Fields{{"path", bundle}, {"err", failure->text}}; });
+        installLog().warn("could not trash the copy left behind", [&] {
+            return Log::Fields{{"path", bundle}, {"err", failure->text}};
+        });
         return;
     }
     const std::string& now = std::get<std::string>(trashed);
@@ -140,8 +145,9 @@ void moveHome(Scope to, const std::vector<Job>& turningOn) {
 
     if (isRunning(destination)) {
         run("/usr/bin/open", {destination});
-        installLog().info("the app in Applications is already running: brought forward; leaving",
-                          [&] { return Log::Fields{{"from", from}, {"jobs not carried", names(jobs)}}; });
+        installLog().info("the app in Applications is already running: brought forward; leaving", [&] {
+            return Log::Fields{{"from", from}, {"jobs not carried", names(jobs)}};
+        });
         quit();
         return;
     }
@@ -155,8 +161,9 @@ void moveHome(Scope to, const std::vector<Job>& turningOn) {
         restartJobs(stopped);
         throw MoveError::open("open exited " + std::to_string(status));
     }
-    installLog().info("opened the app in Applications; leaving",
-                      [&] { return Log::Fields{{"from", from}, {"jobs handed over", names(jobs)}}; });
+    installLog().info("opened the app in Applications; leaving", [&] {
+        return Log::Fields{{"from", from}, {"jobs handed over", names(jobs)}};
+    });
 
     if (leftover) trashLeftover(from);
     quit();

@@ -60,9 +60,7 @@ TEST(BundleCopy, AFailedCopyLeavesNothing) {
          [](const fs::path& scratch) { fs::create_symlink("elsewhere", scratch / "Applications/Lumra.app"); },
          "File exists"},
         {"a part that is no file, folder or link",
-         [](const fs::path& scratch) {
-             ASSERT_EQ(::mkfifo((scratch / "Lumra.app/Contents/pipe").c_str(), 0600), 0);
-         },
+         [](const fs::path& scratch) { ASSERT_EQ(::mkfifo((scratch / "Lumra.app/Contents/pipe").c_str(), 0600), 0); },
          "Invalid argument"},
     };
     for (const Case& c : cases) {

@@ -73,7 +73,8 @@ struct Machine : TestSupport::SimMachine {
         std::string domain = sim({"launchd", "list"}).out;
         domain = domain.substr(0, domain.find('\t'));
         return TestSupport::runProcess(root / "bin/launchctl", {"print", domain + "/app.lumra.service.lumrad"},
-                                       environment()).out;
+                                       environment())
+            .out;
     }
     std::vector<json> launches() const {
         std::vector<json> lines;
@@ -121,7 +122,8 @@ TEST(AppMove, FromTheDownloadsTheNewCopyTurnsTheServiceOn) {
     Machine machine;
     machine.place(machine.download);
     // The app of the download runs, and ends with the move.
-    ASSERT_EQ(TestSupport::runProcess(machine.root / "usr/bin/open", {machine.download}, machine.environment()).status, 0);
+    ASSERT_EQ(TestSupport::runProcess(machine.root / "usr/bin/open", {machine.download}, machine.environment()).status,
+              0);
     auto old = machine.launches().at(0)["pid"].get<pid_t>();
     auto moved = machine.lumra(machine.download, {"app", "move", "--turn-on", "--for-everyone"});
     EXPECT_EQ(moved.status, 0) << moved.err;
@@ -153,10 +155,9 @@ TEST(AppMove, BetweenApplicationsFoldersTheAgentGoesAlong) {
     auto moved = machine.move(machine.mine, {"--for-everyone"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
-    EXPECT_EQ(messages(moved.err),
-              (std::vector<std::string>{"copied into Applications", "uninstalled",
-                                        "opened the app in Applications; leaving",
-                                        "the copy left behind moved to the Trash", "quitting"}));
+    EXPECT_EQ(messages(moved.err), (std::vector<std::string>{"copied into Applications", "uninstalled",
+                                                             "opened the app in Applications; leaving",
+                                                             "the copy left behind moved to the Trash", "quitting"}));
     EXPECT_EQ(fieldsOf(moved.err, "copied into Applications"),
               (json{{"from", machine.mine.string()}, {"to", "/Applications/Lumra.app"}}));
     EXPECT_EQ(fieldsOf(moved.err, "uninstalled"), (json{{"job", plist}}));
@@ -200,9 +201,9 @@ TEST(AppMove, ACopyAlreadyInApplicationsIsTakenAsItIs) {
     moved = machine.move(machine.mine, {"--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
-    EXPECT_EQ(messages(moved.err),
-              (std::vector<std::string>{"the app in Applications is already running: brought forward; leaving",
-                                        "quitting"}));
+    EXPECT_EQ(
+        messages(moved.err),
+        (std::vector<std::string>{"the app in Applications is already running: brought forward; leaving", "quitting"}));
     // lumrad, asked for, and the enabled agent behind it are one job.
     EXPECT_EQ(fieldsOf(moved.err, "the app in Applications is already running: brought forward; leaving"),
               (json{{"from", machine.mine.string()}, {"jobs not carried", {"lumrad"}}}));
@@ -228,14 +229,17 @@ TEST(AppMove, OpeningFailsAfterStoppingTheJobsComeBack) {
     auto moved = machine.move(machine.mine, {"--for-everyone"});
     EXPECT_EQ(moved.status, 1);
     EXPECT_THAT(moved.err, testing::EndsWith("\nlumra app move: opening the app in Applications: open exited 1\n"));
-    EXPECT_EQ(messages(moved.err), (std::vector<std::string>{"uninstalled", "registered",
-                                                             "turned back on after the failed move"}));
+    EXPECT_EQ(messages(moved.err),
+              (std::vector<std::string>{"uninstalled", "registered", "turned back on after the failed move"}));
     EXPECT_EQ(moved.out, "");
     // It was stopped for the new copy, and runs again here (launchd may
     // need a second try while the stopped one still ends).
     EXPECT_TRUE(TestSupport::eventually([&] { return TestSupport::hasEnded(lumrad); }, 10s));
     EXPECT_TRUE(TestSupport::eventually(
-        [&] { return machine.lumra(machine.mine, {"background", "status"}).out == "running\n"; }, 20s));
+        [&] {
+            return machine.lumra(machine.mine, {"background", "status"}).out == "running\n";
+        },
+        20s));
     EXPECT_THAT(machine.sim({"background", "list"}).out, HasSubstr("\t1 enabled\t" + machine.mine.string() + "\n"));
     EXPECT_TRUE(fs::exists(machine.mine));
     EXPECT_EQ(machine.trash(), std::vector<std::string>{});
@@ -258,7 +262,10 @@ TEST(AppMove, RefusalsChangeNothing) {
         int status;
         std::string error; // the whole of it, or its start when the usage follows
     } const cases[] = {
-        {"to where it is installed already", [&] { return inside(machine.everyone); }, {"--for-everyone"}, 1,
+        {"to where it is installed already",
+         [&] { return inside(machine.everyone); },
+         {"--for-everyone"},
+         1,
          "lumra app move: copying into Applications: File exists\n"},
         {"a part that cannot be copied",
          [&] {
@@ -267,7 +274,9 @@ TEST(AppMove, RefusalsChangeNothing) {
              EXPECT_EQ(::mkfifo((app / "Contents/pipe").c_str(), 0600), 0);
              return inside(app);
          },
-         {"--just-for-me"}, 1, "lumra app move: copying into Applications: Invalid argument\n"},
+         {"--just-for-me"},
+         1,
+         "lumra app move: copying into Applications: Invalid argument\n"},
         {"a file where the folder goes",
          [&] {
              // The failed copy before left the folder it made, and nothing in it.
@@ -276,16 +285,33 @@ TEST(AppMove, RefusalsChangeNothing) {
              TestSupport::writeFile(machine.home / "Applications", "not a folder");
              return inside(machine.download);
          },
-         {"--just-for-me", "--turn-on"}, 1, "lumra app move: copying into Applications: File exists\n"},
-        {"outside any app", [&] { return bare; }, {"--for-everyone"}, 1,
+         {"--just-for-me", "--turn-on"},
+         1,
+         "lumra app move: copying into Applications: File exists\n"},
+        {"outside any app",
+         [&] { return bare; },
+         {"--for-everyone"},
+         1,
          "lumra app move: not running from an app bundle\n"},
-        {"no scope", [&] { return inside(machine.download); }, {"--turn-on"}, 2,
+        {"no scope",
+         [&] { return inside(machine.download); },
+         {"--turn-on"},
+         2,
          "lumra app move: --for-everyone or --just-for-me?" + usage},
-        {"two scopes", [&] { return inside(machine.download); }, {"--for-everyone", "--just-for-me"}, 2,
+        {"two scopes",
+         [&] { return inside(machine.download); },
+         {"--for-everyone", "--just-for-me"},
+         2,
          "lumra app move: --for-everyone or --just-for-me, once" + usage},
-        {"--turn-on twice", [&] { return inside(machine.download); }, {"--turn-on", "--for-everyone", "--turn-on"}, 2,
+        {"--turn-on twice",
+         [&] { return inside(machine.download); },
+         {"--turn-on", "--for-everyone", "--turn-on"},
+         2,
          "lumra app move: --turn-on given twice" + usage},
-        {"an unknown option", [&] { return inside(machine.download); }, {"--for-everyone", "--now"}, 2,
+        {"an unknown option",
+         [&] { return inside(machine.download); },
+         {"--for-everyone", "--now"},
+         2,
          "lumra app move: unknown option: --now" + usage},
     };
     for (const Case& c : cases) {
