@@ -142,13 +142,17 @@ void quit() {
     Platform::QuitRequests::send(::getpid());
     Platform::globalQueue().asyncAfter(std::chrono::seconds(10), [] {
         installLog().warn("nothing answered the quit: exiting");
-        // Other threads still run: static destructors must not run under
-        // them, so the exit work and the logs are finished here by hand.
-        runExitWork();
-        Log::flushLog();
-        std::fflush(nullptr);
-        std::_Exit(0);
+        exitNow(0);
     });
+}
+
+void exitNow(int32_t status) {
+    // Other threads still run: static destructors must not run under them,
+    // so the exit work and the logs are finished here by hand.
+    runExitWork();
+    Log::flushLog();
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 void atExit(std::function<void()> work) {

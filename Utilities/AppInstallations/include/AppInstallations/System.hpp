@@ -80,6 +80,11 @@ std::vector<pid_t> processes(const std::string& folder);
 // work and flushing the logs. Any thread.
 void quit();
 
+// Ends the process now with `status`, from any thread: runs the exit work,
+// flushes the logs and output, and exits without running static destructors
+// under threads that still use them.
+[[noreturn]] void exitNow(int32_t status);
+
 // Sets the work to run once at process exit, replacing (never running) what
 // was set before. The work runs outside any lock. Any thread.
 void atExit(std::function<void()> work);
