@@ -67,8 +67,7 @@ private:
 // cancelled or destroyed timer leaves nothing behind but runs that do nothing.
 class Repeater final : public std::enable_shared_from_this<Repeater> {
 public:
-    Repeater(Queue& queue, Duration interval, Task task)
-        : queue_(queue), interval_(interval), task_(std::move(task)) {}
+    Repeater(Queue& queue, Duration interval, Task task) : queue_(queue), interval_(interval), task_(std::move(task)) {}
 
     void schedule() {
         queue_.asyncAfter(interval_, [weak = weak_from_this()] {

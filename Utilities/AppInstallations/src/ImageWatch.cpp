@@ -54,8 +54,7 @@ std::optional<Watched> ImageWatch::running(const std::vector<std::string>& keeps
         refuse("the process runs from no app bundle", path.value_or("?"));
         return std::nullopt;
     }
-    auto identifier =
-        Platform::readBundleIdentifier(Platform::SimulatedHost::hostPath(*found) / "Contents/Info.plist");
+    auto identifier = Platform::readBundleIdentifier(Platform::SimulatedHost::hostPath(*found) / "Contents/Info.plist");
     if (!identifier || identifier->empty()) {
         refuse("the app has no bundle identifier", *found);
         return std::nullopt;
@@ -70,7 +69,16 @@ std::optional<Watched> ImageWatch::running(const std::vector<std::string>& keeps
         refuse("the code is not signed", *path);
         return std::nullopt;
     }
-    Watched watched{*path, look.inode, *requirement, {}, {}, *identifier, *found, keeps, links, goneAfter,
+    Watched watched{*path,
+                    look.inode,
+                    *requirement,
+                    {},
+                    {},
+                    *identifier,
+                    *found,
+                    keeps,
+                    links,
+                    goneAfter,
                     std::move(beforeLeaving)};
     if (auto own = ownJob()) {
         watched.job = own->label;
@@ -80,8 +88,8 @@ std::optional<Watched> ImageWatch::running(const std::vector<std::string>& keeps
 }
 
 std::shared_ptr<ImageWatch> ImageWatch::start(const std::vector<Job>& jobs, const std::vector<std::string>& keeps,
-                                              const std::vector<Link>& links, Platform::Duration every,
-                                              int goneAfter, std::function<void()> beforeLeaving,
+                                              const std::vector<Link>& links, Platform::Duration every, int goneAfter,
+                                              std::function<void()> beforeLeaving,
                                               const std::vector<std::string>& arguments) {
     auto watched = running(keeps, links, goneAfter, std::move(beforeLeaving));
     if (!watched) return nullptr;
@@ -93,8 +101,9 @@ std::shared_ptr<ImageWatch> ImageWatch::start(Watched watched, std::shared_ptr<c
                                               const std::vector<std::string>& arguments) {
     auto watch = std::make_shared<ImageWatch>(std::move(watched), system);
     const Watched& w = watch->watched_;
-    installLog().info("watching the image",
-                      [&] { return Log::Fields{{"path", w.path}, {"as", w.job.value_or("the app")}}; });
+    installLog().info("watching the image", [&] {
+        return Log::Fields{{"path", w.path}, {"as", w.job.value_or("the app")}};
+    });
     system->claimRecords();
     if (!w.job) {
         if (auto deleted = valueOf(forgetSwitchName, arguments)) {
@@ -111,8 +120,7 @@ std::shared_ptr<ImageWatch> ImageWatch::start(Watched watched, std::shared_ptr<c
         }
         // Settling may wait a minute for the person's approval; the watch
         // goes on meanwhile.
-        std::thread([system, bundle = w.bundle, jobs, arguments] { system->settle(bundle, jobs, arguments); })
-            .detach();
+        std::thread([system, bundle = w.bundle, jobs, arguments] { system->settle(bundle, jobs, arguments); }).detach();
     }
     watch->begin(every);
     return watch;
@@ -136,8 +144,9 @@ void ImageWatch::forgetSwitch(const std::string& value) const {
         system_->exit(0);
         return;
     }
-    installLog().warn("forgetting the deleted app for this person",
-                      [&] { return Log::Fields{{"was", was}, {"copy", watched_.bundle}}; });
+    installLog().warn("forgetting the deleted app for this person", [&] {
+        return Log::Fields{{"was", was}, {"copy", watched_.bundle}};
+    });
     forget(watched_.bundleID, was, watched_.keeps, watched_.links);
     system_->exit(0);
 }
@@ -194,16 +203,18 @@ void ImageWatch::imageMissing() {
         stop();
     };
     if (auto moved = movedCopy(w.bundleID, Paths::name(w.bundle), w.bundle, w.inode)) {
-        installLog().info("the app moved: leaving, nothing forgotten",
-                          [&] { return Log::Fields{{"from", w.bundle}, {"to", *moved}}; });
+        installLog().info("the app moved: leaving, nothing forgotten", [&] {
+            return Log::Fields{{"from", w.bundle}, {"to", *moved}};
+        });
         leaving();
         system_->leave(w.job, moved, w.jobPlist);
         return;
     }
     // An ejected disk takes the app along without deleting it.
     if (auto volume = volumeOf(w.bundle); volume && !Paths::exists(*volume)) {
-        installLog().warn("the app's volume is gone: leaving, nothing forgotten",
-                          [&] { return Log::Fields{{"path", w.bundle}, {"volume", *volume}}; });
+        installLog().warn("the app's volume is gone: leaving, nothing forgotten", [&] {
+            return Log::Fields{{"path", w.bundle}, {"volume", *volume}};
+        });
         leaving();
         system_->leave(w.job, std::nullopt, std::nullopt);
         return;

@@ -101,8 +101,9 @@ void ImageWatch::forget(const std::string& bundleID, const std::string& bundle, 
     if (plain)
         system_->writeTombstone(bundleID);
     else
-        installLog().warn("not a plain identifier: its tombstone, state and preferences are left",
-                          [&] { return Log::Fields{{"id", bundleID}}; });
+        installLog().warn("not a plain identifier: its tombstone, state and preferences are left", [&] {
+            return Log::Fields{{"id", bundleID}};
+        });
 
     if (system_->uid() == Platform::Accounts::rootUID) {
         for (const auto& path : keeps)
@@ -135,13 +136,13 @@ void ImageWatch::forget(const std::string& bundleID, const std::string& bundle, 
         if (fs::remove(hostPath(link.path), error) && !error)
             installLog().info("link removed", [&] { return Log::Fields{{"path", link.path}, {"was", *was}}; });
         else
-            installLog().warn("could not remove link",
-                              [&] { return Log::Fields{{"path", link.path}, {"err", error.message()}}; });
+            installLog().warn("could not remove link", [&] {
+                return Log::Fields{{"path", link.path}, {"err", error.message()}};
+            });
     }
 }
 
-void ImageWatch::repoint(const std::vector<Link>& links, const std::string& bundle,
-                         const std::string& bundleID) const {
+void ImageWatch::repoint(const std::vector<Link>& links, const std::string& bundle, const std::string& bundleID) const {
     for (const auto& link : links) {
         auto was = destination(link.path);
         if (!was) continue;
@@ -159,8 +160,9 @@ void ImageWatch::repoint(const std::vector<Link>& links, const std::string& bund
         fs::remove(hostPath(link.path), error);
         if (!error) fs::create_symlink(hostPath(expected), hostPath(link.path), error);
         if (error) {
-            installLog().warn("could not re-point link",
-                              [&] { return Log::Fields{{"path", link.path}, {"err", error.message()}}; });
+            installLog().warn("could not re-point link", [&] {
+                return Log::Fields{{"path", link.path}, {"err", error.message()}};
+            });
             continue;
         }
         installLog().info("link re-pointed at this copy", [&] {
@@ -183,8 +185,9 @@ void ImageWatch::forgetForPerson(const std::string& deleted) const {
         return;
     }
     if (auto running = personsProcesses(*app); !running.empty()) {
-        installLog().info("a process of the app forgets the person's side",
-                          [&] { return Log::Fields{{"pid", static_cast<int64_t>(running.front())}}; });
+        installLog().info("a process of the app forgets the person's side", [&] {
+            return Log::Fields{{"pid", static_cast<int64_t>(running.front())}};
+        });
         return;
     }
     auto name = Platform::Accounts::consoleUser();
@@ -193,11 +196,12 @@ void ImageWatch::forgetForPerson(const std::string& deleted) const {
         warnStays("nobody at the console: the person's side stays");
         return;
     }
-    auto ran = system_->run("/bin/launchctl", {"asuser", std::to_string(person->uid), "/usr/bin/sudo", "-H", "-u",
-                                               person->name, macPath(*executable), "--app-installation-forget",
-                                               deleted});
-    installLog().info("the deleted copy ran for the person",
-                      [&] { return Log::Fields{{"person", person->name}, {"status", ran.status}}; });
+    auto ran =
+        system_->run("/bin/launchctl", {"asuser", std::to_string(person->uid), "/usr/bin/sudo", "-H", "-u",
+                                        person->name, macPath(*executable), "--app-installation-forget", deleted});
+    installLog().info("the deleted copy ran for the person", [&] {
+        return Log::Fields{{"person", person->name}, {"status", ran.status}};
+    });
 }
 
 } // namespace AppInstallation

@@ -27,7 +27,7 @@ using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
 
-// Every test of this program gets a simulated machine of its own.
+// This program runs on a simulated machine of its own, never the person's.
 [[maybe_unused]] testing::Environment* const machine =
     testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot);
 
@@ -163,8 +163,8 @@ TEST(ImageWatchTick, AFailedReopenTriesAgainOnTheNextTick) {
     auto watch = bench.watch();
     watch->tick();
     watch->tick();
-    EXPECT_THAT(bench.recorded(), ElementsAre("beforeLeaving", "reopen an upgrade landed", "beforeLeaving",
-                                              "reopen an upgrade landed"));
+    EXPECT_THAT(bench.recorded(),
+                ElementsAre("beforeLeaving", "reopen an upgrade landed", "beforeLeaving", "reopen an upgrade landed"));
 }
 
 // --- start
@@ -188,8 +188,8 @@ TEST(ImageWatchStart, TheForgetSwitchActsOnlyOnADeletedCopy) {
         makeBundle("/Applications/Other.app", "app.test");
         fs::create_directories(bench.home + "/Library/Caches/app.test");
         LogLines log;
-        auto watch = ImageWatch::start(bench.watched, bench.system(), {}, 1h,
-                                       {"-x", "--app-installation-forget", c.value});
+        auto watch =
+            ImageWatch::start(bench.watched, bench.system(), {}, 1h, {"-x", "--app-installation-forget", c.value});
         std::string lines = log.text();
         EXPECT_EQ(watch, nullptr) << c.value;
         if (c.why.empty()) {
@@ -199,8 +199,8 @@ TEST(ImageWatchStart, TheForgetSwitchActsOnlyOnADeletedCopy) {
             EXPECT_FALSE(fs::exists(bench.home + "/Library/Caches/app.test"));
         } else {
             EXPECT_THAT(bench.recorded(), ElementsAre("claimRecords", "exit 0")) << c.value;
-            EXPECT_THAT(lines, logged(R"("msg":"the forget switch names no deleted copy: ignored" {"was":")" +
-                                      c.value + R"(","copy":"/Applications/Test.app","why":")" + c.why + "\"}"))
+            EXPECT_THAT(lines, logged(R"("msg":"the forget switch names no deleted copy: ignored" {"was":")" + c.value +
+                                      R"(","copy":"/Applications/Test.app","why":")" + c.why + "\"}"))
                 << c.value;
             EXPECT_TRUE(fs::exists(bench.home + "/Library/Caches/app.test")) << c.value;
         }
@@ -211,9 +211,9 @@ TEST(ImageWatchStart, AJobIgnoresTheSwitches) {
     WatchBench bench;
     asJob(bench);
     LogLines log;
-    auto watch = ImageWatch::start(bench.watched, bench.system(), {}, 1h,
-                                   {"--app-installation-forget", "/Applications/Old.app", "--app-installation-stale",
-                                    "agent.plist"});
+    auto watch = ImageWatch::start(
+        bench.watched, bench.system(), {}, 1h,
+        {"--app-installation-forget", "/Applications/Old.app", "--app-installation-stale", "agent.plist"});
     EXPECT_NE(watch, nullptr);
     EXPECT_THAT(bench.recorded(), ElementsAre("claimRecords"));
     EXPECT_THAT(log.text(), logged(R"("msg":"watching the image" )"
@@ -225,9 +225,9 @@ TEST(ImageWatchStart, AStaleLaunchSettlesThenExits) {
     LogLines log;
     auto watch = ImageWatch::start(bench.watched, bench.system(), {}, 1h, {"--app-installation-stale", "agent.plist"});
     EXPECT_EQ(watch, nullptr);
-    EXPECT_THAT(bench.recorded(), ElementsAre("claimRecords",
-                                              "settle /Applications/Test.app --app-installation-stale agent.plist",
-                                              "exit 0"));
+    EXPECT_THAT(
+        bench.recorded(),
+        ElementsAre("claimRecords", "settle /Applications/Test.app --app-installation-stale agent.plist", "exit 0"));
     EXPECT_THAT(log.text(), logged(R"("msg":"registered for this copy; exiting" {"path":"/Applications/Test.app"})"));
 }
 

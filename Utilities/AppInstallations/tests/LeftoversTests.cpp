@@ -100,9 +100,7 @@ struct Leftovers : WatchBench {
         fs::create_directories(home + "/kept-empty");
     }
     std::string trashed(const std::string& name) const { return home + "/.Trash/" + name; }
-    void link(const std::string& name, const std::string& to) {
-        fs::create_symlink(to, home + "/bin/" + name);
-    }
+    void link(const std::string& name, const std::string& to) { fs::create_symlink(to, home + "/bin/" + name); }
 };
 
 TEST(Forget, AsThePersonTrashesStateKeepsAndPreferencesAndCutsLinksIntoTheBundle) {
@@ -126,8 +124,8 @@ TEST(Forget, AsThePersonTrashesStateKeepsAndPreferencesAndCutsLinksIntoTheBundle
         EXPECT_TRUE(fs::exists(bench.trashed(item))) << item;
     EXPECT_FALSE(fs::exists(bench.library + "Caches/app.test"));
     EXPECT_TRUE(fs::exists(bench.library + "Application Support/app.other"));
-    EXPECT_THAT(lines, logged(R"("msg":"moved to the Trash" {"path":")" + bench.library + R"(Caches/app.test","now":")" +
-                              bench.home + R"(/.Trash/app 2.test"})"));
+    EXPECT_THAT(lines, logged(R"("msg":"moved to the Trash" {"path":")" + bench.library +
+                              R"(Caches/app.test","now":")" + bench.home + R"(/.Trash/app 2.test"})"));
     EXPECT_THAT(lines, logged(R"("msg":"preferences gone" {"domain":"app.test","keys":["volume"]})"));
 
     EXPECT_FALSE(fs::exists(fs::symlink_status(bench.home + "/bin/into")));
@@ -158,9 +156,10 @@ TEST(Forget, AsRootOnlyRemovesKeeps) {
     fs::create_symlink(bench.home + "/kept", bench.home + "/kept-link");
     auto watch = bench.watch();
     LogLines log;
-    watch->forget("app.test", bench.deleted,
-                  {bench.home + "/kept", bench.home + "/kept-empty", bench.home + "/kept-file", bench.home + "/kept-link"},
-                  {{bench.home + "/bin/into", "Contents/MacOS/test"}});
+    watch->forget(
+        "app.test", bench.deleted,
+        {bench.home + "/kept", bench.home + "/kept-empty", bench.home + "/kept-file", bench.home + "/kept-link"},
+        {{bench.home + "/bin/into", "Contents/MacOS/test"}});
     std::string lines = log.text();
 
     EXPECT_THAT(bench.recorded(), ElementsAre("tombstone app.test"));
@@ -182,8 +181,10 @@ TEST(Forget, AnIdentifierThatIsNoPlainNameTouchesNoState) {
         auto watch = bench.watch();
         LogLines log;
         watch->forget(id, bench.deleted, {}, {});
-        EXPECT_THAT(log.text(), logged(R"("msg":"not a plain identifier: its tombstone, state and preferences are left" )"
-                                       R"({"id":")" + id + "\"}"))
+        EXPECT_THAT(log.text(),
+                    logged(R"("msg":"not a plain identifier: its tombstone, state and preferences are left" )"
+                           R"({"id":")" +
+                           id + "\"}"))
             << id;
         EXPECT_THAT(bench.recorded(), IsEmpty()) << id;
         EXPECT_TRUE(fs::exists(bench.library + "Application Support/app.test")) << id;
@@ -247,10 +248,9 @@ TEST(Whole, OnlyASignedCompleteBundleThatMeetsTheRequirement) {
         {"another team's requirement", [](const fs::path&) {}, "ZZ99", false},
         {"the image changed", [](const fs::path& app) { std::ofstream(app / "Contents/MacOS/test") << "half"; },
          "AB12CD34EF", false},
-        {"a file still missing", [](const fs::path& app) { fs::remove(app / "Contents/Resources/data"); },
-         "AB12CD34EF", false},
-        {"unsigned", [](const fs::path& app) { fs::remove_all(app / "Contents/_CodeSignature"); }, "AB12CD34EF",
+        {"a file still missing", [](const fs::path& app) { fs::remove(app / "Contents/Resources/data"); }, "AB12CD34EF",
          false},
+        {"unsigned", [](const fs::path& app) { fs::remove_all(app / "Contents/_CodeSignature"); }, "AB12CD34EF", false},
     };
     for (const auto& c : cases) {
         WatchBench bench;
@@ -306,10 +306,9 @@ TEST(ForgetForPerson, RunsTheTrashedCopyAsThePersonAtTheConsole) {
     auto person = Platform::Accounts::person();
     LogLines log;
     bench.watch()->forgetForPerson("/Applications/Test.app");
-    EXPECT_THAT(bench.recorded(),
-                ElementsAre("run /bin/launchctl asuser " + std::to_string(person.uid) + " /usr/bin/sudo -H -u " +
-                            person.name + " " + bench.trashed +
-                            "/Contents/MacOS/test --app-installation-forget /Applications/Test.app"));
+    EXPECT_THAT(bench.recorded(), ElementsAre("run /bin/launchctl asuser " + std::to_string(person.uid) +
+                                              " /usr/bin/sudo -H -u " + person.name + " " + bench.trashed +
+                                              "/Contents/MacOS/test --app-installation-forget /Applications/Test.app"));
     EXPECT_THAT(log.text(), logged(R"("msg":"the deleted copy ran for the person" {"person":")" + person.name +
                                    R"(","status":0})"));
 }

@@ -100,8 +100,8 @@ public:
     // answer is none, with a log line. `beforeLeaving` runs on the watch's
     // queue before the process leaves.
     static std::shared_ptr<ImageWatch> start(const std::vector<Job>& jobs, const std::vector<std::string>& keeps,
-                                             const std::vector<Link>& links, Platform::Duration every,
-                                             int goneAfter, std::function<void()> beforeLeaving,
+                                             const std::vector<Link>& links, Platform::Duration every, int goneAfter,
+                                             std::function<void()> beforeLeaving,
                                              const std::vector<std::string>& arguments);
 
     // start() for a process already read: logs, claims the records, acts on
@@ -138,8 +138,8 @@ public:
     // Applications folder, or a copy the search index knows that is the very
     // same executable (inode `executable`); never `besides`, nor one in a
     // Trash or translocated.
-    std::optional<std::string> movedCopy(const std::string& of, const std::string& name,
-                                         const std::string& besides, uint64_t executable) const;
+    std::optional<std::string> movedCopy(const std::string& of, const std::string& name, const std::string& besides,
+                                         uint64_t executable) const;
 
     // A daemon's way to have the person at the console forget the deleted
     // copy `deleted`: runs this copy's executable as them with the forget
