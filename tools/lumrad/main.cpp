@@ -20,6 +20,7 @@
 #include <LumraKit/Wire.hpp>
 
 #include <AppInstallations/Settlement.hpp>
+#include <AppInstallations/System.hpp>
 #include <Log/Output.hpp>
 #include <Platform/Files.hpp>
 #include <Platform/HTTP.hpp>
@@ -29,7 +30,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/signalfd.h>
@@ -140,13 +140,9 @@ int main(int argc, char** argv) {
     });
     int status = loop.run();
     socket.removeIfStillOurs();
-    if (watch) {
-        // The watch's thread may be leaving right now (booting its own job
-        // out is what sent this SIGTERM): the process ends here, running no
-        // static destructors under that thread.
-        Log::flushLog();
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
+    // The watch's thread may be leaving right now (booting its own job out
+    // is what sent this SIGTERM): the process ends here, running no static
+    // destructors under that thread, or waits for that thread to end it.
+    if (watch) AppInstallation::exitNow(status);
     return status;
 }
