@@ -104,6 +104,11 @@ bool Job::registeredElsewhere() const {
     return image && !image->starts_with(prefix);
 }
 
+bool Job::heldByLaunchd() const {
+    auto jobLabel = label();
+    return jobLabel && system_->run(launchctl, {"print", launchdTargetOf(*jobLabel)}).status == 0;
+}
+
 std::function<bool()> Job::launchdRuns() const {
     auto jobLabel = label();
     if (!jobLabel) return [] { return false; };

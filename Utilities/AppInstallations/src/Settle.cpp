@@ -44,11 +44,14 @@ void turnOn(const Job& job, bool afresh) {
 }
 
 // Whether the job's record may be one a deleted install left: one waiting
-// for an approval nobody gives, or one launchd holds for another copy. A
-// silent job of this very copy is only starting, and stays.
+// for an approval nobody gives, or a silent one that launchd holds for
+// another copy or holds no more (the deleted copy's job left launchd as it
+// went, and a copy put back at the same place finds its record). A silent
+// job launchd holds for this very copy is only starting, and stays.
 bool deletedInstallsRecord(const Job& job, const Job::State& state) {
     if (std::holds_alternative<Job::State::AwaitingApproval>(state.value)) return true;
-    return std::holds_alternative<Job::State::Silent>(state.value) && job.registeredElsewhere();
+    return std::holds_alternative<Job::State::Silent>(state.value) &&
+           (job.registeredElsewhere() || !job.heldByLaunchd());
 }
 
 void settleOne(const Job& job, const std::vector<std::string>& turnOnSet, const std::vector<std::string>& staleSet,

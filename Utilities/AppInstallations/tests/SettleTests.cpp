@@ -155,7 +155,8 @@ const std::set<std::string> settleMessages{"its old copy moved away: registering
 
 TEST(Settle, DecidesJobByJob) {
     const Standing off{}, awaiting{BS::requiresApproval}, runningHere{BS::enabled, "here", true},
-        silentHere{BS::enabled, "here", false}, elsewhere{BS::enabled, "elsewhere", false};
+        silentHere{BS::enabled, "here", false}, elsewhere{BS::enabled, "elsewhere", false},
+        leftLaunchd{BS::enabled, "", false};
     const std::string on = "--app-installation-turn-on", stale = "--app-installation-stale";
     const auto deleted = at("2026-11-30T08:00:00Z");
     const std::string applied = "applied app.test.settle 2026-11-30T08:00:00Z";
@@ -187,6 +188,9 @@ TEST(Settle, DecidesJobByJob) {
         {"a deleted install's record for another copy is cleared", {}, {{"daemon.plist", elsewhere}}, deleted,
          {"info a deleted install's record: cleared, not revived deleted=2026-11-30T08:00:00Z job=daemon.plist"},
          {"unregister daemon.plist", applied}},
+        {"a deleted install's record launchd no longer holds is cleared", {}, {{"agent.plist", leftLaunchd}},
+         deleted, {"info a deleted install's record: cleared, not revived deleted=2026-11-30T08:00:00Z job=the agent"},
+         {"unregister agent.plist", applied}},
         {"this copy's own silent job survives a tombstone", {}, {{"agent.plist", silentHere}}, deleted,
          {"info on, but not answering from this copy: registering afresh job=the agent"},
          {"unregister agent.plist", "register agent.plist", applied}},
