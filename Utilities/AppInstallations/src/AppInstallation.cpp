@@ -128,9 +128,12 @@ std::optional<std::string> signerName() {
 
 void reopen(const std::string& why) {
     installLog().info("reopening", [&] { return Log::Fields{{"why", why}}; });
-    auto url = bundle();
-    if (!url)
-        if (const auto& main = Platform::Bundle::main()) url = Platform::SimulatedHost::macPath(main->path);
+    // The app opens again where it was launched from, as the main bundle
+    // says: after an upgrade swapped in beside it, the running image may
+    // have gone anywhere (renamed away with the old copy) or nowhere.
+    std::optional<std::string> url;
+    if (const auto& main = Platform::Bundle::main()) url = Platform::SimulatedHost::macPath(main->path);
+    if (!url) url = bundle();
     // A bare build has no app to open: opening its folder would succeed,
     // and quitting would leave nothing running.
     int32_t status = url ? open(*url, {}, false) : -1;

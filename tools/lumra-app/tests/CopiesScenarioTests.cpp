@@ -314,7 +314,8 @@ TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
 
     fs::copy_file(fs::path(LUMRA_APP) / missing, installed / missing);
     EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app) && machine.appFrom(installed).has_value(); },
-                           patience));
+                           patience))
+        << machine.appLog();
     EXPECT_TRUE(TestSupport::ends(*agent));
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
     EXPECT_THAT(machine.appLog(), HasSubstr("a new image is in place: running it"));
