@@ -213,7 +213,10 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     auto launches = TestSupport::lines(machine.root / "open/launches.jsonl");
     ASSERT_FALSE(launches.empty());
     EXPECT_EQ(nlohmann::json::parse(launches.back()).value("path", ""), mine.string());
+    // The stale copy was told, and registered the job for itself.
     EXPECT_THAT(machine.serviceLog(), HasSubstr("asking the app's current copy to take this job"));
+    EXPECT_TRUE(eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; },
+                           patience));
     // A move is no deletion.
     EXPECT_FALSE(present(machine.home / ".Trash"));
     EXPECT_FALSE(present(machine.home / "Library/Application Support/AppInstallations"));
@@ -319,7 +322,12 @@ TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
     EXPECT_TRUE(TestSupport::ends(*agent));
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
     EXPECT_THAT(machine.appLog(), HasSubstr("a new image is in place: running it"));
-    EXPECT_THAT(machine.lumra(installed, {"status"}).out, HasSubstr("scenario"));
+    // The agent handed over: the new copy registered the job afresh, and the
+    // claim went on with the new service.
+    EXPECT_TRUE(eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; },
+                           patience));
+    EXPECT_TRUE(eventually([&] { return machine.lumra(installed, {"status"}).out.find("scenario") != std::string::npos; },
+                           patience));
     EXPECT_FALSE(present(machine.home / ".Trash"));
     machine.quitApps();
 }
