@@ -3,6 +3,7 @@
 
 #include "AccountCommands.hpp"
 #include "BackgroundCommands.hpp"
+#include "LaunchServicesCommands.hpp"
 #include "LaunchdCommands.hpp"
 #include "PersonCommands.hpp"
 #include "Signing.hpp"
@@ -43,7 +44,8 @@ const std::string usage =
     "       lumra-sim activate <bundle ID>|<pid>\n"
     "                                   bring an application to the front\n"
     "       lumra-sim post <name>       post a distributed notification to every application\n"
-    ) + SimCommands::accountUsage + SimCommands::launchdUsage + LumraSim::backgroundUsage +
+    ) + SimCommands::accountUsage + SimCommands::launchdUsage + SimCommands::launchServicesUsage +
+    LumraSim::backgroundUsage +
     "       lumra-sim --version\n"
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
     }
     if (auto status = SimCommands::runAccountCommand(arguments)) return *status;
     if (auto status = SimCommands::runLaunchdCommand(arguments)) return *status;
+    if (auto status = SimCommands::runLaunchServicesCommand(arguments)) return *status;
     if (!arguments.empty() && arguments[0] == "sign")
         return orUsage(LumraSim::sign({arguments.begin() + 1, arguments.end()}));
     if (arguments.size() == 1 && arguments[0] == "init") {

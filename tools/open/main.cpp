@@ -4,10 +4,11 @@
 // output into open/<name>.log under the simulation root) with the caller's
 // environment less XPC_SERVICE_NAME, unless the app already runs and -n was
 // not given, in which case it is only activated. Each launch or activation
-// is one line of open/launches.jsonl. Exits 0 only once the program has
-// really started.
+// is one line of open/launches.jsonl, and the app is registered with Launch
+// Services. Exits 0 only once the program has really started.
 
 #include <Platform/Files.hpp>
+#include <Platform/LaunchServices.hpp>
 #include <Platform/MainBundle.hpp>
 #include <Platform/ProcessTable.hpp>
 #include <Platform/SimulatedHost.hpp>
@@ -103,6 +104,8 @@ int main(int argc, char** argv) {
         std::cerr << "The application cannot be opened because its executable is missing.\n";
         return 1;
     }
+    // Opening an app makes it known to Launch Services, as on the Mac.
+    Platform::LaunchServices::registerBundle(app, Host::root());
     fs::path resolved = fs::canonical(*executable, error);
     std::string program = Host::macPath(error ? *executable : resolved);
 

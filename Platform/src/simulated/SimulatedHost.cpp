@@ -27,10 +27,13 @@ constexpr std::array<std::string_view, 6> systemFolders{"/Applications", "/Libra
 constexpr std::array<std::string_view, 4> systemFiles{"/bin/launchctl", "/sbin/launchd", "/dev/console", "/etc/sudoers"};
 constexpr std::array<std::string_view, 2> toolFolders{"/usr/bin/", "/usr/sbin/"};
 
+constexpr std::string_view lsregisterPath =
+    "/System/Library/Frameworks/CoreServices.framework/Frameworks/LaunchServices.framework/Support/lsregister";
+
 // The macOS tools a fresh machine gets, when this build has their stand-ins.
-constexpr std::array<std::string_view, 7> standInTools{"/usr/bin/pmset",  "/usr/bin/sudo",      "/bin/launchctl",
-                                                       "/usr/bin/open",   "/usr/bin/mdfind",    "/usr/bin/pluginkit",
-                                                       "/usr/sbin/chown"};
+constexpr std::array<std::string_view, 8> standInTools{
+    "/usr/bin/pmset",     "/usr/bin/sudo",   "/bin/launchctl", "/usr/bin/open", "/usr/bin/mdfind",
+    "/usr/bin/pluginkit", "/usr/sbin/chown", lsregisterPath};
 
 bool isWithin(std::string_view path, std::string_view folder) {
     return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');

@@ -136,15 +136,17 @@ int32_t open(const std::string& app, const std::vector<std::string>& arguments, 
     return std::get<Ran>(spawned).status;
 }
 
-bool isRunning(const std::string& app) {
+std::vector<pid_t> appProcesses(const std::string& app) {
     auto executable = Platform::bundleExecutable(Platform::SimulatedHost::hostPath(app));
-    if (!executable) return false;
+    if (!executable) return {};
     std::error_code error;
     auto resolved = std::filesystem::canonical(*executable, error);
-    if (error) return false;
+    if (error) return {};
     std::string path = Platform::SimulatedHost::macPath(resolved);
-    return !otherProcesses([&](const std::string& running) { return running == path; }).empty();
+    return otherProcesses([&](const std::string& running) { return running == path; });
 }
+
+bool isRunning(const std::string& app) { return !appProcesses(app).empty(); }
 
 std::vector<pid_t> processes(const std::string& folder) {
     std::string prefix = standardized(folder);

@@ -159,6 +159,8 @@ public:
     std::string words() const;
     // Whether launchd holds this job for another copy of the app.
     bool registeredElsewhere() const;
+    // The registry's status number for the job (BackgroundServices.hpp).
+    int32_t registryStatus() const { return registry().status(handle()); }
     // A probe: true while launchd says the job's process runs.
     std::function<bool()> launchdRuns() const;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <Platform/Clock.hpp>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -55,6 +57,8 @@ std::vector<Record> parseDump(std::string_view output);
 // Makes the installed copy at `installed` the only registered one and makes
 // sure its extensions are listed. Throws RecordsError.
 Records onlyRecord(const std::string& installed, const Said& said = {});
+// The same, waiting between attempts to get an extension listed on `sleeper`.
+Records onlyRecord(const std::string& installed, const Said& said, Platform::Sleeper& sleeper);
 
 // onlyRecord for each app in turn on a background queue; failures are
 // logged. Returns at once.
@@ -71,7 +75,9 @@ std::vector<std::string> removeStrays(const std::string& of, const Said& said = 
 // apps found.
 std::vector<std::string> unregister(const std::string& appsUnder, const Said& said = {});
 
-// Copies of the app with identifier `of` that the search index knows.
+// Copies of the app with identifier `of` that the search index knows. An
+// identifier that is not plain (isPlainIdentifier) never reaches the query:
+// a warning, and no copies.
 std::vector<std::string> indexedCopies(const std::string& of);
 
 } // namespace AppInstallation

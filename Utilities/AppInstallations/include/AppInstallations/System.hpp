@@ -81,6 +81,8 @@ int32_t open(const std::string& app, const std::vector<std::string>& arguments, 
 // Whether another process runs the main executable of the bundle at `app`
 // (the caller itself does not count).
 bool isRunning(const std::string& app);
+// Those other processes, in the order the system lists them.
+std::vector<pid_t> appProcesses(const std::string& app);
 
 // The other processes whose executables lie inside `folder`, in the order
 // the system lists them.
