@@ -198,6 +198,9 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     ASSERT_EQ(on.status, 0) << on.err;
     auto old = machine.agentFrom(installed);
     ASSERT_TRUE(old);
+    fs::path link = machine.home / ".local/bin/lumra";
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(installed / "Contents/MacOS/lumra", link);
 
     fs::path mine = machine.home / "Applications/Lumra.app";
     fs::create_directories(mine.parent_path());
@@ -217,7 +220,9 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     EXPECT_THAT(machine.serviceLog(), HasSubstr("asking the app's current copy to take this job"));
     EXPECT_TRUE(eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; },
                            patience));
-    // A move is no deletion.
+    // The app's link follows it; a move is no deletion.
+    std::error_code unread;
+    EXPECT_TRUE(eventually([&] { return fs::read_symlink(link, unread) == mine / "Contents/MacOS/lumra"; }, patience));
     EXPECT_FALSE(present(machine.home / ".Trash"));
     EXPECT_FALSE(present(machine.home / "Library/Application Support/AppInstallations"));
     machine.quitApps();
