@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -88,9 +89,8 @@ struct Machine : TestSupport::SimMachine {
     // The one app process, when exactly one runs, from inside `app`.
     std::optional<pid_t> appFrom(const fs::path& app) const {
         auto running = guard.running();
-        std::erase_if(running, [](const auto& process) {
-            return !process.executable.ends_with("/Contents/MacOS/lumra-app");
-        });
+        std::erase_if(running,
+                      [](const auto& process) { return !process.executable.ends_with("/Contents/MacOS/lumra-app"); });
         if (running.size() != 1 || running[0].executable != (fs::canonical(app) / "Contents/MacOS/lumra-app").string())
             return std::nullopt;
         return running[0].pid;
@@ -98,11 +98,13 @@ struct Machine : TestSupport::SimMachine {
     // Asks every app process to quit, as the person does, and waits until
     // they all have.
     void quitApps() const {
-        EXPECT_TRUE(eventually([&] {
-            auto running = apps();
-            for (pid_t pid : running) Platform::QuitRequests::send(pid);
-            return running.empty();
-        }, patience));
+        EXPECT_TRUE(eventually(
+            [&] {
+                auto running = apps();
+                for (pid_t pid : running) Platform::QuitRequests::send(pid);
+                return running.empty();
+            },
+            patience));
     }
 
     // The agent's process, when launchd runs it from inside `app`.
@@ -112,6 +114,19 @@ struct Machine : TestSupport::SimMachine {
                 job.programArguments[0] == (fs::canonical(app) / "Contents/MacOS/lumrad").string())
                 return job.pid;
         return std::nullopt;
+    }
+    // Opens the app at `app` and turns the service on from it; answers the
+    // app's process and the agent's, once both run.
+    std::pair<pid_t, pid_t> running(const fs::path& app) const {
+        pid_t opened = open(app);
+        auto on = lumra(app, {"background", "on"});
+        EXPECT_EQ(on.status, 0) << on.err;
+        return {opened, agentFrom(app).value_or(0)};
+    }
+    // Whether the service answering for the copy at `app` holds a claim of
+    // `owner`.
+    bool holds(const fs::path& app, const std::string& owner) const {
+        return lumra(app, {"status"}).out.find(owner) != std::string::npos;
     }
     std::string jobs() const { return sim({"launchd", "list"}).out; }
     std::string registrations() const { return sim({"background", "list"}).out; }
@@ -168,8 +183,8 @@ TEST(Copies, MovedFromOwnApplicationsHandsTheServiceToTheNewCopy) {
     auto mine = machine.install(machine.home / "Applications/Lumra.app");
     auto on = machine.lumra(mine, {"background", "on"});
     ASSERT_EQ(on.status, 0) << on.err;
-    auto old = machine.agentFrom(mine);
-    ASSERT_TRUE(old);
+    pid_t old = machine.agentFrom(mine).value_or(0);
+    ASSERT_NE(old, 0);
     auto hold = machine.lumra(mine, {"hold", "--for", "2h", "--owner", "scenario"});
     ASSERT_EQ(hold.status, 0) << hold.err;
 
@@ -178,13 +193,12 @@ TEST(Copies, MovedFromOwnApplicationsHandsTheServiceToTheNewCopy) {
     auto moved = machine.lumra(mine, {"app", "move", "--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     fs::path installed = machine.root / "Applications/Lumra.app";
-    EXPECT_TRUE(TestSupport::ends(*old));
+    EXPECT_TRUE(TestSupport::ends(old));
     EXPECT_THAT(machine.serviceLog(), HasSubstr("lumrad handed back"));
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
     EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t/Applications/Lumra.app\n"));
     // The claim went with the service.
-    EXPECT_TRUE(eventually([&] { return machine.lumra(installed, {"status"}).out.find("scenario") != std::string::npos; },
-                           patience));
+    EXPECT_TRUE(eventually([&] { return machine.holds(installed, "scenario"); }, patience));
     EXPECT_FALSE(present(mine));
     EXPECT_TRUE(present(machine.home / ".Trash/Lumra.app/Contents/MacOS/lumra-app"));
     machine.quitApps();
@@ -193,11 +207,9 @@ TEST(Copies, MovedFromOwnApplicationsHandsTheServiceToTheNewCopy) {
 TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     Machine machine;
     auto installed = machine.install(machine.root / "Applications/Lumra.app");
-    pid_t app = machine.open(installed);
-    auto on = machine.lumra(installed, {"background", "on"});
-    ASSERT_EQ(on.status, 0) << on.err;
-    auto old = machine.agentFrom(installed);
-    ASSERT_TRUE(old);
+    pid_t app = 0, old = 0;
+    std::tie(app, old) = machine.running(installed);
+    ASSERT_NE(old, 0);
     fs::path link = machine.home / ".local/bin/lumra";
     fs::create_directories(link.parent_path());
     fs::create_symlink(installed / "Contents/MacOS/lumra", link);
@@ -209,7 +221,7 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     // The agent asked the copy in its new place to take the job over, and
     // launchd runs it from there; the app reopened from there too.
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(mine).has_value(); }, patience)) << machine.jobs();
-    EXPECT_TRUE(TestSupport::ends(*old));
+    EXPECT_TRUE(TestSupport::ends(old));
     EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t" + mine.string() + "\n"));
     EXPECT_TRUE(eventually([&] { return machine.appFrom(mine).has_value(); }, patience));
     EXPECT_TRUE(TestSupport::hasEnded(app));
@@ -218,8 +230,8 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     EXPECT_EQ(nlohmann::json::parse(launches.back()).value("path", ""), mine.string());
     // The stale copy was told, and registered the job for itself.
     EXPECT_THAT(machine.serviceLog(), HasSubstr("asking the app's current copy to take this job"));
-    EXPECT_TRUE(eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; },
-                           patience));
+    EXPECT_TRUE(
+        eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; }, patience));
     // The app's link follows it; a move is no deletion.
     std::error_code unread;
     EXPECT_TRUE(eventually([&] { return fs::read_symlink(link, unread) == mine / "Contents/MacOS/lumra"; }, patience));
@@ -231,11 +243,9 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
 TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
     Machine machine;
     auto installed = machine.install(machine.root / "Applications/Lumra.app");
-    pid_t app = machine.open(installed);
-    auto on = machine.lumra(installed, {"background", "on"});
-    ASSERT_EQ(on.status, 0) << on.err;
-    auto agent = machine.agentFrom(installed);
-    ASSERT_TRUE(agent);
+    pid_t app = 0, agent = 0;
+    std::tie(app, agent) = machine.running(installed);
+    ASSERT_NE(agent, 0);
     fs::path library = machine.home / "Library";
     TestSupport::writeFile(library / "Application Support/app.lumra.service/support-file", "kept by the app");
     TestSupport::writeFile(library / "Caches/app.lumra.service/cache-file", "cached");
@@ -251,13 +261,13 @@ TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
     fs::create_directories(trash);
     fs::rename(installed, trash / "Lumra.app");
 
-    EXPECT_TRUE(TestSupport::ends(*agent));
+    EXPECT_TRUE(TestSupport::ends(agent));
     EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app); }, patience));
     EXPECT_EQ(machine.jobs(), "no jobs loaded\n");
     fs::path tombstone = library / "Application Support/AppInstallations/app.lumra.service.deleted";
     EXPECT_TRUE(eventually([&] { return present(tombstone); }, patience));
-    EXPECT_TRUE(std::regex_match(TestSupport::contents(tombstone),
-                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\s*)")));
+    EXPECT_TRUE(
+        std::regex_match(TestSupport::contents(tombstone), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\s*)")));
     // The app's state went to the Trash, its link is gone, the other stays.
     auto trashed = [&](const std::string& file) {
         for (const auto& entry : fs::directory_iterator(trash))
@@ -271,6 +281,7 @@ TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
     EXPECT_FALSE(present(library / "Application Support/app.lumra.service"));
     EXPECT_FALSE(present(library / "Caches/app.lumra.service"));
     EXPECT_FALSE(present(library / "Preferences/app.lumra.service.plist"));
+    EXPECT_TRUE(present(trash / "app.lumra.service.plist"));
     EXPECT_TRUE(present(elsewhere));
     // The registry still holds the deleted copy's record: the tombstone tells
     // the next copy not to revive it.
@@ -296,11 +307,9 @@ TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
 TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
     Machine machine;
     auto installed = machine.install(machine.root / "Applications/Lumra.app");
-    pid_t app = machine.open(installed);
-    auto on = machine.lumra(installed, {"background", "on"});
-    ASSERT_EQ(on.status, 0) << on.err;
-    auto agent = machine.agentFrom(installed);
-    ASSERT_TRUE(agent);
+    pid_t app = 0, agent = 0;
+    std::tie(app, agent) = machine.running(installed);
+    ASSERT_NE(agent, 0);
     auto hold = machine.lumra(installed, {"hold", "--for", "2h", "--owner", "scenario"});
     ASSERT_EQ(hold.status, 0) << hold.err;
 
@@ -313,26 +322,27 @@ TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
     ASSERT_EQ(::renameat2(AT_FDCWD, newer.c_str(), AT_FDCWD, installed.c_str(), RENAME_EXCHANGE), 0);
     fs::remove_all(newer);
 
-    EXPECT_TRUE(eventually([&] {
-        return count(machine.appLog(), "a new image, not whole yet") >= 2 &&
-               count(machine.serviceLog(), "a new image, not whole yet") >= 2;
-    }, patience));
+    EXPECT_TRUE(eventually(
+        [&] {
+            return count(machine.appLog(), "a new image, not whole yet") >= 2 &&
+                   count(machine.serviceLog(), "a new image, not whole yet") >= 2;
+        },
+        patience));
     EXPECT_FALSE(TestSupport::hasEnded(app));
     EXPECT_EQ(machine.agentFrom(installed), agent);
 
     fs::copy_file(fs::path(LUMRA_APP) / missing, installed / missing);
-    EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app) && machine.appFrom(installed).has_value(); },
-                           patience))
+    EXPECT_TRUE(
+        eventually([&] { return TestSupport::hasEnded(app) && machine.appFrom(installed).has_value(); }, patience))
         << machine.appLog();
-    EXPECT_TRUE(TestSupport::ends(*agent));
+    EXPECT_TRUE(TestSupport::ends(agent));
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
     EXPECT_THAT(machine.appLog(), HasSubstr("a new image is in place: running it"));
     // The agent handed over: the new copy registered the job afresh, and the
     // claim went on with the new service.
-    EXPECT_TRUE(eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; },
-                           patience));
-    EXPECT_TRUE(eventually([&] { return machine.lumra(installed, {"status"}).out.find("scenario") != std::string::npos; },
-                           patience));
+    EXPECT_TRUE(
+        eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; }, patience));
+    EXPECT_TRUE(eventually([&] { return machine.holds(installed, "scenario"); }, patience));
     EXPECT_FALSE(present(machine.home / ".Trash"));
     machine.quitApps();
 }
