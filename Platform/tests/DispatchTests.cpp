@@ -12,6 +12,7 @@
 #include <memory>
 #include <limits>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -234,6 +235,76 @@ TEST(GlobalQueueDeathTest, ExitDoesNotWaitForPendingTimers) {
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");
+}
+
+// --- utilityQueue and repeating timers
+
+TEST(UtilityQueue, RunsBelowTheCallersPriority) {
+    auto niceness = std::make_shared<std::promise<int>>();
+    auto future = niceness->get_future();
+    Platform::utilityQueue().async([niceness] {
+        niceness->set_value(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
+    });
+    ASSERT_EQ(future.wait_for(patience), std::future_status::ready);
+    EXPECT_GT(future.get(), ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
+}
+
+// What a repeating task saw: when each run came, measured from the start.
+struct Runs {
+    std::mutex lock;
+    std::vector<std::chrono::steady_clock::duration> at;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::promise<void> enough;
+    size_t wanted = 3;
+
+    void record() {
+        std::lock_guard guard(lock);
+        at.push_back(std::chrono::steady_clock::now() - start);
+        if (at.size() == wanted) enough.set_value();
+    }
+    size_t count() {
+        std::lock_guard guard(lock);
+        return at.size();
+    }
+};
+
+TEST(Repeating, FirstRunsOneIntervalFromNowThenEveryInterval) {
+    auto runs = std::make_shared<Runs>();
+    auto enough = runs->enough.get_future();
+    auto timer = Platform::repeating(Platform::utilityQueue(), 40ms, [runs] { runs->record(); });
+    ASSERT_EQ(enough.wait_for(patience), std::future_status::ready);
+    timer.reset();
+    std::lock_guard guard(runs->lock);
+    for (size_t i = 0; i < runs->wanted; ++i) EXPECT_GE(runs->at[i], 40ms * static_cast<int>(i + 1)) << i;
+}
+
+TEST(Repeating, NoRunAfterTheTimerGoes) {
+    auto runs = std::make_shared<Runs>();
+    runs->wanted = 1;
+    auto first = runs->enough.get_future();
+    auto timer = Platform::repeating(Platform::utilityQueue(), 10ms, [runs] { runs->record(); });
+    ASSERT_EQ(first.wait_for(patience), std::future_status::ready);
+    timer.reset();
+    size_t seen = runs->count();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_LE(runs->count(), seen + 1); // a run under way when it went may finish
+}
+
+TEST(Repeating, CancelledFromItsOwnRun) {
+    auto runs = std::make_shared<Runs>();
+    auto holder = std::make_shared<std::unique_ptr<Platform::RepeatingTimer>>();
+    auto gate = std::make_shared<std::mutex>();
+    std::unique_lock starting(*gate);
+    *holder = Platform::repeating(Platform::utilityQueue(), 5ms, [runs, holder, gate] {
+        std::lock_guard guard(*gate);
+        runs->record();
+        (*holder)->cancel();
+    });
+    starting.unlock();
+    std::this_thread::sleep_for(60ms);
+    EXPECT_EQ(runs->count(), 1u);
+    std::lock_guard guard(*gate);
+    holder->reset();
 }
 
 // --- host clock and sleeper

@@ -73,4 +73,23 @@ bool isMainThread();
 // thread.
 Queue& globalQueue();
 
+// A background serial queue for housekeeping nobody waits for (watching
+// files, tidying up): its thread runs at a lower scheduling priority than
+// the process's other threads. Started on first use; timers run at the
+// simulated host's time rate.
+Queue& utilityQueue();
+
+// A task that runs again and again until its timer is cancelled or
+// destroyed. Cancelling from the task itself, or from any other thread, is
+// fine; a run already under way finishes.
+class RepeatingTimer {
+public:
+    virtual ~RepeatingTimer() = default;
+    virtual void cancel() = 0;
+};
+
+// Runs `task` on `queue` every `interval`, the first time one interval from
+// now. The next run is scheduled when a run ends, so runs never overlap.
+std::unique_ptr<RepeatingTimer> repeating(Queue& queue, Duration interval, Task task);
+
 } // namespace Platform

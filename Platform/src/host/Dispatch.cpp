@@ -9,8 +9,10 @@
 #include <asio/thread_pool.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +36,17 @@ void scheduleAfter(const Executor& executor, Duration delay, double rate, Task t
 // A serial queue with one thread of its own.
 class BackgroundQueue final : public Queue {
 public:
-    explicit BackgroundQueue(double rate) : rate_(rate) {}
+    // `niceness` is added to the thread's scheduling niceness (0: as the
+    // process).
+    explicit BackgroundQueue(double rate, int niceness = 0) : rate_(rate) {
+        if (niceness != 0)
+            asio::post(pool_, [niceness] {
+                // Per thread on Linux; a refusal leaves the thread as it was.
+                errno = 0;
+                int now = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+                if (errno == 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), now + niceness);
+            });
+    }
     // Work still waiting (a timer an hour away) must not hold the exit up.
     ~BackgroundQueue() override {
         pool_.stop();
@@ -50,6 +62,42 @@ private:
     double rate_;
     asio::thread_pool pool_{1};
 };
+
+// The shared part of a repeating timer: queued runs hold it weakly, so a
+// cancelled or destroyed timer leaves nothing behind but runs that do nothing.
+class Repeater final : public std::enable_shared_from_this<Repeater> {
+public:
+    Repeater(Queue& queue, Duration interval, Task task) : queue_(queue), interval_(interval), task_(std::move(task)) {}
+
+    void schedule() {
+        queue_.asyncAfter(interval_, [weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self || self->cancelled_) return;
+            self->task_();
+            if (!self->cancelled_) self->schedule();
+        });
+    }
+    void cancel() { cancelled_ = true; }
+
+private:
+    Queue& queue_;
+    Duration interval_;
+    Task task_;
+    std::atomic<bool> cancelled_{false};
+};
+
+class RepeaterHandle final : public RepeatingTimer {
+public:
+    explicit RepeaterHandle(std::shared_ptr<Repeater> repeater) : repeater_(std::move(repeater)) {}
+    ~RepeaterHandle() override { repeater_->cancel(); }
+    void cancel() override { repeater_->cancel(); }
+
+private:
+    std::shared_ptr<Repeater> repeater_;
+};
+
+// How much lower than the process's other threads the utility queue runs.
+constexpr int utilityNiceness = 10;
 
 } // namespace
 
@@ -189,6 +237,17 @@ bool isMainThread() {
 Queue& globalQueue() {
     static BackgroundQueue queue(SimulatedHost::timeRate());
     return queue;
+}
+
+Queue& utilityQueue() {
+    static BackgroundQueue queue(SimulatedHost::timeRate(), utilityNiceness);
+    return queue;
+}
+
+std::unique_ptr<RepeatingTimer> repeating(Queue& queue, Duration interval, Task task) {
+    auto repeater = std::make_shared<Repeater>(queue, interval, std::move(task));
+    repeater->schedule();
+    return std::make_unique<RepeaterHandle>(std::move(repeater));
 }
 
 } // namespace Platform

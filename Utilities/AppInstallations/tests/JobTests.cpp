@@ -9,6 +9,8 @@
 #include <TestSupport/TempDir.hpp>
 #include <TestSupport/VirtualTime.hpp>
 
+#include "LogLines.hpp"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -24,6 +26,8 @@
 namespace {
 
 using namespace AppInstallation;
+using AppInstallationTests::LogLines;
+using AppInstallationTests::logged;
 using namespace std::chrono_literals;
 using testing::HasSubstr;
 namespace fs = std::filesystem;
@@ -108,28 +112,6 @@ struct Machine {
     }
     Job daemon() { return Job(Job::Kind::daemon("daemon.plist"), "the daemon", {}, {}, system()); }
 };
-
-// The install log's lines while the object lives, as JSON.
-class LogLines {
-public:
-    LogLines() : redirect_(folder_ / "err") { Log::setLogFormat("json"); }
-    std::string text() {
-        redirect_.restore();
-        return TestSupport::contents(folder_ / "err");
-    }
-
-private:
-    TestSupport::TempDir folder_;
-    TestSupport::RedirectedStandardError redirect_;
-};
-
-// A JSON log line with this message and exactly these fields, given as
-// `"msg":"…" {fields}`.
-testing::Matcher<std::string> logged(const std::string& line) {
-    size_t space = line.find(" {");
-    return testing::ContainsRegex(line.substr(0, space) + "[^\n]*\"fields\":" +
-                                  std::regex_replace(line.substr(space + 1), std::regex(R"([{}])"), R"(\$&)"));
-}
 
 // What `act` throws as a Failure; empty when it succeeds.
 std::string failureOf(const std::function<void()>& act) {
