@@ -57,17 +57,36 @@ bool isListed(const std::string& output, const std::string& identifier) {
 }
 
 // A serial queue on a thread of low priority: claiming runs tools for
-// seconds and must never hold up the process's other background work.
-Platform::Queue& claimQueue() {
-    static Platform::MainLoop* queue = [] {
-        auto* loop = new Platform::MainLoop(Platform::SimulatedHost::timeRate());
-        std::thread([loop] {
+// seconds and must never hold up the process's other background work. At
+// exit the work under way is finished first, as on the global queue.
+class ClaimQueue {
+public:
+    ClaimQueue() : loop_(Platform::SimulatedHost::timeRate()) {
+        worker_ = std::thread([this] {
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-            loop->run();
-        }).detach();
-        return loop;
-    }();
-    return *queue;
+            loop_.run();
+        });
+    }
+    ~ClaimQueue() {
+        loop_.stop();
+        worker_.join();
+    }
+    ClaimQueue(const ClaimQueue&) = delete;
+    ClaimQueue& operator=(const ClaimQueue&) = delete;
+
+    Platform::Queue& queue() { return loop_; }
+
+private:
+    Platform::MainLoop loop_;
+    std::thread worker_;
+};
+
+Platform::Queue& claimQueue() {
+    // What the work uses must outlive the queue, so it is made first.
+    installLog();
+    Platform::hostSleeper();
+    static ClaimQueue claims;
+    return claims.queue();
 }
 
 } // namespace
