@@ -117,7 +117,8 @@ bool isAdmin(const Platform::Accounts::Directory& directory, const std::string& 
 
 bool Job::userIsAdmin() { return isAdmin(Platform::Accounts::load(), Platform::Credentials::currentUser().name); }
 
-std::vector<Job> Job::declared(const std::string& bundle, const std::vector<Job>& own) {
+std::vector<Job> Job::declared(const std::string& bundle, const std::vector<Job>& own,
+                               std::shared_ptr<const JobSystem> system) {
     std::map<std::string, const Job*> table;
     for (const Job& job : own) table.emplace(job.switchValue(), &job);
     std::vector<Job> jobs;
@@ -137,7 +138,7 @@ std::vector<Job> Job::declared(const std::string& bundle, const std::vector<Job>
             if (auto found = table.find(name); found != table.end())
                 jobs.push_back(*found->second);
             else
-                jobs.emplace_back(agents ? Kind::agent(name) : Kind::daemon(name), name);
+                jobs.emplace_back(agents ? Kind::agent(name) : Kind::daemon(name), name, nullptr, nullptr, system);
         }
     }
     return jobs;

@@ -9,10 +9,12 @@
 #include <Platform/Spawn.hpp>
 #include <Platform/UTF8.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace AppInstallation {
@@ -95,6 +97,19 @@ ToolResult run(const std::string& tool, const std::vector<std::string>& args) {
     return {ran.status, ran.output};
 }
 
+int32_t runApart(const std::string& tool, const std::vector<std::string>& args,
+                 const std::optional<Platform::Environment>& environment) {
+    auto started = Platform::startProgram(tool, args, environment, Platform::SimulatedHost::root());
+    if (const auto* failure = std::get_if<Platform::LaunchFailure>(&started)) {
+        logNotStarted(tool, args, failure->error);
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(std::get<pid_t>(started), &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 ToolResult tool(const std::string& path, const std::vector<std::string>& args) {
     Platform::SpawnOptions options;
     options.mergeOutputs = true;
@@ -121,15 +136,17 @@ int32_t open(const std::string& app, const std::vector<std::string>& arguments, 
     return std::get<Ran>(spawned).status;
 }
 
-bool isRunning(const std::string& app) {
+std::vector<pid_t> appProcesses(const std::string& app) {
     auto executable = Platform::bundleExecutable(Platform::SimulatedHost::hostPath(app));
-    if (!executable) return false;
+    if (!executable) return {};
     std::error_code error;
     auto resolved = std::filesystem::canonical(*executable, error);
-    if (error) return false;
+    if (error) return {};
     std::string path = Platform::SimulatedHost::macPath(resolved);
-    return !otherProcesses([&](const std::string& running) { return running == path; }).empty();
+    return otherProcesses([&](const std::string& running) { return running == path; });
 }
+
+bool isRunning(const std::string& app) { return !appProcesses(app).empty(); }
 
 std::vector<pid_t> processes(const std::string& folder) {
     std::string prefix = standardized(folder);
@@ -142,13 +159,18 @@ void quit() {
     Platform::QuitRequests::send(::getpid());
     Platform::globalQueue().asyncAfter(std::chrono::seconds(10), [] {
         installLog().warn("nothing answered the quit: exiting");
-        // Other threads still run: static destructors must not run under
-        // them, so the exit work and the logs are finished here by hand.
-        runExitWork();
-        Log::flushLog();
-        std::fflush(nullptr);
-        std::_Exit(0);
+        exitNow(0);
     });
+}
+
+void exitNow(int status) {
+    // Never unlocked: whoever comes second waits for the first to end it.
+    static std::mutex* const ending = new std::mutex;
+    ending->lock();
+    runExitWork();
+    Log::flushLog();
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 void atExit(std::function<void()> work) {

@@ -13,7 +13,7 @@ _lumra() {
     local cur prev command
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="status hold end allow-lid deny-lid suspend resume floor notify-hook keep-display update-check grant background help"
+    local commands="status hold end allow-lid deny-lid suspend resume floor notify-hook keep-display update-check grant background app help"
 
     if ((COMP_CWORD == 1)); then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
@@ -60,6 +60,16 @@ _lumra() {
             ((COMP_CWORD == 3)) && COMPREPLY=($(compgen -W "on off status" -- "$cur"))
         elif [[ ${COMP_WORDS[2]} == on ]]; then
             ((COMP_CWORD == 3)) && COMPREPLY=($(compgen -W "--wait" -- "$cur"))
+        fi ;;
+    app)
+        if ((COMP_CWORD == 2)); then
+            COMPREPLY=($(compgen -W "where move records --help" -- "$cur"))
+        elif [[ ${COMP_WORDS[2]} == move ]]; then
+            # One scope, and --turn-on once.
+            local given=" ${COMP_WORDS[*]:3:COMP_CWORD-3} " words=""
+            [[ $given == *" --for-everyone "* || $given == *" --just-for-me "* ]] || words="--for-everyone --just-for-me"
+            [[ $given == *" --turn-on "* ]] || words="$words --turn-on"
+            COMPREPLY=($(compgen -W "$words" -- "$cur"))
         fi ;;
     floor | suspend | resume | grant)
         COMPREPLY=($(compgen -W "--help" -- "$cur")) ;;

@@ -229,6 +229,11 @@ TEST_F(Lumra, BashCompletesCommandsAndTheirWords) {
         {"lumra back", "background"},
         {"lumra background login-item o", "on off"},
         {"lumra background on --", "--wait"},
+        {"lumra ap", "app"},
+        {"lumra app m", "move"},
+        {"lumra app move --", "--for-everyone --just-for-me --turn-on"},
+        {"lumra app move --turn-on --", "--for-everyone --just-for-me"},
+        {"lumra app move --just-for-me --", "--turn-on"},
     };
     for (const auto& [line, expected] : rows) {
         std::string script = "source \"$COMPLETION\"; COMP_WORDS=(" + line + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "

@@ -159,14 +159,18 @@ public:
     std::string words() const;
     // Whether launchd holds this job for another copy of the app.
     bool registeredElsewhere() const;
+    // The registry's status number for the job (BackgroundServices.hpp).
+    int32_t registryStatus() const { return registry().status(handle()); }
     // A probe: true while launchd says the job's process runs.
     std::function<bool()> launchdRuns() const;
 
     // A probe: true while launchd has the agent `label` loaded for this user.
     static std::function<bool()> loaded(const std::string& label);
     // The agents, then the daemons, a bundle ships, in name order, each the
-    // app's own description of it from `own` when there is one.
-    static std::vector<Job> declared(const std::string& bundle, const std::vector<Job>& own);
+    // app's own description of it from `own` when there is one; the others
+    // talk to `system` (the live one when none).
+    static std::vector<Job> declared(const std::string& bundle, const std::vector<Job>& own,
+                                     std::shared_ptr<const JobSystem> system = nullptr);
 
     // At a launch of the app from `in`: decides job by job, from the
     // installation switches in `arguments` and the tombstone, whether to turn

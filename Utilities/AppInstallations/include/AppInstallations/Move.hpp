@@ -35,7 +35,11 @@ private:
 
 // Copies the app into `to`'s folder (or takes the copy already there), opens
 // that copy with one "--app-installation-turn-on" per job to turn on, and
-// asks this app to quit. Throws MoveError. Blocks; any thread.
+// asks this app to quit. Leaving one Applications folder for the other, the
+// jobs that are on go along, and this copy goes to the Trash. A copy that
+// fails leaves nothing at the destination; when the new copy cannot be
+// opened, the jobs stopped for it are turned on here again before the
+// error. Throws MoveError. Blocks; any thread.
 void moveHome(Scope to, const std::vector<Job>& turningOn);
 
 } // namespace AppInstallation

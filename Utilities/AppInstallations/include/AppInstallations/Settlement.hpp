@@ -1,9 +1,15 @@
 #pragma once
 
+#include "AppInstallations/Job.hpp"
+
 #include <Platform/Clock.hpp>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Keeping the background jobs with the right copy of the app: the tombstone
 // a deleted copy leaves for the next one, the launchd job this process runs
@@ -13,7 +19,10 @@
 namespace AppInstallation {
 
 // A small dated file saying that the app with a bundle identifier was
-// deleted, so that its job records are cleared rather than revived.
+// deleted, so that its job records are cleared rather than revived. An
+// identifier that is not plain (isPlainIdentifier) could lead out of the
+// folders: its tombstone is neither read nor written, with a warning. Any
+// thread; writes replace files whole.
 namespace Tombstone {
 
 // The latest deletion date of the user's and the system's tombstones, unless
@@ -29,7 +38,29 @@ void write(const std::string& bundleID);
 // user's home.
 std::string folder(bool system);
 
+// A tombstone's content: an ISO 8601 date and time in UTC, whole seconds
+// ("2026-12-09T21:20:43Z").
+std::string format(Platform::Date date);
+// The date a tombstone holds, surrounding white space ignored; "Z" or an
+// offset such as "+01:00". None for anything else.
+std::optional<Platform::Date> parse(std::string_view content);
+
 } // namespace Tombstone
+
+// What settling the jobs acts through: the job system of the jobs it makes
+// itself (the login item, undescribed definitions) and the tombstone. The
+// live one is the running app's; tests hand in fakes.
+struct SettleSystem {
+    std::shared_ptr<const JobSystem> jobs;
+    std::function<std::optional<Platform::Date>(const std::string&)> pending;
+    std::function<void(const std::string&, Platform::Date)> applied;
+
+    static const SettleSystem& live();
+};
+
+// Job::settle through `system`.
+void settle(const std::string& in, const std::vector<Job>& own, const std::vector<std::string>& arguments,
+            const SettleSystem& system);
 
 // The launchd job this process runs as.
 struct OwnJob {
@@ -37,8 +68,13 @@ struct OwnJob {
     std::string plist; // the definition's file name in the bundle
     bool operator==(const OwnJob&) const = default;
 };
+// Found through XPC_SERVICE_NAME, which launchd sets to the job's label.
 std::optional<OwnJob> ownJob();
 std::optional<std::string> ownJobLabel();
+// The definition of the bundle whose Label is `serviceName`: the agents
+// first, then the daemons, each folder in name order. None without a
+// bundle, for an empty name or "0" (no job).
+std::optional<OwnJob> ownJob(const std::optional<std::string>& bundle, std::string_view serviceName);
 
 // Asks the app's current copy at `to` to take over the job `key` (its switch
 // value) that this process holds under the launchd `target`, and waits for
@@ -46,9 +82,10 @@ std::optional<std::string> ownJobLabel();
 void handOver(const std::string& target, const std::string& key, const std::string& to);
 
 // Leaves for good. With a job label: hands over (when `reopening` and
-// `handoff` are given), boots this process's own job out of launchd and
-// exits 0, never returning. Without one (the app): reopens `reopening` when
-// given, asks the app to quit and returns.
+// `handoff` are given), boots this process's own job out of launchd (unless
+// launchd runs another copy's process for it now) and exits 0, never
+// returning, also when launchd's SIGTERM comes first. Without one (the app):
+// reopens `reopening` when given, asks the app to quit and returns.
 void leave(const std::optional<std::string>& job, const std::optional<std::string>& reopening,
            const std::optional<std::string>& handoff);
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <Log/Writer.hpp>
+#include <Platform/Spawn.hpp>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/types.h>
@@ -55,6 +57,16 @@ Spawned spawn(const std::string& tool, const std::vector<std::string>& args, con
 // error "did not start" (tool, args, errno) and gives (-1, "").
 ToolResult run(const std::string& tool, const std::vector<std::string>& args);
 
+// Runs the tool in a process group of its own, writing to this process's
+// standard output and error, and waits for it. A signal to the caller's
+// group (launchd ending the caller's job, say) does not reach it, and it
+// goes on to its end, still able to write, when the caller ends first.
+// `environment` is the child's whole environment instead of the caller's,
+// whose own is never changed. The exit status, -1 when a signal ended it,
+// or -1 after the "did not start" error. Blocks; any thread.
+int32_t runApart(const std::string& tool, const std::vector<std::string>& args,
+                 const std::optional<Platform::Environment>& environment = std::nullopt);
+
 // Runs the tool with standard output and standard error merged into one
 // text; a tool that does not start gives 127 and "<path> did not start",
 // without a log line.
@@ -69,6 +81,8 @@ int32_t open(const std::string& app, const std::vector<std::string>& arguments, 
 // Whether another process runs the main executable of the bundle at `app`
 // (the caller itself does not count).
 bool isRunning(const std::string& app);
+// Those other processes, in the order the system lists them.
+std::vector<pid_t> appProcesses(const std::string& app);
 
 // The other processes whose executables lie inside `folder`, in the order
 // the system lists them.
@@ -79,6 +93,12 @@ std::vector<pid_t> processes(const std::string& folder);
 // rate), a warning is logged and the process exits 0 after running the exit
 // work and flushing the logs. Any thread.
 void quit();
+
+// Ends the process now with `status`, after the exit work and a flush of
+// the logs, without running static destructors under threads that may still
+// use them. A second caller waits for the first to end the process. Any
+// thread.
+[[noreturn]] void exitNow(int status);
 
 // Sets the work to run once at process exit, replacing (never running) what
 // was set before. The work runs outside any lock. Any thread.
