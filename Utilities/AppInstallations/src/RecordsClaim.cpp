@@ -116,8 +116,8 @@ Records onlyRecord(const std::string& installed, const Said& said, Platform::Sle
         ToolResult unregistered = tool(lsregister, {"-u", record.url});
         std::string line = "unregistered " + record.identifier + " at " + record.url;
         if (unregistered.status != 0)
-            line += " (lsregister said " + std::to_string(unregistered.status) + ": " + oneLine(unregistered.output) +
-                    ")";
+            line +=
+                " (lsregister said " + std::to_string(unregistered.status) + ": " + oneLine(unregistered.output) + ")";
         tell(line);
         outcome.removed.push_back(record.url);
     }
@@ -144,8 +144,7 @@ Records onlyRecord(const std::string& installed, const Said& said, Platform::Sle
     std::string summary = appIdentifier + ": the only record is " + app;
     if (!outcome.extensions.empty()) {
         summary += ", its extensions listed: ";
-        for (size_t i = 0; i < outcome.extensions.size(); ++i)
-            summary += (i == 0 ? "" : ", ") + outcome.extensions[i];
+        for (size_t i = 0; i < outcome.extensions.size(); ++i) summary += (i == 0 ? "" : ", ") + outcome.extensions[i];
     }
     tell(summary);
     return outcome;
@@ -164,8 +163,9 @@ void claim(std::vector<std::string> apps) {
                                        {"extensions", records.extensions}};
                 });
             } catch (const std::exception& error) {
-                installLog().warn("records not claimed",
-                                  [&] { return Log::Fields{{"app", app}, {"err", std::string(error.what())}}; });
+                installLog().warn("records not claimed", [&] {
+                    return Log::Fields{{"app", app}, {"err", std::string(error.what())}};
+                });
             }
         }
     });
