@@ -240,7 +240,10 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     machine.quitApps();
 }
 
-TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
+// The app deleted while it and its agent run, by moving it to the Trash or
+// removing it, then installed again at the same place.
+void deleteThenReinstall(bool toTrash) {
+    SCOPED_TRACE(toTrash ? "moved to the Trash" : "removed");
     Machine machine;
     auto installed = machine.install(machine.root / "Applications/Lumra.app");
     pid_t app = 0, agent = 0;
@@ -259,7 +262,10 @@ TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
 
     fs::path trash = machine.home / ".Trash";
     fs::create_directories(trash);
-    fs::rename(installed, trash / "Lumra.app");
+    if (toTrash)
+        fs::rename(installed, trash / "Lumra.app");
+    else
+        fs::remove_all(installed);
 
     EXPECT_TRUE(TestSupport::ends(agent));
     EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app); }, patience));
@@ -282,6 +288,7 @@ TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
     EXPECT_FALSE(present(library / "Caches/app.lumra.service"));
     EXPECT_FALSE(present(library / "Preferences/app.lumra.service.plist"));
     EXPECT_TRUE(present(trash / "app.lumra.service.plist"));
+    EXPECT_EQ(present(trash / "Lumra.app"), toTrash);
     EXPECT_TRUE(present(elsewhere));
     // The registry still holds the deleted copy's record: the tombstone tells
     // the next copy not to revive it.
@@ -302,6 +309,11 @@ TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
     EXPECT_EQ(count(machine.appLog(), "tombstone applied"), 1u);
     EXPECT_EQ(machine.registrations(), "no registrations\n");
     EXPECT_EQ(machine.jobs(), "no jobs loaded\n");
+}
+
+TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
+    deleteThenReinstall(true);
+    deleteThenReinstall(false);
 }
 
 TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
