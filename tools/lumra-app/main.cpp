@@ -25,5 +25,9 @@ int main(int argc, char** argv) {
     auto watch = LumraJobs::watch([] { Log::flushLog(); }, std::vector<std::string>(argv + 1, argv + argc));
     loop.run();
     AppInstallation::installLog().info("app quit");
+    // The watch's threads (a tick, a settlement waiting for approval) may
+    // still run: the exit work (forgetting a deleted copy) and the logs are
+    // finished without static destructors under them.
+    if (watch) AppInstallation::exitNow(0);
     return 0;
 }
