@@ -30,16 +30,13 @@ std::optional<Record> parse(const json& entry) {
     std::string kind = entry["kind"];
     if (kind != "app" && kind != "appex") return std::nullopt;
     return Record{entry["path"], entry["identifier"], kind == "app" ? Kind::app : Kind::appex,
-                  entry["name"],  entry["version"],    entry["unit"].get<uint64_t>()};
+                  entry["name"], entry["version"],    entry["unit"].get<uint64_t>()};
 }
 
 json encode(const Record& record) {
-    return {{"path", record.path},
-            {"identifier", record.identifier},
-            {"kind", record.kind == Kind::app ? "app" : "appex"},
-            {"name", record.name},
-            {"version", record.version},
-            {"unit", record.unit}};
+    return {
+        {"path", record.path}, {"identifier", record.identifier}, {"kind", record.kind == Kind::app ? "app" : "appex"},
+        {"name", record.name}, {"version", record.version},       {"unit", record.unit}};
 }
 
 Database readDatabase(const fs::path& root) {
@@ -137,8 +134,7 @@ bool unregisterBundle(std::string_view path, const fs::path& root) {
     Database database = readDatabase(root);
     std::string inside = macPath == "/" ? macPath : macPath + "/";
     auto isGone = [&](const Record& record) { return record.path == macPath || record.path.starts_with(inside); };
-    if (std::erase_if(database.records, isGone) == 0)
-        return false;
+    if (std::erase_if(database.records, isGone) == 0) return false;
     return writeDatabase(database, root);
 }
 

@@ -18,8 +18,7 @@ fs::path extensionsFile(const fs::path& root) { return Store::folder(root) / "ex
 json readRegistry(const fs::path& root) {
     json document = Store::read(extensionsFile(root));
     if (!document.is_object()) document = json::object();
-    if (!document.contains("extensions") || !document["extensions"].is_array())
-        document["extensions"] = json::array();
+    if (!document.contains("extensions") || !document["extensions"].is_array()) document["extensions"] = json::array();
     return document;
 }
 
@@ -58,8 +57,8 @@ std::optional<std::string> addExtension(std::string_view path, const fs::path& r
         if (auto known = parse(*same)) addedAt = known->addedAt;
         list.erase(same);
     }
-    list.push_back({{"path", macPath}, {"identifier", info->identifier}, {"version", info->version},
-                    {"addedAt", addedAt}});
+    list.push_back(
+        {{"path", macPath}, {"identifier", info->identifier}, {"version", info->version}, {"addedAt", addedAt}});
     if (!Store::write(extensionsFile(root), registry)) return macPath + ": the registry cannot be written";
     return std::nullopt;
 }

@@ -5,9 +5,9 @@
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/Spawn.hpp>
 
-#include <cerrno>
+#include <atomic>
+#include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -16,38 +16,42 @@ namespace AppInstallation {
 
 namespace {
 
-int terminationPipe = -1;
+std::atomic<bool> terminated{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-void onTermination(int) {
-    int saved = errno;
-    char byte = 1;
-    [[maybe_unused]] ssize_t written = ::write(terminationPipe, &byte, 1);
-    errno = saved;
+void onTermination(int) { terminated = true; }
+
+sigset_t terminationOnly() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    return set;
 }
 
 // Booting a job out sends SIGTERM to its whole process group, often while
 // the job is still leaving (waiting for launchctl, or for the copy it hands
 // over to). Leaving is the job's own wish, so that SIGTERM ends it with 0
-// as well, after its exit work and its logs. The handler only writes to a
-// pipe; a thread of its own does the rest outside the signal.
+// as well, after its exit work and its logs. The handler only sets a flag
+// that a thread of its own looks at, outside the signal, while the leaving
+// thread blocks SIGTERM and waits for its child.
 void exitZeroOnTermination() {
     static std::once_flag once;
     std::call_once(once, [] {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return; // SIGTERM keeps its default then
-        terminationPipe = fds[1];
-        std::thread([fd = fds[0]] {
-            char byte = 0;
-            while (::read(fd, &byte, 1) < 0 && errno == EINTR) {
-            }
-            exitNow(0);
-        }).detach();
         struct sigaction action {};
         action.sa_handler = onTermination;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         ::sigaction(SIGTERM, &action, nullptr);
+        std::thread([] {
+            sigset_t term = terminationOnly();
+            ::pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+            // Leaving lasts a few seconds at most: a glance every 10 ms costs nothing.
+            while (!terminated) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            exitNow(0);
+        }).detach();
     });
+    sigset_t term = terminationOnly();
+    ::pthread_sigmask(SIG_BLOCK, &term, nullptr);
 }
 
 } // namespace

@@ -57,17 +57,36 @@ bool isListed(const std::string& output, const std::string& identifier) {
 }
 
 // A serial queue on a thread of low priority: claiming runs tools for
-// seconds and must never hold up the process's other background work.
-Platform::Queue& claimQueue() {
-    static Platform::MainLoop* queue = [] {
-        auto* loop = new Platform::MainLoop(Platform::SimulatedHost::timeRate());
-        std::thread([loop] {
+// seconds and must never hold up the process's other background work. At
+// exit the work under way is finished first, as on the global queue.
+class ClaimQueue {
+public:
+    ClaimQueue() : loop_(Platform::SimulatedHost::timeRate()) {
+        worker_ = std::thread([this] {
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-            loop->run();
-        }).detach();
-        return loop;
-    }();
-    return *queue;
+            loop_.run();
+        });
+    }
+    ~ClaimQueue() {
+        loop_.stop();
+        worker_.join();
+    }
+    ClaimQueue(const ClaimQueue&) = delete;
+    ClaimQueue& operator=(const ClaimQueue&) = delete;
+
+    Platform::Queue& queue() { return loop_; }
+
+private:
+    Platform::MainLoop loop_;
+    std::thread worker_;
+};
+
+Platform::Queue& claimQueue() {
+    // What the work uses must outlive the queue, so it is made first.
+    installLog();
+    Platform::hostSleeper();
+    static ClaimQueue claims;
+    return claims.queue();
 }
 
 } // namespace
@@ -97,8 +116,8 @@ Records onlyRecord(const std::string& installed, const Said& said, Platform::Sle
         ToolResult unregistered = tool(lsregister, {"-u", record.url});
         std::string line = "unregistered " + record.identifier + " at " + record.url;
         if (unregistered.status != 0)
-            line += " (lsregister said " + std::to_string(unregistered.status) + ": " + oneLine(unregistered.output) +
-                    ")";
+            line +=
+                " (lsregister said " + std::to_string(unregistered.status) + ": " + oneLine(unregistered.output) + ")";
         tell(line);
         outcome.removed.push_back(record.url);
     }
@@ -125,8 +144,7 @@ Records onlyRecord(const std::string& installed, const Said& said, Platform::Sle
     std::string summary = appIdentifier + ": the only record is " + app;
     if (!outcome.extensions.empty()) {
         summary += ", its extensions listed: ";
-        for (size_t i = 0; i < outcome.extensions.size(); ++i)
-            summary += (i == 0 ? "" : ", ") + outcome.extensions[i];
+        for (size_t i = 0; i < outcome.extensions.size(); ++i) summary += (i == 0 ? "" : ", ") + outcome.extensions[i];
     }
     tell(summary);
     return outcome;
@@ -145,8 +163,9 @@ void claim(std::vector<std::string> apps) {
                                        {"extensions", records.extensions}};
                 });
             } catch (const std::exception& error) {
-                installLog().warn("records not claimed",
-                                  [&] { return Log::Fields{{"app", app}, {"err", std::string(error.what())}}; });
+                installLog().warn("records not claimed", [&] {
+                    return Log::Fields{{"app", app}, {"err", std::string(error.what())}};
+                });
             }
         }
     });

@@ -40,11 +40,12 @@ TEST(OnlyRecord, LeavesTheInstalledCopyAsTheOnlyRecord) {
     auto only = mac.probe({"only", installed + "/"});
     EXPECT_EQ(only.status, 0) << only.err;
     // The installed copy's own extension is no stray; the Trash is no refuge.
-    EXPECT_EQ(only.out, "said: unregistered app.x at " + downloaded + "\n" +                                 //
+    EXPECT_EQ(only.out, "said: unregistered app.x at " + downloaded + "\n" +                                    //
                             "said: unregistered app.x.ext at " + downloaded + "/Contents/PlugIns/Ext.appex\n" + //
-                            "said: unregistered app.x at " + trashed + "\n" +                                 //
+                            "said: unregistered app.x at " + trashed + "\n" +                                   //
                             "said: app.x: the only record is /Applications/App.app, its extensions listed: app.x.ext\n"
-                            "removed: " + downloaded + " " + downloaded + "/Contents/PlugIns/Ext.appex " + trashed +
+                            "removed: " +
+                            downloaded + " " + downloaded + "/Contents/PlugIns/Ext.appex " + trashed +
                             "\nextensions: app.x.ext\n");
     EXPECT_EQ(mac.list(), "app\tapp.x\t1.0\t" + installed + "\nappex\tapp.x.ext\t1.0\t" + installedExt +
                               "\napp\tother.y\t1.0\t" + other + "\n");
@@ -160,9 +161,9 @@ TEST(RemoveStrays, KeepsCopiesInApplicationsAndTheTrash) {
 
     auto strays = mac.probe({"strays", installed});
     EXPECT_EQ(strays.status, 0) << strays.err;
-    EXPECT_EQ(strays.out, "said: unregistered app.x at " + downloaded + "\n" +                                 //
+    EXPECT_EQ(strays.out, "said: unregistered app.x at " + downloaded + "\n" +                                    //
                               "said: unregistered app.x.ext at " + downloaded + "/Contents/PlugIns/Ext.appex\n" + //
-                              "said: unregistered app.x at " + image + "\n" +                                   //
+                              "said: unregistered app.x at " + image + "\n" +                                     //
                               "removed: " + downloaded + " " + downloaded + "/Contents/PlugIns/Ext.appex " + image +
                               "\n");
     EXPECT_EQ(mac.list(), "app\tapp.x\t1.0\t" + installed + "\nappex\tapp.x.ext\t1.0\t" + installedExt +
@@ -261,8 +262,8 @@ TEST(AppRecords, ListsThisAppsRecordsWherever) {
     auto listed = mac.tool(app + "/Contents/MacOS/lumra", {"app", "records"});
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(listed.out, "app.lumra.test\t" + app + "\napp.lumra.test.ext\t" + app +
-                              "/Contents/PlugIns/Ext.appex\napp.lumra.test\t" + copy + "\napp.lumra.test.ext\t" +
-                              copy + "/Contents/PlugIns/Ext.appex\n");
+                              "/Contents/PlugIns/Ext.appex\napp.lumra.test\t" + copy + "\napp.lumra.test.ext\t" + copy +
+                              "/Contents/PlugIns/Ext.appex\n");
 
     fs::path bareBuild = mac.machine.scratch / "lumra";
     fs::copy_file(LUMRA_EXE, bareBuild);

@@ -31,13 +31,15 @@ TEST(LsregisterStandIn, DumpsBlocksTheWayTheyAreRead) {
     std::string text = dump.out;
     EXPECT_TRUE(text.starts_with("Checking data integrity......done.\n")) << text;
     EXPECT_FALSE(text.ends_with(dashes + "\n")) << text;
-    std::regex block(dashes + "\nbundle id: +1\npath: +/Applications/App.app \\(0x1\\)\nname: +App\n"
-                              "identifier: +app.x\nversion: +2.5\n(.+\n)+\nclaim id: .+\nrank: +Default\n"
-                              "identifier: +public.data\n\n" +
+    std::regex block(dashes +
+                     "\nbundle id: +1\npath: +/Applications/App.app \\(0x1\\)\nname: +App\n"
+                     "identifier: +app.x\nversion: +2.5\n(.+\n)+\nclaim id: .+\nrank: +Default\n"
+                     "identifier: +public.data\n\n" +
                      dashes + "\nplugin id: +2\npath: +/Applications/App.app/Contents/PlugIns/Ext.appex \\(0x2\\)\n");
     EXPECT_TRUE(std::regex_search(text, block)) << text;
-    EXPECT_EQ(AppInstallation::parseDump(text),
-              (std::vector<AppInstallation::Record>{{app, "app.x"}, {app + "/Contents/PlugIns/Ext.appex", "app.x.ext"}}));
+    EXPECT_EQ(
+        AppInstallation::parseDump(text),
+        (std::vector<AppInstallation::Record>{{app, "app.x"}, {app + "/Contents/PlugIns/Ext.appex", "app.x.ext"}}));
 
     // Registering again keeps the place; unregistering the app takes what it
     // carries along.
@@ -57,8 +59,9 @@ TEST(LsregisterStandIn, ControlCharactersStayInTheirLine) {
     mac.registered(app);
     auto dump = mac.tool(RecordsMachine::lsregister, {"-dump"});
     EXPECT_EQ(AppInstallation::parseDump(dump.out),
-              (std::vector<AppInstallation::Record>{{app, "app.x?" + dashes + "?path: /Applications/Forged.app (0x9)?"
-                                                          "identifier: app.forged"}}));
+              (std::vector<AppInstallation::Record>{{app, "app.x?" + dashes +
+                                                              "?path: /Applications/Forged.app (0x9)?"
+                                                              "identifier: app.forged"}}));
 }
 
 TEST(LsregisterStandIn, RefusalsTakeOneLine) {
@@ -90,7 +93,9 @@ TEST(PluginkitStandIn, ListsAddedExtensionsOnceTheirDelayHasPassed) {
     RecordsMachine mac;
     mac.make(app, "app.x", {"Ext=app.x.ext", "Ext2=app.x.ext2"});
     const std::string ext = app + "/Contents/PlugIns/Ext.appex", ext2 = app + "/Contents/PlugIns/Ext2.appex";
-    auto pluginkit = [&](const std::vector<std::string>& arguments) { return mac.tool("/usr/bin/pluginkit", arguments); };
+    auto pluginkit = [&](const std::vector<std::string>& arguments) {
+        return mac.tool("/usr/bin/pluginkit", arguments);
+    };
     EXPECT_EQ(pluginkit({"-m", "-i", "app.x.ext"}).out, "");
     EXPECT_EQ(pluginkit({"-a", ext, ext2}).status, 0);
     EXPECT_EQ(pluginkit({"-m", "-i", "app.x.ext"}).out, "     app.x.ext(1.0)\n     app.x.ext2(1.0)\n");

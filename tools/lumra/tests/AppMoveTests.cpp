@@ -62,6 +62,9 @@ struct Machine : TestSupport::SimMachine {
         logging.insert({{"LOG_LEVEL", "info"}, {"LOG_FORMAT", "json"}});
         return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, logging, 60s);
     }
+    Finished open(const std::string& app) const { // a macOS path
+        return TestSupport::runProcess(root / "usr/bin/open", {app}, environment());
+    }
     // The copy in ~/Applications with lumrad on as its agent; lumrad's pid.
     pid_t mineRunningLumrad() const {
         place(mine);
@@ -122,8 +125,7 @@ TEST(AppMove, FromTheDownloadsTheNewCopyTurnsTheServiceOn) {
     Machine machine;
     machine.place(machine.download);
     // The app of the download runs, and ends with the move.
-    ASSERT_EQ(TestSupport::runProcess(machine.root / "usr/bin/open", {machine.download}, machine.environment()).status,
-              0);
+    ASSERT_EQ(machine.open(machine.download).status, 0);
     auto old = machine.launches().at(0)["pid"].get<pid_t>();
     auto moved = machine.lumra(machine.download, {"app", "move", "--turn-on", "--for-everyone"});
     EXPECT_EQ(moved.status, 0) << moved.err;
@@ -193,12 +195,17 @@ TEST(AppMove, ACopyAlreadyInApplicationsIsTakenAsItIs) {
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0]["arguments"], turnOnLumrad);
     EXPECT_TRUE(fs::exists(machine.download));
+}
 
-    // Running: brought forward, and the copy moving there keeps its jobs
-    // and stays.
+TEST(AppMove, ARunningCopyInApplicationsIsOnlyBroughtForward) {
+    Machine machine;
+    machine.place(machine.everyone);
+    ASSERT_EQ(machine.open("/Applications/Lumra.app").status, 0);
+
+    // The copy moving there keeps its jobs and stays.
     pid_t lumrad = machine.mineRunningLumrad();
     ASSERT_GT(lumrad, 0);
-    moved = machine.move(machine.mine, {"--for-everyone", "--turn-on"});
+    auto moved = machine.move(machine.mine, {"--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
     EXPECT_EQ(
@@ -207,7 +214,7 @@ TEST(AppMove, ACopyAlreadyInApplicationsIsTakenAsItIs) {
     // lumrad, asked for, and the enabled agent behind it are one job.
     EXPECT_EQ(fieldsOf(moved.err, "the app in Applications is already running: brought forward; leaving"),
               (json{{"from", machine.mine.string()}, {"jobs not carried", {"lumrad"}}}));
-    launches = machine.launches();
+    auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 2u);
     EXPECT_EQ(launches[1]["path"], "/Applications/Lumra.app");
     EXPECT_EQ(launches[1]["new"], false);
