@@ -193,15 +193,6 @@ TEST(Forget, AnIdentifierThatIsNoPlainNameTouchesNoState) {
     }
 }
 
-TEST(StandardState, ThePersonsLibraryFolders) {
-    WatchBench bench;
-    std::string library = bench.home + "/Library/";
-    EXPECT_THAT(bench.watch()->standardState("app.test"),
-                ElementsAre(library + "Application Support/app.test", library + "Caches/app.test",
-                            library + "HTTPStorages/app.test", library + "WebKit/app.test",
-                            library + "Saved Application State/app.test.savedState"));
-}
-
 // --- repoint
 
 TEST(Repoint, LinksIntoAnOlderCopyFollowThisOne) {
