@@ -79,6 +79,11 @@ Queue& globalQueue();
 // simulated host's time rate.
 Queue& utilityQueue();
 
+// Another queue like utilityQueue, for work that may block for long (running
+// tools) and must not hold up the shared one. At its destruction the task
+// under way finishes; waiting ones are dropped.
+std::unique_ptr<Queue> makeUtilityQueue();
+
 // A task that runs again and again until its timer is cancelled or
 // destroyed. Cancelling from the task itself, or from any other thread, is
 // fine; a run already under way finishes.

@@ -244,6 +244,10 @@ Queue& utilityQueue() {
     return queue;
 }
 
+std::unique_ptr<Queue> makeUtilityQueue() {
+    return std::make_unique<BackgroundQueue>(SimulatedHost::timeRate(), utilityNiceness);
+}
+
 std::unique_ptr<RepeatingTimer> repeating(Queue& queue, Duration interval, Task task) {
     auto repeater = std::make_shared<Repeater>(queue, interval, std::move(task));
     repeater->schedule();

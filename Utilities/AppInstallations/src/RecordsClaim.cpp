@@ -8,9 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
-#include <sys/resource.h>
-#include <thread>
-#include <unistd.h>
 
 namespace AppInstallation {
 
@@ -56,37 +53,14 @@ bool isListed(const std::string& output, const std::string& identifier) {
     return false;
 }
 
-// A serial queue on a thread of low priority: claiming runs tools for
-// seconds and must never hold up the process's other background work. At
-// exit the work under way is finished first, as on the global queue.
-class ClaimQueue {
-public:
-    ClaimQueue() : loop_(Platform::SimulatedHost::timeRate()) {
-        worker_ = std::thread([this] {
-            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-            loop_.run();
-        });
-    }
-    ~ClaimQueue() {
-        loop_.stop();
-        worker_.join();
-    }
-    ClaimQueue(const ClaimQueue&) = delete;
-    ClaimQueue& operator=(const ClaimQueue&) = delete;
-
-    Platform::Queue& queue() { return loop_; }
-
-private:
-    Platform::MainLoop loop_;
-    std::thread worker_;
-};
-
+// Claiming runs tools for seconds (up to twenty per slow extension), so it
+// has a low-priority queue of its own rather than holding up the shared one.
 Platform::Queue& claimQueue() {
     // What the work uses must outlive the queue, so it is made first.
     installLog();
     Platform::hostSleeper();
-    static ClaimQueue claims;
-    return claims.queue();
+    static std::unique_ptr<Platform::Queue> claims = Platform::makeUtilityQueue();
+    return *claims;
 }
 
 } // namespace
