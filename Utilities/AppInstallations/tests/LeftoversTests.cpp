@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <regex>
 #include <csignal>
 #include <sys/wait.h>
@@ -28,9 +29,7 @@ using namespace AppInstallationTests;
 using namespace std::chrono_literals;
 using Platform::SimulatedHost::hostPath;
 using testing::ElementsAre;
-using testing::HasSubstr;
 using testing::IsEmpty;
-using testing::Not;
 
 // --- movedCopy
 
@@ -292,54 +291,48 @@ struct ForPerson : WatchBench {
     }
 };
 
-TEST(ForgetForPerson, RunsTheTrashedCopyAsThePersonAtTheConsole) {
-    ForPerson bench;
+// The trashed copy runs as the person at the console unless a process of
+// the person's runs the app already; another root daemon of the app does
+// not count, or two daemons would leave the work to each other.
+TEST(ForgetForPerson, RunsTheTrashedCopyAsThePersonUnlessTheirProcessDoesIt) {
+    enum class Other { none, persons, rootDaemon };
     auto person = Platform::Accounts::person();
-    LogLines log;
-    bench.watch()->forgetForPerson("/Applications/Test.app");
-    EXPECT_THAT(bench.recorded(), ElementsAre("run /bin/launchctl asuser " + std::to_string(person.uid) +
-                                              " /usr/bin/sudo -H -u " + person.name + " " + bench.trashed +
-                                              "/Contents/MacOS/test --app-installation-forget /Applications/Test.app"));
-    EXPECT_THAT(log.text(), logged(R"("msg":"the deleted copy ran for the person" {"person":")" + person.name +
-                                   R"(","status":0})"));
-}
-
-TEST(ForgetForPerson, APersonsProcessOfTheAppDoesItItself) {
-    ForPerson bench;
-    Running app(bench.trashed + "/Contents/MacOS/test");
-    LogLines log;
-    bench.watch()->forgetForPerson("/Applications/Test.app");
-    EXPECT_THAT(bench.recorded(), IsEmpty());
-    EXPECT_THAT(log.text(), logged(R"("msg":"a process of the app forgets the person's side" {"pid":)" +
-                                   std::to_string(app.pid()) + "}"));
-}
-
-// Two root daemons of one app must not leave the work to each other.
-TEST(ForgetForPerson, AnotherRootDaemonOfTheAppDoesNotCount) {
-    ForPerson bench;
-    Running daemon(bench.trashed + "/Contents/MacOS/test");
-    ASSERT_TRUE(Platform::Credentials::recordProcess(daemon.pid(), 0, Platform::SimulatedHost::root()));
-    bench.watch()->forgetForPerson("/Applications/Test.app");
-    EXPECT_THAT(bench.recorded(), ElementsAre(HasSubstr("run /bin/launchctl asuser")));
+    for (Other other : {Other::none, Other::persons, Other::rootDaemon}) {
+        ForPerson bench;
+        std::optional<Running> app;
+        if (other != Other::none) app.emplace(bench.trashed + "/Contents/MacOS/test");
+        if (other == Other::rootDaemon) {
+            ASSERT_TRUE(Platform::Credentials::recordProcess(app->pid(), 0, Platform::SimulatedHost::root()));
+        }
+        LogLines log;
+        bench.watch()->forgetForPerson("/Applications/Test.app");
+        if (other == Other::persons) {
+            EXPECT_THAT(bench.recorded(), IsEmpty());
+            EXPECT_THAT(log.text(), logged(R"("msg":"a process of the app forgets the person's side" {"pid":)" +
+                                           std::to_string(app->pid()) + "}"));
+            continue;
+        }
+        EXPECT_THAT(bench.recorded(),
+                    ElementsAre("run /bin/launchctl asuser " + std::to_string(person.uid) + " /usr/bin/sudo -H -u " +
+                                person.name + " " + bench.trashed +
+                                "/Contents/MacOS/test --app-installation-forget /Applications/Test.app"));
+        EXPECT_THAT(log.text(), logged(R"("msg":"the deleted copy ran for the person" {"person":")" + person.name +
+                                       R"(","status":0})"));
+    }
 }
 
 TEST(ForgetForPerson, ThePersonsSideStaysWithoutACopyOrSomeoneAtTheConsole) {
-    {
+    for (bool copyGone : {true, false}) {
         ForPerson bench;
-        fs::remove_all(bench.trashed);
+        if (copyGone)
+            fs::remove_all(bench.trashed);
+        else
+            ASSERT_TRUE(Platform::Accounts::setConsole(std::nullopt, Platform::SimulatedHost::root()));
         LogLines log;
         bench.watch()->forgetForPerson("/Applications/Test.app");
-        EXPECT_THAT(log.text(), logged(R"("msg":"the deleted copy is gone: the person's side stays" )"
-                                       R"({"was":"/Applications/Test.app"})"));
-        EXPECT_THAT(bench.recorded(), IsEmpty());
-    }
-    {
-        ForPerson bench;
-        ASSERT_TRUE(Platform::Accounts::setConsole(std::nullopt, Platform::SimulatedHost::root()));
-        LogLines log;
-        bench.watch()->forgetForPerson("/Applications/Test.app");
-        EXPECT_THAT(log.text(), logged(R"("msg":"nobody at the console: the person's side stays" )"
-                                       R"({"was":"/Applications/Test.app"})"));
+        EXPECT_THAT(log.text(), logged(std::string(R"("msg":")") +
+                                       (copyGone ? "the deleted copy is gone" : "nobody at the console") +
+                                       R"(: the person's side stays" {"was":"/Applications/Test.app"})"));
         EXPECT_THAT(bench.recorded(), IsEmpty());
     }
 }

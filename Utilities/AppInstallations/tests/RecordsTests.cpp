@@ -80,17 +80,13 @@ TEST(Carried, TheAppAndWhatItShipsNeverThroughLinks) {
     EXPECT_EQ(mac.probe({"carried", mac.home + "/Nothing.app"}).out, "");
 }
 
-TEST(OnlyRecord, AnAppWithoutExtensionsListsNone) {
+TEST(OnlyRecord, WithoutExtensionsAndWhenFailingSaysWhatHappened) {
     RecordsMachine mac;
     mac.make(installed, "app.x");
-    auto only = mac.probe({"only", installed});
-    EXPECT_EQ(only.out, "said: app.x: the only record is /Applications/App.app\nremoved:\nextensions:\n");
+    // Without extensions, none are listed.
+    EXPECT_EQ(mac.probe({"only", installed}).out,
+              "said: app.x: the only record is /Applications/App.app\nremoved:\nextensions:\n");
     EXPECT_EQ(mac.list(), "app\tapp.x\t1.0\t" + installed + "\n");
-}
-
-TEST(OnlyRecord, FailuresSayWhatWentWrong) {
-    RecordsMachine mac;
-    mac.make(installed, "app.x");
     fs::create_directories(mac.home + "/Empty.app/Contents");
     EXPECT_EQ(mac.probe({"only", mac.home + "/Empty.app"}).out,
               "error: " + mac.home + "/Empty.app is not an app bundle (no CFBundleIdentifier)\n");

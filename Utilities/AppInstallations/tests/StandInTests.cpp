@@ -64,29 +64,44 @@ TEST(LsregisterStandIn, ControlCharactersStayInTheirLine) {
                                                               "identifier: app.forged"}}));
 }
 
-TEST(LsregisterStandIn, RefusalsTakeOneLine) {
+TEST(StandIns, RefusalsTakeOneLine) {
     RecordsMachine mac;
+    mac.make(app, "app.x", {"Ext=app.x.ext"});
+    const std::string lsregister = RecordsMachine::lsregister, pluginkit = "/usr/bin/pluginkit",
+                      mdfind = "/usr/bin/mdfind", none = app + "/Contents/PlugIns/None.appex",
+                      onlyQuery = "mdfind: this index answers only the query \"kMDItemCFBundleIdentifier == "
+                                  "'<identifier>'\"\n";
     struct Case {
+        std::string tool;
         std::vector<std::string> arguments;
         int status;
         std::string err;
     };
     const Case cases[] = {
-        {{"-f", "/Applications/Gone.app"}, 1, "lsregister: /Applications/Gone.app: No such file or directory\n"},
-        {{"-u", "/Applications/Gone.app"}, 1, "lsregister: /Applications/Gone.app: No such file or directory\n"},
-        {{"-f", "/Applications"}, 1, "lsregister: /Applications: not a bundle with an identifier\n"},
-        {{"-x", app}, 64, "lsregister: unknown option -x\n"},
-        {{}, 64, "usage: lsregister -dump | -f <path> | -u <path>\n"},
+        {lsregister, {"-f", "/Applications/Gone.app"}, 1, "lsregister: /Applications/Gone.app: No such file or directory\n"},
+        {lsregister, {"-u", "/Applications/Gone.app"}, 1, "lsregister: /Applications/Gone.app: No such file or directory\n"},
+        {lsregister, {"-f", "/Applications"}, 1, "lsregister: /Applications: not a bundle with an identifier\n"},
+        {lsregister, {"-x", app}, 64, "lsregister: unknown option -x\n"},
+        {lsregister, {}, 64, "usage: lsregister -dump | -f <path> | -u <path>\n"},
+        // An app that is there but not registered is no error to forget.
+        {lsregister, {"-u", app}, 0, ""},
+        {pluginkit, {"-a", none}, 1, "pluginkit: " + none + ": No such file or directory\n"},
+        {pluginkit, {"-a", app}, 1, "pluginkit: " + app + ": not a bundle with an identifier\n"},
+        {pluginkit, {"-m"}, 64, "usage: pluginkit -a <path>... | -r <path>... | -m -i <identifier>\n"},
+        {pluginkit, {"-z"}, 64, "pluginkit: unknown option -z\n"},
+        {mdfind, {"kMDItemDisplayName == 'App'"}, 64, onlyQuery},
+        {mdfind, {"kMDItemCFBundleIdentifier == 'a'b'"}, 64, onlyQuery},
+        {mdfind, {}, 64, onlyQuery},
     };
     for (const auto& c : cases) {
-        auto ran = mac.tool(RecordsMachine::lsregister, c.arguments);
-        EXPECT_EQ(ran.status, c.status) << ran.err;
+        auto ran = mac.tool(c.tool, c.arguments);
+        EXPECT_EQ(ran.status, c.status) << c.err;
         EXPECT_EQ(ran.err, c.err);
     }
-    // An app that is there but not registered is no error to forget.
-    mac.make(app, "app.x");
-    EXPECT_EQ(mac.tool(RecordsMachine::lsregister, {"-u", app}).status, 0);
     EXPECT_EQ(mac.list(), "no records\n");
+    auto badDelay = mac.sim({"ls", "pluginkit-delay", "-1"});
+    EXPECT_EQ(badDelay.status, 64);
+    EXPECT_EQ(badDelay.err, "lumra-sim: -1 is no number of seconds\n");
 }
 
 TEST(PluginkitStandIn, ListsAddedExtensionsOnceTheirDelayHasPassed) {
@@ -107,16 +122,6 @@ TEST(PluginkitStandIn, ListsAddedExtensionsOnceTheirDelayHasPassed) {
     EXPECT_EQ(mac.sim({"ls", "pluginkit-delay"}).out, "3600 s\n");
     EXPECT_EQ(pluginkit({"-a", ext}).status, 0);
     EXPECT_EQ(pluginkit({"-m", "-i", "app.x.ext"}).out, "");
-
-    auto missing = pluginkit({"-a", app + "/Contents/PlugIns/None.appex"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "pluginkit: " + app + "/Contents/PlugIns/None.appex: No such file or directory\n");
-    EXPECT_EQ(pluginkit({"-a", app}).err, "pluginkit: " + app + ": not a bundle with an identifier\n");
-    EXPECT_EQ(pluginkit({"-m"}).status, 64);
-    EXPECT_EQ(pluginkit({"-z"}).err, "pluginkit: unknown option -z\n");
-    auto badDelay = mac.sim({"ls", "pluginkit-delay", "-1"});
-    EXPECT_EQ(badDelay.status, 64);
-    EXPECT_EQ(badDelay.err, "lumra-sim: -1 is no number of seconds\n");
 }
 
 TEST(MdfindStandIn, AnswersOnlyTheIdentifierQuery) {
@@ -127,13 +132,6 @@ TEST(MdfindStandIn, AnswersOnlyTheIdentifierQuery) {
     auto found = mac.tool("/usr/bin/mdfind", {"kMDItemCFBundleIdentifier == 'app.x'"});
     EXPECT_EQ(found.out, app + "\n");
     EXPECT_EQ(mac.tool("/usr/bin/mdfind", {"kMDItemCFBundleIdentifier==\"app.x\""}).out, app + "\n");
-    for (const std::vector<std::string>& query :
-         {std::vector<std::string>{"kMDItemDisplayName == 'App'"}, {"kMDItemCFBundleIdentifier == 'a'b'"}, {}}) {
-        auto refused = mac.tool("/usr/bin/mdfind", query);
-        EXPECT_EQ(refused.status, 64);
-        EXPECT_EQ(refused.err,
-                  "mdfind: this index answers only the query \"kMDItemCFBundleIdentifier == '<identifier>'\"\n");
-    }
 }
 
 TEST(OpenStandIn, RegistersTheAppItStarts) {
