@@ -4,6 +4,7 @@
 
 #include <AppInstallations/Job.hpp>
 #include <Platform/SimulatedHost.hpp>
+#include <TestSupport/AppCopies.hpp>
 #include <TestSupport/Processes.hpp>
 #include <TestSupport/SimMachine.hpp>
 
@@ -46,21 +47,18 @@ struct Machine : TestSupport::SimMachine {
     }
 
     const fs::path& place(const fs::path& app) const {
-        fs::create_directories(app.parent_path());
-        fs::copy(fs::canonical(LUMRA_EXE).parent_path().parent_path().parent_path(), app,
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        TestSupport::copyBundle(fs::canonical(LUMRA_EXE).parent_path().parent_path().parent_path(), app);
         return app;
     }
+    // Its log lines on standard error, one JSON object each.
     Finished lumra(const fs::path& app, const std::vector<std::string>& arguments) const {
-        return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, environment(), 60s);
-    }
-    // A move with its log lines on standard error, one JSON object each.
-    Finished move(const fs::path& app, const std::vector<std::string>& options) const {
-        std::vector<std::string> arguments{"app", "move"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
         auto logging = environment();
         logging.insert({{"LOG_LEVEL", "info"}, {"LOG_FORMAT", "json"}});
         return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, logging, 60s);
+    }
+    Finished move(const fs::path& app, std::vector<std::string> options) const {
+        options.insert(options.begin(), {"app", "move"});
+        return lumra(app, options);
     }
     Finished open(const std::string& app) const { // a macOS path
         return TestSupport::runProcess(root / "usr/bin/open", {app}, environment());
@@ -249,10 +247,10 @@ TEST(AppMove, RefusalsChangeNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::path app = c.setUp ? c.setUp() : machine.download;
-        fs::path program = app == machine.scratch.path() ? app / "lumra" : app / "Contents/MacOS/lumra";
         std::vector<std::string> arguments{"app", "move"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        auto moved = TestSupport::runProcess(program, arguments, machine.environment(), 60s);
+        auto moved = TestSupport::runProcess(app == machine.scratch.path() ? app / "lumra" : app / "Contents/MacOS/lumra",
+                                             arguments, machine.environment(), 60s);
         EXPECT_EQ(moved.status, c.status);
         EXPECT_EQ(moved.err.substr(0, c.error.size()), c.error);
         EXPECT_EQ(moved.out, "");
