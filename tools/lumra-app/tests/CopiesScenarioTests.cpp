@@ -76,8 +76,19 @@ struct Machine : TestSupport::SimMachine {
     pid_t open(const fs::path& app) const {
         auto opened = TestSupport::runProcess(root / "usr/bin/open", {macPath(app)}, environment());
         EXPECT_EQ(opened.status, 0) << opened.err;
+        return lastLaunch().value("pid", 0);
+    }
+    // What the open stand-in last started, and how.
+    nlohmann::json lastLaunch() const {
         auto launches = TestSupport::lines(root / "open/launches.jsonl");
-        return launches.empty() ? 0 : nlohmann::json::parse(launches.back()).value("pid", 0);
+        return launches.empty() ? nlohmann::json::object() : nlohmann::json::parse(launches.back());
+    }
+    // A link to the app's command line tool, as a person puts on their PATH.
+    fs::path linkTo(const fs::path& app) const {
+        fs::path link = home / ".local/bin/lumra";
+        fs::create_directories(link.parent_path());
+        fs::create_symlink(app / "Contents/MacOS/lumra", link);
+        return link;
     }
     // The app processes running now, from any copy.
     std::vector<TestSupport::ProcessGuard::Running> apps() const {
@@ -164,7 +175,7 @@ TEST(Copies, MovedFromDownloadsIntoApplicationsTurningTheServiceOn) {
     // A whole copy, nothing half-made beside it, opened to turn the service on.
     fs::path installed = machine.everyone;
     EXPECT_EQ(TestSupport::entries(machine.root / "Applications"), std::vector<std::string>{"Lumra.app"});
-    auto launch = nlohmann::json::parse(TestSupport::lines(machine.root / "open/launches.jsonl").back());
+    auto launch = machine.lastLaunch();
     EXPECT_EQ(launch["arguments"], nlohmann::json::array({"--app-installation-turn-on", label + ".plist"}));
     EXPECT_EQ(launch["new"], true);
     EXPECT_EQ(launch["background"], false);
@@ -216,9 +227,7 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     pid_t app = 0, old = 0;
     std::tie(app, old) = machine.running(installed);
     ASSERT_NE(old, 0);
-    fs::path link = machine.home / ".local/bin/lumra";
-    fs::create_directories(link.parent_path());
-    fs::create_symlink(installed / "Contents/MacOS/lumra", link);
+    fs::path link = machine.linkTo(installed);
 
     fs::path mine = machine.home / "Applications/Lumra.app";
     fs::create_directories(mine.parent_path());
@@ -231,9 +240,7 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t" + mine.string() + "\n"));
     EXPECT_TRUE(eventually([&] { return machine.appFrom(mine).has_value(); }, patience));
     EXPECT_TRUE(TestSupport::hasEnded(app));
-    auto launches = TestSupport::lines(machine.root / "open/launches.jsonl");
-    ASSERT_FALSE(launches.empty());
-    EXPECT_EQ(nlohmann::json::parse(launches.back()).value("path", ""), mine.string());
+    EXPECT_EQ(machine.lastLaunch().value("path", ""), mine.string());
     // The stale copy was told, and registered the job for itself.
     EXPECT_THAT(machine.serviceLog(), HasSubstr("asking the app's current copy to take this job"));
     EXPECT_TRUE(
@@ -263,17 +270,12 @@ void deleteThenReinstall(bool toTrash) {
     TestSupport::writeFile(library / state[2],
                            Platform::encodePropertyList(Platform::PropertyDictionary{{"shown", true}},
                                                         Platform::PropertyListFormat::binary));
-    fs::path link = machine.home / ".local/bin/lumra", elsewhere = machine.home / ".local/bin/other";
-    fs::create_directories(link.parent_path());
-    fs::create_symlink(installed / "Contents/MacOS/lumra", link);
+    fs::path link = machine.linkTo(installed), elsewhere = machine.home / ".local/bin/other";
     fs::create_symlink(machine.home / "Downloads", elsewhere);
 
     fs::path trash = machine.home / ".Trash";
     fs::create_directories(trash);
-    if (toTrash)
-        fs::rename(installed, trash / "Lumra.app");
-    else
-        fs::remove_all(installed);
+    toTrash ? fs::rename(installed, trash / "Lumra.app") : void(fs::remove_all(installed));
 
     EXPECT_TRUE(TestSupport::ends(agent));
     EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app); }, patience));
