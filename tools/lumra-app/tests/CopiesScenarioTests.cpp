@@ -76,21 +76,30 @@ struct Machine : TestSupport::SimMachine {
     pid_t open(const fs::path& app) const {
         auto opened = TestSupport::runProcess(root / "usr/bin/open", {macPath(app)}, environment());
         EXPECT_EQ(opened.status, 0) << opened.err;
+        return lastLaunch().value("pid", 0);
+    }
+    // What the open stand-in last started, and how.
+    nlohmann::json lastLaunch() const {
         auto launches = TestSupport::lines(root / "open/launches.jsonl");
-        return launches.empty() ? 0 : nlohmann::json::parse(launches.back()).value("pid", 0);
+        return launches.empty() ? nlohmann::json::object() : nlohmann::json::parse(launches.back());
+    }
+    // A link to the app's command line tool, as a person puts on their PATH.
+    fs::path linkTo(const fs::path& app) const {
+        fs::path link = home / ".local/bin/lumra";
+        fs::create_directories(link.parent_path());
+        fs::create_symlink(app / "Contents/MacOS/lumra", link);
+        return link;
     }
     // The app processes running now, from any copy.
-    std::vector<pid_t> apps() const {
-        std::vector<pid_t> pids;
-        for (const auto& process : guard.running())
-            if (process.executable.ends_with("/Contents/MacOS/lumra-app")) pids.push_back(process.pid);
-        return pids;
-    }
-    // The one app process, when exactly one runs, from inside `app`.
-    std::optional<pid_t> appFrom(const fs::path& app) const {
+    std::vector<TestSupport::ProcessGuard::Running> apps() const {
         auto running = guard.running();
         std::erase_if(running,
                       [](const auto& process) { return !process.executable.ends_with("/Contents/MacOS/lumra-app"); });
+        return running;
+    }
+    // The one app process, when exactly one runs, from inside `app`.
+    std::optional<pid_t> appFrom(const fs::path& app) const {
+        auto running = apps();
         if (running.size() != 1 || running[0].executable != (fs::canonical(app) / "Contents/MacOS/lumra-app").string())
             return std::nullopt;
         return running[0].pid;
@@ -101,7 +110,7 @@ struct Machine : TestSupport::SimMachine {
         EXPECT_TRUE(eventually(
             [&] {
                 auto running = apps();
-                for (pid_t pid : running) Platform::QuitRequests::send(pid);
+                for (const auto& process : running) Platform::QuitRequests::send(process.pid);
                 return running.empty();
             },
             patience));
@@ -123,48 +132,56 @@ struct Machine : TestSupport::SimMachine {
         EXPECT_EQ(on.status, 0) << on.err;
         return {opened, agentFrom(app).value_or(0)};
     }
-    // Whether the service answering for the copy at `app` holds a claim of
-    // `owner`.
-    bool holds(const fs::path& app, const std::string& owner) const {
-        return lumra(app, {"status"}).out.find(owner) != std::string::npos;
+    // Asks the service answering for the copy at `app` to hold a claim,
+    // which the next service should go on holding.
+    void hold(const fs::path& app) const {
+        auto held = lumra(app, {"hold", "--for", "2h", "--owner", "scenario"});
+        EXPECT_EQ(held.status, 0) << held.err;
     }
+    // Whether the service answering for the copy at `app` holds that claim.
+    bool holds(const fs::path& app) const { return lumra(app, {"status"}).out.find("scenario") != std::string::npos; }
     std::string jobs() const { return sim({"launchd", "list"}).out; }
     std::string registrations() const { return sim({"background", "list"}).out; }
-    // The paths of every Launch Services record, in registration order.
-    std::vector<std::string> recordPaths() const {
-        std::vector<std::string> paths;
+    // Launch Services holds records, and all of them lie inside `app`.
+    bool onlyRecordsIn(const std::string& app) const {
+        bool any = false;
         std::istringstream list(sim({"ls", "list"}).out);
-        for (std::string line; std::getline(list, line);)
-            if (line.find('\t') != std::string::npos) paths.push_back(line.substr(line.rfind('\t') + 1));
-        return paths;
+        for (std::string line; std::getline(list, line);) {
+            if (line.find('\t') == std::string::npos) continue;
+            std::string path = line.substr(line.rfind('\t') + 1);
+            if (path != app && !path.starts_with(app + "/")) return false;
+            any = true;
+        }
+        return any;
     }
 
     std::string appLog() const { return TestSupport::contents(root / "open/Lumra.log"); }
     std::string serviceLog() const { return TestSupport::contents(home / "Library/Logs/lumra/service.log"); }
 
+    fs::path everyone = root / "Applications/Lumra.app";
     TestSupport::ProcessGuard guard{{root, home.path()}};
 };
-
-// Launch Services holds records, and all of them lie inside `app`.
-bool onlyRecordsIn(const Machine& machine, const std::string& app) {
-    auto paths = machine.recordPaths();
-    return !paths.empty() && std::all_of(paths.begin(), paths.end(), [&](const std::string& path) {
-        return path == app || path.starts_with(app + "/");
-    });
-}
 
 TEST(Copies, MovedFromDownloadsIntoApplicationsTurningTheServiceOn) {
     Machine machine;
     auto download = machine.install(machine.home / "Downloads/Lumra.app");
     pid_t first = machine.open(download);
-    EXPECT_TRUE(eventually([&] { return !onlyRecordsIn(machine, "/Applications/Lumra.app"); }));
+    EXPECT_TRUE(eventually([&] { return !machine.onlyRecordsIn("/Applications/Lumra.app"); }));
 
     auto moved = machine.lumra(download, {"app", "move", "--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
-    fs::path installed = machine.root / "Applications/Lumra.app";
+    EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
+    EXPECT_EQ(moved.err, "");
+    // A whole copy, nothing half-made beside it, opened to turn the service on.
+    fs::path installed = machine.everyone;
+    EXPECT_EQ(TestSupport::entries(machine.root / "Applications"), std::vector<std::string>{"Lumra.app"});
+    auto launch = machine.lastLaunch();
+    EXPECT_EQ(launch["arguments"], nlohmann::json::array({"--app-installation-turn-on", label + ".plist"}));
+    EXPECT_EQ(launch["new"], true);
+    EXPECT_EQ(launch["background"], false);
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
     EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t/Applications/Lumra.app\n"));
-    EXPECT_TRUE(eventually([&] { return onlyRecordsIn(machine, "/Applications/Lumra.app"); }, patience))
+    EXPECT_TRUE(eventually([&] { return machine.onlyRecordsIn("/Applications/Lumra.app"); }, patience))
         << machine.sim({"ls", "list"}).out;
     auto records = machine.lumra(installed, {"app", "records"});
     EXPECT_EQ(records.status, 0) << records.err;
@@ -175,6 +192,7 @@ TEST(Copies, MovedFromDownloadsIntoApplicationsTurningTheServiceOn) {
     EXPECT_TRUE(TestSupport::ends(first));
     EXPECT_TRUE(machine.appFrom(installed).has_value());
     EXPECT_TRUE(present(download / "Contents/MacOS/lumra-app"));
+    EXPECT_FALSE(present(machine.home / ".Trash"));
     machine.quitApps();
 }
 
@@ -185,20 +203,19 @@ TEST(Copies, MovedFromOwnApplicationsHandsTheServiceToTheNewCopy) {
     ASSERT_EQ(on.status, 0) << on.err;
     pid_t old = machine.agentFrom(mine).value_or(0);
     ASSERT_NE(old, 0);
-    auto hold = machine.lumra(mine, {"hold", "--for", "2h", "--owner", "scenario"});
-    ASSERT_EQ(hold.status, 0) << hold.err;
+    machine.hold(mine);
 
     // Asked to keep the service on, the move stops it here with lumrad's
     // own hand-back.
     auto moved = machine.lumra(mine, {"app", "move", "--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
-    fs::path installed = machine.root / "Applications/Lumra.app";
+    fs::path installed = machine.everyone;
     EXPECT_TRUE(TestSupport::ends(old));
     EXPECT_THAT(machine.serviceLog(), HasSubstr("lumrad handed back"));
     EXPECT_TRUE(eventually([&] { return machine.agentFrom(installed).has_value(); }, patience)) << machine.jobs();
     EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t/Applications/Lumra.app\n"));
     // The claim went with the service.
-    EXPECT_TRUE(eventually([&] { return machine.holds(installed, "scenario"); }, patience));
+    EXPECT_TRUE(eventually([&] { return machine.holds(installed); }, patience));
     EXPECT_FALSE(present(mine));
     EXPECT_TRUE(present(machine.home / ".Trash/Lumra.app/Contents/MacOS/lumra-app"));
     machine.quitApps();
@@ -206,13 +223,11 @@ TEST(Copies, MovedFromOwnApplicationsHandsTheServiceToTheNewCopy) {
 
 TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     Machine machine;
-    auto installed = machine.install(machine.root / "Applications/Lumra.app");
+    auto installed = machine.install(machine.everyone);
     pid_t app = 0, old = 0;
     std::tie(app, old) = machine.running(installed);
     ASSERT_NE(old, 0);
-    fs::path link = machine.home / ".local/bin/lumra";
-    fs::create_directories(link.parent_path());
-    fs::create_symlink(installed / "Contents/MacOS/lumra", link);
+    fs::path link = machine.linkTo(installed);
 
     fs::path mine = machine.home / "Applications/Lumra.app";
     fs::create_directories(mine.parent_path());
@@ -225,9 +240,7 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
     EXPECT_THAT(machine.registrations(), HasSubstr("\t1 enabled\t" + mine.string() + "\n"));
     EXPECT_TRUE(eventually([&] { return machine.appFrom(mine).has_value(); }, patience));
     EXPECT_TRUE(TestSupport::hasEnded(app));
-    auto launches = TestSupport::lines(machine.root / "open/launches.jsonl");
-    ASSERT_FALSE(launches.empty());
-    EXPECT_EQ(nlohmann::json::parse(launches.back()).value("path", ""), mine.string());
+    EXPECT_EQ(machine.lastLaunch().value("path", ""), mine.string());
     // The stale copy was told, and registered the job for itself.
     EXPECT_THAT(machine.serviceLog(), HasSubstr("asking the app's current copy to take this job"));
     EXPECT_TRUE(
@@ -245,27 +258,24 @@ TEST(Copies, DraggedWhileRunningReopensFromTheNewPlace) {
 void deleteThenReinstall(bool toTrash) {
     SCOPED_TRACE(toTrash ? "moved to the Trash" : "removed");
     Machine machine;
-    auto installed = machine.install(machine.root / "Applications/Lumra.app");
+    auto installed = machine.install(machine.everyone);
     pid_t app = 0, agent = 0;
     std::tie(app, agent) = machine.running(installed);
     ASSERT_NE(agent, 0);
     fs::path library = machine.home / "Library";
-    TestSupport::writeFile(library / "Application Support/app.lumra.service/support-file", "kept by the app");
-    TestSupport::writeFile(library / "Caches/app.lumra.service/cache-file", "cached");
-    TestSupport::writeFile(library / "Preferences/app.lumra.service.plist",
+    const std::vector<fs::path> state{"Application Support/app.lumra.service", "Caches/app.lumra.service",
+                                      "Preferences/app.lumra.service.plist"};
+    TestSupport::writeFile(library / state[0] / "support-file", "kept by the app");
+    TestSupport::writeFile(library / state[1] / "cache-file", "cached");
+    TestSupport::writeFile(library / state[2],
                            Platform::encodePropertyList(Platform::PropertyDictionary{{"shown", true}},
                                                         Platform::PropertyListFormat::binary));
-    fs::path link = machine.home / ".local/bin/lumra", elsewhere = machine.home / ".local/bin/other";
-    fs::create_directories(link.parent_path());
-    fs::create_symlink(installed / "Contents/MacOS/lumra", link);
+    fs::path link = machine.linkTo(installed), elsewhere = machine.home / ".local/bin/other";
     fs::create_symlink(machine.home / "Downloads", elsewhere);
 
     fs::path trash = machine.home / ".Trash";
     fs::create_directories(trash);
-    if (toTrash)
-        fs::rename(installed, trash / "Lumra.app");
-    else
-        fs::remove_all(installed);
+    toTrash ? fs::rename(installed, trash / "Lumra.app") : void(fs::remove_all(installed));
 
     EXPECT_TRUE(TestSupport::ends(agent));
     EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(app); }, patience));
@@ -281,12 +291,9 @@ void deleteThenReinstall(bool toTrash) {
         return false;
     };
     EXPECT_TRUE(eventually([&] { return !present(link); }, patience));
-    EXPECT_TRUE(trashed("support-file"));
-    EXPECT_TRUE(trashed("cache-file"));
-    EXPECT_TRUE(trashed("service.log")); // the service's own folders
-    EXPECT_FALSE(present(library / "Application Support/app.lumra.service"));
-    EXPECT_FALSE(present(library / "Caches/app.lumra.service"));
-    EXPECT_FALSE(present(library / "Preferences/app.lumra.service.plist"));
+    for (const char* file : {"support-file", "cache-file", "service.log" /* the service's own folders */})
+        EXPECT_TRUE(trashed(file)) << file;
+    for (const fs::path& part : state) EXPECT_FALSE(present(library / part)) << part;
     EXPECT_TRUE(present(trash / "app.lumra.service.plist"));
     EXPECT_EQ(present(trash / "Lumra.app"), toTrash);
     EXPECT_TRUE(present(elsewhere));
@@ -318,12 +325,11 @@ TEST(Copies, DeletedIsForgottenAndAReinstallClearsItsRecordOnce) {
 
 TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
     Machine machine;
-    auto installed = machine.install(machine.root / "Applications/Lumra.app");
+    auto installed = machine.install(machine.everyone);
     pid_t app = 0, agent = 0;
     std::tie(app, agent) = machine.running(installed);
     ASSERT_NE(agent, 0);
-    auto hold = machine.lumra(installed, {"hold", "--for", "2h", "--owner", "scenario"});
-    ASSERT_EQ(hold.status, 0) << hold.err;
+    machine.hold(installed);
 
     // A newer release, one file short, swapped in for the running copy in
     // one rename; the old copy is then removed.
@@ -354,7 +360,7 @@ TEST(Copies, UpgradedInPlaceRestartsOnlyOnceTheNewCopyIsWhole) {
     // claim went on with the new service.
     EXPECT_TRUE(
         eventually([&] { return count(machine.serviceLog(), "registered for this copy; exiting") == 1; }, patience));
-    EXPECT_TRUE(eventually([&] { return machine.holds(installed, "scenario"); }, patience));
+    EXPECT_TRUE(eventually([&] { return machine.holds(installed); }, patience));
     EXPECT_FALSE(present(machine.home / ".Trash"));
     machine.quitApps();
 }

