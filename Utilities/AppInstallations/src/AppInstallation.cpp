@@ -1,4 +1,5 @@
 #include "AppInstallations/AppInstallation.hpp"
+#include "Paths.hpp"
 
 #include <Platform/CodeSigning.hpp>
 #include <Platform/MainBundle.hpp>
@@ -18,11 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string standardized(const std::string& path) {
-    std::string normal = fs::path(path).lexically_normal().string();
-    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-    return normal;
-}
+using Paths::standardized;
 
 std::string homeFolder() { return standardized(Platform::homeDirectory().string()); }
 

@@ -4,13 +4,14 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
-// Path helpers the watch and its clean-up share. Paths are macOS paths.
+// Path helpers the installation layer shares. Paths are macOS paths.
 namespace AppInstallation::Paths {
 
 // The path with "." and ".." worked out and no trailing "/", without
 // touching the disk (links are not followed).
-inline std::string standardized(const std::string& path) {
+inline std::string standardized(std::string_view path) {
     std::string normal = std::filesystem::path(path).lexically_normal().string();
     while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
     return normal;

@@ -11,12 +11,6 @@ namespace AppInstallation {
 
 namespace RecordsTools {
 
-std::string standardized(std::string_view path) {
-    std::string normal = std::filesystem::path(path).lexically_normal().string();
-    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-    return normal;
-}
-
 bool hasExtension(std::string_view path, std::string_view extension) {
     return std::filesystem::path(path).extension().string() == "." + std::string(extension);
 }

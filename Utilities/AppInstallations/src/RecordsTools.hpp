@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Paths.hpp"
+
 #include <string>
 #include <string_view>
 
@@ -12,8 +14,7 @@ inline constexpr const char* lsregister =
 inline constexpr const char* pluginkit = "/usr/bin/pluginkit";
 inline constexpr const char* mdfind = "/usr/bin/mdfind";
 
-// The path without "." and ".." parts or a trailing "/".
-std::string standardized(std::string_view path);
+using Paths::standardized;
 
 // Whether the path's last component ends in ".<extension>".
 bool hasExtension(std::string_view path, std::string_view extension);

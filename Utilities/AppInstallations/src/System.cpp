@@ -1,4 +1,5 @@
 #include "AppInstallations/System.hpp"
+#include "Paths.hpp"
 
 #include <Log/Output.hpp>
 #include <Platform/Dispatch.hpp>
@@ -63,12 +64,6 @@ std::vector<pid_t> otherProcesses(Wanted wanted) {
         if (path && wanted(*path)) found.push_back(pid);
     }
     return found;
-}
-
-std::string standardized(const std::string& macPath) {
-    std::string path = std::filesystem::path(macPath).lexically_normal().string();
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
 }
 
 } // namespace
@@ -149,7 +144,7 @@ std::vector<pid_t> appProcesses(const std::string& app) {
 bool isRunning(const std::string& app) { return !appProcesses(app).empty(); }
 
 std::vector<pid_t> processes(const std::string& folder) {
-    std::string prefix = standardized(folder);
+    std::string prefix = Paths::standardized(folder);
     if (prefix != "/") prefix += "/";
     return otherProcesses([&](const std::string& running) { return running.starts_with(prefix); });
 }
