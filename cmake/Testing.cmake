@@ -19,12 +19,18 @@ endfunction()
 
 # lumra_scenario_test(<target> <sources…>): like lumra_test, for slow
 # scenarios that run many real processes on a simulated machine. Their tests
-# carry the label "scenario", which the sanitizer runs leave out: they add no
-# threads of their own, and the plain run covers them.
+# carry the label "scenario". They add no threads of their own and the plain
+# run covers them, so sanitizer builds neither build nor run them.
 function(lumra_scenario_test target)
-  add_executable(${target} ${ARGN})
+  if(LUMRA_SANITIZE)
+    add_executable(${target} EXCLUDE_FROM_ALL ${ARGN})
+  else()
+    add_executable(${target} ${ARGN})
+  endif()
   target_link_libraries(${target} PRIVATE TestSupport GTest::gtest_main GTest::gmock)
   lumra_test_code(${target})
-  gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_TIMEOUT 30
-    PROPERTIES LABELS scenario)
+  if(NOT LUMRA_SANITIZE)
+    gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_TIMEOUT 30
+      PROPERTIES LABELS scenario)
+  endif()
 endfunction()
