@@ -1,12 +1,11 @@
 #include "LumraKit/JSONCoder.hpp"
 
 #include <Platform/DateRange.hpp>
+#include <Platform/ISODate.hpp>
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 
 namespace LumraKit {
 
@@ -69,16 +68,7 @@ std::optional<Platform::Date> parseInternetDateTime(std::string_view text) {
 
 } // namespace
 
-std::string iso8601(Platform::Date date) {
-    auto seconds = std::chrono::floor<std::chrono::seconds>(date.time_since_epoch()).count();
-    auto time = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    if (::gmtime_r(&time, &parts) == nullptr) return "0000-00-00T00:00:00Z";
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-    return text;
-}
+std::string iso8601(Platform::Date date) { return Platform::ISODate::format(date); }
 
 json JSONCoder::encodeDate(Platform::Date date) const {
     if (style_ == DateStyle::iso8601) return iso8601(date);

@@ -4,13 +4,13 @@
 // at once.
 
 #include <Platform/Files.hpp>
+#include <Platform/ISODate.hpp>
 #include <Platform/Power.hpp>
 #include <Platform/SimulatedHost.hpp>
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -61,12 +61,7 @@ int disableSleep(const std::string& value, const std::filesystem::path& root) {
 }
 
 std::string isoNow() {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    return Platform::ISODate::format(std::chrono::system_clock::now());
 }
 
 // A test or a person makes the next sleep requests fail with

@@ -1,9 +1,9 @@
 #include "BackgroundServicesStore.hpp"
+#include "Platform/ISODate.hpp"
 #include "Platform/Launchd.hpp"
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <limits>
 
 namespace Platform::BackgroundServices::Store {
@@ -72,12 +72,7 @@ json encode(const Registration& registration) {
 const char* callKey(Call call) { return call == Call::registration ? "register" : "unregister"; }
 
 std::string utcNow() {
-    std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm parts{};
-    ::gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
+    return ISODate::format(std::chrono::system_clock::now());
 }
 
 } // namespace

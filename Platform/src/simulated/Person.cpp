@@ -1,6 +1,7 @@
 #include "Platform/Person.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/Files.hpp"
+#include "Platform/ISODate.hpp"
 #include "Platform/MainBundle.hpp"
 #include "Platform/ProcessTable.hpp"
 #include "Platform/SimulatedHost.hpp"
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -39,12 +39,7 @@ json readJSON(const std::filesystem::path& file) {
 }
 
 std::string utcNow() {
-    std::time_t seconds = std::chrono::system_clock::to_time_t(hostClock().now());
-    std::tm parts{};
-    ::gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
+    return ISODate::format(hostClock().now());
 }
 
 json appOf(const Asker& asker) { return asker.bundleID ? json(*asker.bundleID) : json(); }

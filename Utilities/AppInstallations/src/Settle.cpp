@@ -1,5 +1,6 @@
 #include "AppInstallations/Settlement.hpp"
 
+#include <Platform/ISODate.hpp>
 #include <Platform/MainBundle.hpp>
 #include <Platform/SimulatedHost.hpp>
 
@@ -70,7 +71,7 @@ void settleOne(const Job& job, const std::vector<std::string>& turnOnSet, const 
     Job::State state = job.state(true);
     if (deleted && deletedInstallsRecord(job, state)) {
         installLog().info("a deleted install's record: cleared, not revived", [&] {
-            return Log::Fields{{"job", job.name()}, {"deleted", Tombstone::format(*deleted)}};
+            return Log::Fields{{"job", job.name()}, {"deleted", Platform::ISODate::format(*deleted)}};
         });
         try {
             job.uninstall();

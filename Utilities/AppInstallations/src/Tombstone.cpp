@@ -3,13 +3,13 @@
 
 #include <Platform/DateRange.hpp>
 #include <Platform/Files.hpp>
+#include <Platform/ISODate.hpp>
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/UTF8.hpp>
 #include <Platform/User.hpp>
 #include <Platform/UserDefaults.hpp>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,19 +88,6 @@ std::string folder(bool system) {
     return home + place;
 }
 
-std::string format(Platform::Date date) {
-    auto seconds = floor<std::chrono::seconds>(date);
-    auto day = floor<days>(seconds);
-    year_month_day calendar{day};
-    hh_mm_ss time{seconds - day};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(calendar.year()),
-                  static_cast<unsigned>(calendar.month()), static_cast<unsigned>(calendar.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
-}
-
 std::optional<Platform::Date> parse(std::string_view content) {
     std::string text = Platform::UTF8::trimmingWhitespace(content);
     // YYYY-MM-DDTHH:MM:SS, then Z or ±HH:MM.
@@ -151,7 +138,7 @@ void applied(const std::string& bundleID, Platform::Date date) {
         if (auto written = readDate(path); written && *written <= date)
             fs::remove(Platform::SimulatedHost::hostPath(path), error);
     }
-    installLog().info("tombstone applied", [&] { return Log::Fields{{"deleted", format(date)}}; });
+    installLog().info("tombstone applied", [&] { return Log::Fields{{"deleted", Platform::ISODate::format(date)}}; });
 }
 
 void write(const std::string& bundleID) {
@@ -162,7 +149,7 @@ void write(const std::string& bundleID) {
     if (!error) {
         Platform::Files::Lock lock(lockOf(folder(system)));
         error = Platform::Files::writeAtomically(Platform::SimulatedHost::hostPath(path),
-                                                 format(Platform::hostClock().now()));
+                                                 Platform::ISODate::format(Platform::hostClock().now()));
     }
     if (error)
         installLog().warn("could not write the tombstone", [&] {

@@ -4,6 +4,7 @@
 
 #include <AppInstallations/Settlement.hpp>
 #include <Log/Settings.hpp>
+#include <Platform/ISODate.hpp>
 #include <Platform/SimulatedHost.hpp>
 #include <Platform/UserDefaults.hpp>
 #include <TestSupport/AsRoot.hpp>
@@ -107,7 +108,7 @@ public:
     SettleSystem settling(std::optional<Platform::Date> pending) {
         return {system(), [pending](const std::string&) { return pending; },
                 [this](const std::string& id, Platform::Date date) {
-                    calls.push_back("applied " + id + " " + Tombstone::format(date));
+                    calls.push_back("applied " + id + " " + Platform::ISODate::format(date));
                 }};
     }
 
@@ -230,9 +231,9 @@ TEST(Settle, DecidesJobByJob) {
 
 TEST(TombstoneText, FormatsAndParsesWholeSecondsInUTC) {
     const Platform::Date moment{std::chrono::seconds(1796851243)}; // 2026-12-09T21:20:43Z
-    EXPECT_EQ(Tombstone::format(moment), "2026-12-09T21:20:43Z");
-    EXPECT_EQ(Tombstone::format(moment + 999ms), "2026-12-09T21:20:43Z");
-    EXPECT_EQ(Tombstone::format(Platform::Date{}), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(Platform::ISODate::format(moment), "2026-12-09T21:20:43Z");
+    EXPECT_EQ(Platform::ISODate::format(moment + 999ms), "2026-12-09T21:20:43Z");
+    EXPECT_EQ(Platform::ISODate::format(Platform::Date{}), "1970-01-01T00:00:00Z");
     const std::pair<std::string, std::optional<Platform::Date>> cases[] = {
         {" \n2026-12-09T21:20:43Z\r\n", moment},
         {"2026-12-09T22:50:43+01:30", moment},

@@ -38,9 +38,7 @@ void write(const std::string& bundleID);
 // user's home.
 std::string folder(bool system);
 
-// A tombstone's content: an ISO 8601 date and time in UTC, whole seconds
-// ("2026-12-09T21:20:43Z").
-std::string format(Platform::Date date);
+// A tombstone's content is Platform::ISODate::format of the deletion.
 // The date a tombstone holds, surrounding white space ignored; "Z" or an
 // offset such as "+01:00". None for anything else.
 std::optional<Platform::Date> parse(std::string_view content);
