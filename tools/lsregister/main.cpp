@@ -4,6 +4,7 @@
 //   lsregister -u PATH      forgets the records at and inside PATH
 // Paths are macOS paths; a relative one is the caller's.
 
+#include <Platform/Files.hpp>
 #include <Platform/LaunchServices.hpp>
 #include <Platform/SimulatedHost.hpp>
 
@@ -19,13 +20,8 @@ namespace Host = Platform::SimulatedHost;
 
 constexpr const char* usage = "usage: lsregister -dump | -f <path> | -u <path>\n";
 
-std::string absolute(const std::string& path) {
-    if (path.starts_with("/")) return path;
-    return (std::filesystem::current_path() / path).lexically_normal().string();
-}
-
 int registerPath(const std::string& path) {
-    if (auto problem = LS::registerBundle(absolute(path), Host::root())) {
+    if (auto problem = LS::registerBundle(Platform::Files::absolutePath(path), Host::root())) {
         std::cerr << "lsregister: " << *problem << "\n";
         return 1;
     }
@@ -33,7 +29,7 @@ int registerPath(const std::string& path) {
 }
 
 int unregisterPath(const std::string& path) {
-    std::string macPath = absolute(path);
+    std::string macPath = Platform::Files::absolutePath(path);
     if (LS::unregisterBundle(macPath, Host::root())) return 0;
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(Host::hostPath(macPath), error))) return 0;

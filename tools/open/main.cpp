@@ -90,8 +90,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     // A relative path is the caller's, as on the Mac.
-    std::string app = request->app;
-    if (!app.starts_with("/")) app = (fs::current_path() / app).lexically_normal().string();
+    std::string app = Platform::Files::absolutePath(request->app);
     while (app.size() > 1 && app.back() == '/') app.pop_back();
     fs::path bundle = Host::hostPath(app);
     std::error_code error;

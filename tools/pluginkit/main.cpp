@@ -6,10 +6,10 @@
 // An added extension is listed only once the machine's delay has passed
 // (`lumra-sim ls pluginkit-delay`). Paths are macOS paths.
 
+#include <Platform/Files.hpp>
 #include <Platform/LaunchServices.hpp>
 #include <Platform/SimulatedHost.hpp>
 
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,15 +21,10 @@ namespace Host = Platform::SimulatedHost;
 
 constexpr const char* usage = "usage: pluginkit -a <path>... | -r <path>... | -m -i <identifier>\n";
 
-std::string absolute(const std::string& path) {
-    if (path.starts_with("/")) return path;
-    return (std::filesystem::current_path() / path).lexically_normal().string();
-}
-
 int add(const std::vector<std::string>& paths) {
     int status = 0;
     for (const auto& path : paths)
-        if (auto problem = LS::addExtension(absolute(path), Host::root())) {
+        if (auto problem = LS::addExtension(Platform::Files::absolutePath(path), Host::root())) {
             std::cerr << "pluginkit: " << *problem << "\n";
             status = 1;
         }
@@ -37,7 +32,7 @@ int add(const std::vector<std::string>& paths) {
 }
 
 int remove(const std::vector<std::string>& paths) {
-    for (const auto& path : paths) LS::removeExtension(absolute(path), Host::root());
+    for (const auto& path : paths) LS::removeExtension(Platform::Files::absolutePath(path), Host::root());
     return 0;
 }
 

@@ -30,6 +30,10 @@ std::error_code append(const std::filesystem::path& path, std::string_view text,
 // short writes; false (errno kept) when a write fails or makes no progress.
 bool writeAll(int fd, std::string_view data);
 
+// A path as the caller of a command-line tool meant it: a relative one is
+// taken from the working directory (and "." and ".." worked out).
+std::string absolutePath(const std::string& path);
+
 // Creates the directory with every missing parent; an existing one is fine.
 // The directory itself, when made here, gets `mode` (parents the usual one).
 std::error_code createDirectories(const std::filesystem::path& path, mode_t mode = 0777);

@@ -66,6 +66,11 @@ std::error_code append(const std::filesystem::path& path, std::string_view text,
     return error;
 }
 
+std::string absolutePath(const std::string& path) {
+    if (path.starts_with("/")) return path;
+    return (std::filesystem::current_path() / path).lexically_normal().string();
+}
+
 std::error_code createDirectories(const std::filesystem::path& path, mode_t mode) {
     std::error_code error;
     std::filesystem::path parent = path.parent_path();
