@@ -1,6 +1,10 @@
 #pragma once
 
+#include "PermissionGrants/Privacy.hpp"
 #include "PermissionGrants/Standing.hpp"
+
+#include <AppInstallations/AppInstallation.hpp>
+#include <AppInstallations/Job.hpp>
 
 #include <atomic>
 #include <functional>
@@ -8,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace PermissionGrants {
 
@@ -22,12 +27,23 @@ class PermissionGrant {
 public:
     using Standing = PermissionGrants::Standing;
     using Notifications = PermissionGrants::Notifications;
+    using Privacy = PermissionGrants::Privacy;
     template <class Reason>
     using Claim = PermissionGrants::Claim<Reason>;
     class Observer;
 
     // What is granted, and how it is read and asked.
     struct Kind {
+        // Consent to automate the application with this bundle identifier.
+        struct Automation {
+            std::string bundleID;
+        };
+        // A background job, installed into one of `installFor` when it has
+        // to move into Applications first.
+        struct BackgroundService {
+            AppInstallation::Job job;
+            std::vector<AppInstallation::Scope> installFor;
+        };
         // User notifications with these authorization options (badge 1,
         // sound 2, alert 4). `of` names the application whose notification
         // settings count, for a helper that posts under its own identifier;
@@ -42,13 +58,23 @@ public:
             std::function<Standing()> standing;
             std::function<void()> act;
         };
-        std::variant<Notifications, Custom> value;
+        std::variant<Privacy, Automation, BackgroundService, Notifications, Custom> value;
     };
 
     // A custom grant.
     PermissionGrant(std::string title, std::string why, std::string symbol, bool required,
                     std::function<Standing()> standing, std::function<void()> act);
 
+    // Without a symbol, the permission's own (defaultSymbol).
+    static PermissionGrant privacy(Privacy privacy, std::string title, std::string why,
+                                   std::optional<std::string> symbol, bool required);
+    static PermissionGrant automation(std::string bundleID, std::string title, std::string why, std::string symbol,
+                                      bool required);
+    // `installFor` is not empty and holds only scopes of the job; otherwise
+    // the process stops.
+    static PermissionGrant backgroundService(AppInstallation::Job job, std::string title, std::string why,
+                                             std::string symbol, bool required,
+                                             std::vector<AppInstallation::Scope> installFor);
     static PermissionGrant notifications(std::string title, std::string why, std::string symbol, bool required,
                                          unsigned options, std::optional<std::string> of = std::nullopt);
 
@@ -71,6 +97,13 @@ public:
     void ask(std::function<void(bool allowed)> completion) const;
     // Asks and ignores the answer; returns at once.
     void act() const;
+    // A background service only (any other kind stops the process): turns
+    // the job off, logging a failure, then refreshes the readings.
+    void unregister() const;
+
+    // First thing at launch, with the arguments after the program's name:
+    // a privacy probe launch answers and ends the process here.
+    static void answerProbeIfAsked(const std::vector<std::string>& arguments);
 
     // On the main thread: calls `handler` on the main thread with each new
     // standing, once per change, until the observer is cancelled or released.
