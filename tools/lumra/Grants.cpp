@@ -1,6 +1,7 @@
 #include "Grants.hpp"
 
 #include <LumraKit/Identity.hpp>
+#include <PermissionGrants/Describe.hpp>
 #include <Platform/Notifications.hpp>
 
 namespace Client::Grants {
@@ -20,14 +21,6 @@ std::vector<PermissionGrants::PermissionGrant> serviceGrants() {
     return {PermissionGrants::PermissionGrant::notifications(
         "Notifications", "Tells you when claims end, when sleep comes back and when the battery floor is reached.",
         "bell", false, sound | alert, LumraKit::Paths::current().notifierBundleID)};
-}
-
-std::string describe(const PermissionGrants::PermissionGrant& grant) {
-    auto standing = grant.standing();
-    std::string line = grant.title + "  " + std::string(PermissionGrants::gradeName(standing.grade()));
-    if (!standing.actionTitle().empty()) line += "  " + std::string(standing.actionTitle());
-    if (auto note = standing.note()) line += "  " + std::string(*note);
-    return line;
 }
 
 int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

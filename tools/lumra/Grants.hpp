@@ -14,10 +14,6 @@ namespace Client::Grants {
 // count.
 std::vector<PermissionGrants::PermissionGrant> serviceGrants();
 
-// One line per grant: its title, its grade, then the action title and the
-// note where the standing has them, separated by two blanks.
-std::string describe(const PermissionGrants::PermissionGrant& grant);
-
 // Runs `lumra grants [--help]` (the arguments after the program's name) and
 // answers the exit status: 0, or 2 for a usage error.
 int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);

@@ -22,6 +22,7 @@
 #include <AppInstallations/Settlement.hpp>
 #include <AppInstallations/System.hpp>
 #include <Log/Output.hpp>
+#include <PermissionGrants/PermissionGrant.hpp>
 #include <Platform/Files.hpp>
 #include <Platform/HTTP.hpp>
 #include <Platform/MainBundle.hpp>
@@ -53,7 +54,10 @@ void say(std::string_view text) { Platform::Files::writeAll(STDERR_FILENO, "lumr
 } // namespace
 
 int main(int argc, char** argv) {
-    auto parsed = Lumrad::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    // A privacy probe answers and ends here, before anything else starts.
+    PermissionGrants::PermissionGrant::answerProbeIfAsked(arguments);
+    auto parsed = Lumrad::parseOptions(arguments);
     if (auto* error = std::get_if<Lumrad::UsageError>(&parsed)) {
         Platform::Files::writeAll(STDERR_FILENO, "lumrad: " + error->message + "\n" + std::string(Lumrad::usageText));
         return 2;
@@ -112,7 +116,7 @@ int main(int argc, char** argv) {
                 Log::flushLog();
                 std::fflush(nullptr);
             },
-            std::vector<std::string>(argv + 1, argv + argc));
+            arguments);
     std::unique_ptr<LumraKit::World> world;
     if (options.host == Lumrad::Host::linux)
         world = std::make_unique<LumraKit::LinuxWorld>(paths, LumraKit::LinuxWorld::Facilities{});
