@@ -5,6 +5,7 @@
 #include <Platform/Launchd.hpp>
 #include <Platform/SimulatedHost.hpp>
 #include <TestSupport/AppCopies.hpp>
+#include <TestSupport/IdleApp.hpp>
 #include <TestSupport/ProcessGuard.hpp>
 #include <TestSupport/Processes.hpp>
 #include <TestSupport/SimMachine.hpp>
@@ -97,7 +98,8 @@ struct Machine : TestSupport::SimMachine {
     // process, whose output goes to open/<name>.log.
     pid_t open(const fs::path& app, const std::vector<std::string>& arguments,
                const std::map<std::string, std::string>& more = {}) const {
-        std::vector<std::string> all{"-n", macPath(app), "--args"};
+        std::vector<std::string> all{"-n", macPath(app)};
+        if (!arguments.empty()) all.push_back("--args");
         all.insert(all.end(), arguments.begin(), arguments.end());
         auto opened = TestSupport::runProcess(root / "usr/bin/open", all, environment(more));
         EXPECT_EQ(opened.status, 0) << opened.err;
@@ -173,35 +175,113 @@ TEST(GrantLab, ASettingsChangeAppliesOnReopen) {
 }
 
 // Denied: asking opens its pane. A hardened copy without the camera or
-// microphone entitlement is denied without a prompt and leaves no entry;
-// the build's own copy has both and asks the person.
+// microphone entitlement reads denied with no entry in the database and is
+// never prompted; the build's own copy has both and prompts the person.
 TEST(GrantLab, AskingDeniedAndUnentitledPermissions) {
     Machine machine;
+    const std::string offCamera = "Camera  broken  Open Settings…  Off in Privacy & Security › Camera.\n";
     machine.ok({"tcc", "deny", "kTCCServiceCamera", grantlabID});
     auto denied = machine.grantlab({"ask", "camera"});
     EXPECT_EQ(denied.status, 0) << denied.err;
-    EXPECT_EQ(denied.out, "Camera  broken  Open Settings…  Off in Privacy & Security › Camera.\n");
-    EXPECT_THAT(machine.openedURLs(), testing::ElementsAre(settingsURL + "Privacy_Camera"));
+    EXPECT_EQ(denied.out, offCamera);
     EXPECT_THAT(denied.err, HasSubstr(logged("asked again: opening its pane")));
+    EXPECT_THAT(machine.openedURLs(), testing::ElementsAre(settingsURL + "Privacy_Camera"));
+    machine.ok({"tcc", "reset", "kTCCServiceCamera", grantlabID});
 
-    fs::path bare = machine.home / "Applications/NoDevices.app";
-    TestSupport::copyBundle(GRANTLAB_APP, bare);
-    machine.ok({"sign", bare.string(), "--identity", signer, "--hardened"});
-    machine.rules(R"([{"kind":"any","answer":"allow"}])");
-    auto refused = machine.grantlab({"ask", "microphone", "camera"}, bare);
-    EXPECT_EQ(refused.out, "Microphone  broken  Open Settings…  Off in Privacy & Security › Microphone.\n"
-                           "Camera  broken  Open Settings…  Off in Privacy & Security › Camera.\n");
-    EXPECT_THAT(refused.err, HasSubstr(logged("the microphone can never be granted: the hardened runtime needs "
-                                              "com.apple.security.device.audio-input in this app's entitlements, "
-                                              "and macOS denies without asking")));
-    EXPECT_THAT(refused.err, HasSubstr(logged("the camera can never be granted: the hardened runtime needs "
-                                              "com.apple.security.device.camera in this app's entitlements, and "
-                                              "macOS denies without asking")));
+    fs::path unentitled = machine.home / "Applications/NoDevices.app";
+    TestSupport::copyBundle(GRANTLAB_APP, unentitled);
+    machine.ok({"sign", unentitled.string(), "--identity", signer, "--hardened"});
+    machine.rules(R"([{"kind":"privacy","answer":"allow"}])");
+    auto refused = machine.grantlab({"ask", "microphone", "camera"}, unentitled);
+    EXPECT_EQ(refused.out, "Microphone  broken  Open Settings…  Off in Privacy & Security › Microphone.\n" + offCamera);
     EXPECT_TRUE(machine.prompts("privacy").empty());
+    EXPECT_EQ(machine.sim({"tcc", "list"}).out, "no entries\n");
 
     auto allowed = machine.grantlab({"ask", "microphone"});
     EXPECT_EQ(allowed.out, "Microphone  good\n");
     EXPECT_EQ(machine.prompts("privacy").size(), 1u);
+}
+
+// Public readings, asked for or forced when the private preflight is gone,
+// and each other missing entry point with its fallback.
+TEST(GrantLab, MissingEntryPointsFallBack) {
+    Machine machine;
+    const std::string publicReadings = "Full Disk Access  unknown  macOS doesn't tell apps this one.\n"
+                                       "System Audio Recording  unknown  macOS doesn't tell apps this one.\n"
+                                       "Camera  askable  Allow…\n";
+    const std::vector<std::string> publicGrants{"read", "fullDiskAccess", "systemAudio", "camera"};
+    auto forced = machine.grantlab(publicGrants, machine.lab, {{"GRANT_PUBLIC_API", "1"}});
+    EXPECT_EQ(forced.out, publicReadings);
+    EXPECT_THAT(forced.err, HasSubstr(logged("readings from the public APIs (GRANT_PUBLIC_API=1)")));
+    // Any other value is ignored.
+    auto ignored = machine.grantlab(publicGrants, machine.lab, {{"GRANT_PUBLIC_API", "yes"}});
+    EXPECT_EQ(ignored.out, "Full Disk Access  askable  Allow…\nSystem Audio Recording  askable  Allow…\n"
+                           "Camera  askable  Allow…\n");
+
+    machine.ok({"tcc", "absent", "preflight"});
+    auto fallen = machine.grantlab(publicGrants);
+    EXPECT_EQ(fallen.out, publicReadings);
+    EXPECT_THAT(fallen.err,
+                HasSubstr(logged("TCCAccessPreflight is gone from TCC.framework: readings fall back to the public APIs")));
+    machine.ok({"tcc", "present", "preflight"});
+
+    // Without the private request, asking opens the permission's pane.
+    machine.ok({"tcc", "absent", "request"});
+    auto paned = machine.grantlab({"ask", "systemAudio"});
+    EXPECT_EQ(paned.out, "System Audio Recording  askable  Allow…\n");
+    EXPECT_THAT(machine.openedURLs(), testing::ElementsAre(settingsURL + "Privacy_AudioCapture"));
+
+    // Without the disclaim, or with one that fails, no fresh probe runs.
+    struct Case {
+        std::vector<std::string> setUp;
+        std::string message;
+    } const probes[] = {
+        {{"tcc", "absent", "disclaim"}, "responsibility_spawnattrs_setdisclaim is gone: no fresh probe, changes show on reopen"},
+        {{"tcc", "disclaim-fails", "1"}, "fresh probe did not start"},
+    };
+    for (const auto& c : probes) {
+        SCOPED_TRACE(c.message);
+        machine.ok(c.setUp);
+        pid_t watching = machine.open(machine.lab, {"watch", "camera"});
+        EXPECT_TRUE(machine.shows(logged(c.message))) << machine.openLog();
+        machine.stop(watching);
+        machine.ok({"tcc", "present", "disclaim"});
+        machine.ok({"tcc", "disclaim-fails", "off"});
+    }
+}
+
+// Automation of a target: undecided while it does not run, asked and
+// allowed while it runs, then revoked in settings: still allowed for the
+// rest of this run, refused in the next, which opens the pane when asked.
+TEST(GrantLab, AutomationFollowsTheTargetAndThisRunsConsent) {
+    Machine machine;
+    const std::string target = "app.lumra.idle", grant = "automation:" + target;
+    fs::path idle = machine.home / "Applications/Idle.app";
+    machine.ok({"bundle", "make", idle.string(), "--identifier", target, "--program", TestSupport::idleApp().string()});
+    const std::string askable = "Automation of " + target + "  askable  Allow…\n";
+    EXPECT_EQ(machine.grantlab({"read", grant}).out, askable);
+    pid_t running = machine.open(idle, {});
+    EXPECT_TRUE(eventually([&] { return !TestSupport::hasEnded(running); }));
+    EXPECT_EQ(machine.grantlab({"read", grant}).out, askable);
+
+    // The run asks, then waits for the person on its notifications.
+    machine.rules(R"([{"kind":"automation","answer":"allow"}])");
+    Finished asked;
+    std::thread asking([&] { asked = machine.grantlab({"ask", grant, "notifications"}); });
+    EXPECT_TRUE(eventually([&] { return machine.prompts("notifications").size() == 1; }, patience));
+    machine.ok({"tcc", "deny", "kTCCServiceAppleEvents", grantlabID, "--target", target});
+    auto waiting = machine.prompts("notifications");
+    if (!waiting.empty()) machine.ok({"answer", waiting[0].value("id", ""), "allow"});
+    asking.join();
+    EXPECT_EQ(asked.out, "Automation of " + target + "  good\nNotifications  good\n");
+    EXPECT_THAT(asked.err, HasSubstr(logged("asked macOS")));
+    EXPECT_EQ(machine.prompts("automation").size(), 1u);
+
+    auto refused = machine.grantlab({"ask", grant});
+    EXPECT_EQ(refused.out, "Automation of " + target + "  broken  Open Settings…  Off in Privacy & Security › Automation.\n");
+    EXPECT_THAT(machine.openedURLs(), testing::ElementsAre(settingsURL + "Privacy_Automation"));
+    EXPECT_EQ(machine.prompts("automation").size(), 1u);
+    machine.stop(running);
 }
 
 // The agent through the person's approval, the daemon left waiting for it
@@ -227,6 +307,15 @@ TEST(GrantLab, BackgroundServicesThroughApproval) {
     EXPECT_TRUE(eventually([&] { return machine.grantlab({"read", "daemon"}).out == "Background daemon  good\n"; },
                            patience));
     EXPECT_EQ(machine.grantlab({"read", "agent", "login-item"}).out, "Background agent  good\nLogin item  good\n");
+
+    // Lumra.app's own three grants are its own app's, apart from GrantLab's.
+    fs::path lumra = machine.root / "Applications/Lumra.app";
+    TestSupport::copyBundle(LUMRA_APP, lumra);
+    auto grants = machine.run(lumra / "Contents/MacOS/lumra", {"grants"});
+    EXPECT_EQ(grants.status, 0) << grants.err;
+    EXPECT_EQ(grants.out, "Background service  askable  Turn On\n"
+                          "Login item  askable  Turn On\n"
+                          "Notifications  askable  Allow…\n");
 }
 
 // From a download, a job grant must move the app first: with a copy already
