@@ -14,6 +14,7 @@
 namespace GrantLab {
 
 using PermissionGrants::PermissionGrant;
+using PermissionGrants::Standing;
 
 namespace {
 
@@ -44,36 +45,40 @@ void askFrom(std::shared_ptr<const std::vector<PermissionGrant>> grants, size_t 
     (*grants)[next].ask([grants, next](bool) { askFrom(grants, next + 1); });
 }
 
+// Opens the hub's window, then prints each grant's line and a line for each
+// later change. Observing starts before the first line is printed, so a
+// change in between shows twice rather than never.
+void watch(std::shared_ptr<const std::vector<PermissionGrant>> grants,
+           std::vector<std::shared_ptr<PermissionGrant::Observer>>& observers) {
+    // Started here, not at the first privacy reading: the hub's timer also
+    // refreshes the other kinds' readings, which a watch of jobs or
+    // automation alone would otherwise never see change.
+    auto& hub = PermissionGrants::PrivacyHub::shared();
+    hub.start();
+    hub.watchSettings("a surface appeared");
+    Platform::mainLoop().async([grants, &observers] {
+        for (const auto& grant : *grants)
+            observers.push_back(grant.observe([grant](const Standing& now) { print(describe(grant, now)); }));
+        printAll(*grants);
+    });
+}
+
 } // namespace
 
 void run(const Command& command) {
     auto grants = std::make_shared<std::vector<PermissionGrant>>();
     for (const Named& named : command.grants) grants->push_back(grantFor(named));
+    if (command.mode == Mode::read) {
+        printAll(*grants);
+        AppInstallation::exitNow(0);
+    }
 
     Platform::MainLoop& loop = stoppableLoop();
     std::vector<std::shared_ptr<PermissionGrant::Observer>> observers;
-    switch (command.mode) {
-    case Mode::read:
-        printAll(*grants);
-        AppInstallation::exitNow(0);
-    case Mode::ask: loop.async([grants] { askFrom(grants, 0); }); break;
-    case Mode::watch:
-    {
-        // Started here, not at the first privacy reading: the hub's timer
-        // also refreshes the other kinds' readings, which a watch of jobs or
-        // automation alone would otherwise never see change.
-        auto& hub = PermissionGrants::PrivacyHub::shared();
-        hub.start();
-        hub.watchSettings("a surface appeared");
-    }
-        loop.async([grants, &observers] {
-            printAll(*grants);
-            for (const auto& grant : *grants)
-                observers.push_back(
-                    grant.observe([grant](const PermissionGrants::Standing& now) { print(describe(grant, now)); }));
-        });
-        break;
-    }
+    if (command.mode == Mode::ask)
+        loop.async([grants] { askFrom(grants, 0); });
+    else
+        watch(grants, observers);
     loop.run();
     AppInstallation::exitNow(0);
 }
