@@ -306,9 +306,7 @@ public:
     }
     ~RunningApp() {
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ::waitpid(pid_, nullptr, 0);
     }
 
 private:
