@@ -61,7 +61,7 @@ public:
         // The executable a probe runs: the main bundle's.
         std::optional<std::filesystem::path> executable;
         // How long a probe may take on this host before it is killed.
-        Platform::Duration probeLimit{};
+        Platform::Duration probeLimit = std::chrono::seconds(5);
         // Brings the application to the front, when there is one.
         std::function<void()> activate;
         // Relaunches the application, for the given reason.
