@@ -12,6 +12,10 @@ namespace Status = Platform::Privacy::Status;
 using Platform::Privacy::Access;
 using Platform::Privacy::Subject;
 
+bool isProbeLaunch(const std::vector<std::string>& arguments) {
+    return arguments.size() == 1 && arguments.front() == probeArgument;
+}
+
 Source chooseSource(const char* publicAPIVariable, bool hasPreflight) {
     if (publicAPIVariable != nullptr && std::string_view(publicAPIVariable) == "1") return Source::publicAPI;
     return hasPreflight ? Source::preflight : Source::publicAPI;

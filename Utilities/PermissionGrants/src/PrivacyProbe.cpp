@@ -43,7 +43,7 @@ void writeAll(int fd, std::string_view text) {
 void PrivacyHub::answerProbeIfAsked(const std::vector<std::string>& arguments) {
     // Only the hub starts probes, and always with this one argument: the
     // word anywhere else is some other program's business.
-    if (arguments.size() != 1 || arguments.front() != PrivacyCodes::probeArgument) {
+    if (!PrivacyCodes::isProbeLaunch(arguments)) {
         probesAllowed() = true;
         return;
     }

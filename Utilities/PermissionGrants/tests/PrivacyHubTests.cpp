@@ -194,6 +194,21 @@ TEST(PrivacyCodes, ProbeOutputIsTenLinesInTableOrder) {
               "kTCCServiceSystemPolicyAllFiles -1\n");
 }
 
+TEST(PrivacyCodes, OnlyTheProbeArgumentAloneMakesAProbe) {
+    const std::pair<std::vector<std::string>, bool> rows[] = {
+        {{"--grant-probe"}, true},
+        {{}, false},
+        {{"--grant-probe", "--grant-probe"}, false},
+        {{"hold", "--grant-probe"}, false},
+        {{"--grant-probe", "status"}, false},
+        {{"--grant-probe="}, false},
+        {{"--Grant-Probe"}, false},
+        {{" --grant-probe"}, false},
+    };
+    for (const auto& [arguments, probe] : rows)
+        EXPECT_EQ(Codes::isProbeLaunch(arguments), probe) << testing::PrintToString(arguments);
+}
+
 TEST(PrivacyHubSource, ChosenOnceAndLoggedByReason) {
     struct Row {
         std::optional<std::string> variable;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The integer codes every privacy reading yields first (0 allowed, 1 denied,
 // -1 cannot be read, anything else not asked yet), how the public readers
@@ -23,6 +24,10 @@ inline constexpr int unreadable = -1;
 
 // The only argument that makes a launch a probe.
 inline constexpr std::string_view probeArgument = "--grant-probe";
+
+// Whether the arguments after the program's name make this launch a probe:
+// only the probe argument alone, as the hub starts it.
+bool isProbeLaunch(const std::vector<std::string>& arguments);
 
 // GRANT_PUBLIC_API exactly "1" asks for the public readers; otherwise the
 // private preflight, when the machine has it.
