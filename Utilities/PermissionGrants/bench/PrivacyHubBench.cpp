@@ -1,34 +1,40 @@
-// One refresh of the privacy hub with all ten permissions known: in process
-// only, and with a fresh probe (a process started, its ten lines parsed).
-// The probe stands in with a shell script printing the ten lines, so the
-// figure is the hub's part: spawning, waiting, parsing, comparing.
+// One refresh of the privacy hub with all ten permissions known, on the
+// simulated machine's privacy database: in process only, and with a fresh
+// probe (a program answering answerProbeIfAsked started, its ten lines
+// parsed).
 
 #include <PermissionGrants/PrivacyHub.hpp>
 #include <PermissionGrants/Readings.hpp>
 #include <TestSupport/FakeNotifications.hpp>
-#include <TestSupport/FakePrivacyServices.hpp>
+#include <Platform/Person.hpp>
+#include <Platform/SimulatedHost.hpp>
 #include <TestSupport/TempDir.hpp>
 #include <TestSupport/VirtualTime.hpp>
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <sys/stat.h>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
 using namespace PermissionGrants;
 
+const std::string program = PRIVACY_PROBE_PROGRAM;
+
 struct Bench {
+    TestSupport::TempDir root;
+    bool laidOut = (Platform::SimulatedHost::initialize(root.path()), true);
     TestSupport::VirtualTime time;
-    TestSupport::FakePrivacyServices services{time};
+    std::unique_ptr<Platform::Person> person = Platform::makeSimulatedPerson(root.path(), {std::nullopt, ::getpid()}, time);
+    std::unique_ptr<Platform::Privacy::Services> services =
+        Platform::Privacy::makeSimulatedServices(root.path(), program, {std::nullopt, ::getpid()}, *person, time);
     TestSupport::FakeWorkspace workspace;
     Readings readings;
-    TestSupport::TempDir folder;
 
     PrivacyHub::Dependencies dependencies(bool probe) {
         PrivacyHub::Dependencies use;
-        use.services = &services;
+        use.services = services.get();
         use.queue = &time;
         use.main = &time;
         use.clock = &time;
@@ -36,16 +42,7 @@ struct Bench {
         use.readings = &readings;
         use.probes = [probe] { return probe; };
         use.probeLimit = std::chrono::seconds(5);
-        if (probe) {
-            auto script = folder / "probe";
-            std::ofstream out(script);
-            out << "#!/bin/sh\nprintf '";
-            for (Privacy privacy : allPrivacies) out << serviceName(privacy) << " 0\\n";
-            out << "'\n";
-            out.close();
-            ::chmod(script.c_str(), 0755);
-            use.executable = script;
-        }
+        use.executable = program;
         return use;
     }
 };
@@ -54,6 +51,8 @@ void refresh(benchmark::State& state, bool probe) {
     // Log lines of the first readings go nowhere.
     ::setenv("LOG_LEVEL", "silent", 1);
     Bench bench;
+    // The probe reads the same machine.
+    ::setenv("LUMRA_SIM_ROOT", bench.root.path().c_str(), 1);
     PrivacyHub hub(bench.dependencies(probe));
     for (Privacy privacy : allPrivacies) hub.answer(privacy);
     for (auto _ : state) hub.readAll();
