@@ -1,0 +1,151 @@
+// The privacy, automation and background-service kinds of grant: how they
+// are made, their keys in the readings cache, and turning a service off.
+
+#include "JobMachine.hpp"
+#include "PrintStanding.hpp"
+
+#include <PermissionGrants/PermissionGrant.hpp>
+#include <PermissionGrants/Readings.hpp>
+#include <TestSupport/LogLines.hpp>
+#include <TestSupport/LoopThread.hpp>
+#include <TestSupport/SimulationRoot.hpp>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+using namespace PermissionGrantsTests;
+using PermissionGrants::PermissionGrant;
+using PermissionGrants::Privacy;
+using Standing = PermissionGrant::Standing;
+using TestSupport::logged;
+using testing::HasSubstr;
+using testing::Not;
+
+[[maybe_unused]] testing::Environment* const machine =
+    testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot);
+
+PermissionGrant service(Job job, std::vector<Scope> installFor) {
+    return PermissionGrant::backgroundService(std::move(job), "Helper", "It helps.", "gearshape", true,
+                                              std::move(installFor));
+}
+
+TEST(GrantKinds, PrivacyGrantsShowTheirOwnSymbolUnlessGivenOne) {
+    const std::pair<Privacy, const char*> defaults[] = {
+        {Privacy::accessibility, "accessibility"},
+        {Privacy::postEvents, "keyboard"},
+        {Privacy::inputMonitoring, "keyboard.badge.eye"},
+        {Privacy::systemAudio, "speaker.wave.2"},
+        {Privacy::screenRecording, "rectangle.dashed.badge.record"},
+        {Privacy::microphone, "mic"},
+        {Privacy::camera, "camera"},
+        {Privacy::speechRecognition, "waveform"},
+        {Privacy::motion, "airpods.pro"},
+        {Privacy::fullDiskAccess, "externaldrive"},
+    };
+    for (const auto& [privacy, symbol] : defaults) {
+        auto grant = PermissionGrant::privacy(privacy, "T", "W", std::nullopt, true);
+        EXPECT_EQ(grant.symbol, symbol);
+        EXPECT_EQ(std::get<Privacy>(grant.kind.value), privacy);
+        EXPECT_EQ(PermissionGrant::privacy(privacy, "T", "W", "star", false).symbol, "star");
+    }
+}
+
+TEST(GrantKinds, KindsAndTheirKeys) {
+    JobMachine machine;
+    auto automation = PermissionGrant::automation("app.test.target", "Target", "To drive it.", "gearshape", false);
+    EXPECT_EQ(std::get<PermissionGrant::Kind::Automation>(automation.kind.value).bundleID, "app.test.target");
+    EXPECT_EQ((std::vector<std::string>{automation.title, automation.why, automation.symbol}),
+              (std::vector<std::string>{"Target", "To drive it.", "gearshape"}));
+    EXPECT_EQ(PermissionGrant::automationKey("app.test.target"), "automation app.test.target");
+
+    auto helper = service(machine.daemon("the daemon"), {Scope::everyone});
+    const auto& kind = std::get<PermissionGrant::Kind::BackgroundService>(helper.kind.value);
+    EXPECT_EQ(kind.job.name(), "the daemon");
+    EXPECT_EQ(kind.installFor, std::vector<Scope>{Scope::everyone});
+    EXPECT_TRUE(helper.required);
+
+    struct Row {
+        Job job;
+        std::vector<Scope> installFor;
+        std::string key;
+    };
+    const Row rows[] = {
+        {machine.agent("a"), {Scope::everyone, Scope::me}, "job agent agent.plist for everyone me"},
+        {machine.agent("a"), {Scope::me}, "job agent agent.plist for me"},
+        {machine.daemon("d"), {Scope::everyone}, "job daemon daemon.plist for everyone"},
+        {machine.loginItem(), {Scope::me, Scope::everyone}, "job login item for me everyone"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(PermissionGrant::jobKey(row.job, row.installFor), row.key);
+}
+
+// Two grants of one job that may be installed in different places read
+// apart, though they share the cache.
+TEST(GrantKinds, TheCacheKeepsAJobsGrantsApartByWhereTheyInstall) {
+    // This program runs from no bundle: the login item is misplaced.
+    auto justMe = service(Job::loginItem(), {Scope::me});
+    auto either = service(Job::loginItem(), {Scope::everyone, Scope::me});
+    const std::string note = "Only works from the Applications folder.";
+    for (int read = 0; read < 2; ++read) {
+        EXPECT_EQ(justMe.standing(), Standing::broken("Move to Applications", note));
+        EXPECT_EQ(either.standing(), Standing::broken("Move to Applications\u2026", note));
+    }
+    EXPECT_TRUE(justMe.blocking());
+    EXPECT_FALSE(either.isAllowed());
+}
+
+// Asking goes through the job's grant: here the move it needs fails, is
+// logged and leaves the grant as it was.
+TEST(GrantKinds, AskingABackgroundServiceAnswersItsStandingAfterwards) {
+    auto grant = service(Job::loginItem(), {Scope::me});
+    TestSupport::LoopThread serving(Platform::mainLoop());
+    TestSupport::LogLines log;
+    std::promise<bool> allowed;
+    Platform::mainLoop().async([&] { grant.ask([&](bool answer) { allowed.set_value(answer); }); });
+    EXPECT_FALSE(allowed.get_future().get());
+    EXPECT_THAT(log.text(),
+                logged(R"("msg":"could not turn on" {"grant":"the login item","why":"not running from an app bundle"})"));
+}
+
+TEST(GrantKinds, UnregisteringLogsAFailureAndGoesOn) {
+    struct Row {
+        std::optional<BS::Failure> refusal;
+        std::string logged; // empty: no warning
+    };
+    const Row rows[] = {
+        {std::nullopt, ""},
+        {BS::Failure{BS::operationNotPermitted, "Not permitted"},
+         R"("msg":"could not turn off" {"err":"macOS refused the registration: Not permitted","grant":"to stop"})"},
+        {BS::Failure{BS::jobNotFound, "Not found"}, ""},
+    };
+    for (const auto& row : rows) {
+        JobMachine machine;
+        machine.registry.current = BS::enabled;
+        machine.registry.unregisterRefusal = row.refusal;
+        TestSupport::LogLines log;
+        service(machine.agent("to stop"), {Scope::me}).unregister();
+        std::string lines = log.text();
+        EXPECT_EQ(machine.registry.unregisters, 1);
+        if (row.logged.empty())
+            EXPECT_THAT(lines, Not(HasSubstr("could not turn off")));
+        else
+            EXPECT_THAT(lines, logged(row.logged));
+    }
+}
+
+TEST(GrantKindsDeath, BrokenPreconditionsStopTheProcess) {
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    JobMachine machine;
+    EXPECT_DEATH(service(machine.agent("nowhere"), {}),
+                 "PermissionGrant: the background service nowhere has nowhere to be installed");
+    EXPECT_DEATH(service(machine.daemon("the daemon"), {Scope::everyone, Scope::me}),
+                 "PermissionGrant: the background service the daemon cannot be installed for me");
+    auto notifications = PermissionGrant::notifications("Notifications", "To tell you.", "bell", false, 6);
+    EXPECT_DEATH(notifications.unregister(),
+                 "PermissionGrant: unregister\\(\\) on Notifications, which is no background service");
+}
+
+} // namespace
