@@ -19,6 +19,7 @@
 namespace {
 
 using namespace AppInstallation;
+using namespace AppInstallationTests;
 using TestSupport::LogLines;
 using TestSupport::logged;
 using namespace std::chrono_literals;

@@ -112,8 +112,8 @@ TEST(Background, RefusalsSayWhy) {
          "to perform the operation. (SMAppService needs the bundle signed by a team, never ad hoc)", "not installed", 0},
         {{"background", "fail", "register", "5", "6"}, "", refused + "The specified path does not exist or the "
          "helper tool at the specified path is not valid.", "not installed", 0},
-        {{}, "", misplaced, misplaced, 0, // a copy in ~/Downloads
-         "Background service  broken  Move to Applications\u2026  Only works from the Applications folder.\n"},
+        {{}, "", misplaced, misplaced, 0, // a copy in ~/Downloads, and one in /Applications
+         "Background service  broken  Open in Applications  Only works from the Applications folder.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
