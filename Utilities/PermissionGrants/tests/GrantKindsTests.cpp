@@ -33,53 +33,29 @@ PermissionGrant service(Job job, std::vector<Scope> installFor) {
                                               std::move(installFor));
 }
 
-TEST(GrantKinds, PrivacyGrantsShowTheirOwnSymbolUnlessGivenOne) {
-    const std::pair<Privacy, const char*> defaults[] = {
-        {Privacy::accessibility, "accessibility"},
-        {Privacy::postEvents, "keyboard"},
-        {Privacy::inputMonitoring, "keyboard.badge.eye"},
-        {Privacy::systemAudio, "speaker.wave.2"},
-        {Privacy::screenRecording, "rectangle.dashed.badge.record"},
-        {Privacy::microphone, "mic"},
-        {Privacy::camera, "camera"},
-        {Privacy::speechRecognition, "waveform"},
-        {Privacy::motion, "airpods.pro"},
-        {Privacy::fullDiskAccess, "externaldrive"},
-    };
-    for (const auto& [privacy, symbol] : defaults) {
-        auto grant = PermissionGrant::privacy(privacy, "T", "W", std::nullopt, true);
-        EXPECT_EQ(grant.symbol, symbol);
-        EXPECT_EQ(std::get<Privacy>(grant.kind.value), privacy);
-        EXPECT_EQ(PermissionGrant::privacy(privacy, "T", "W", "star", false).symbol, "star");
-    }
-}
+TEST(GrantKinds, KindsSymbolsAndKeys) {
+    auto camera = PermissionGrant::privacy(Privacy::camera, "Camera", "To see.", std::nullopt, true);
+    EXPECT_EQ(std::get<Privacy>(camera.kind.value), Privacy::camera);
+    EXPECT_EQ(camera.symbol, "camera"); // the permission's own
+    EXPECT_EQ(PermissionGrant::privacy(Privacy::motion, "T", "W", "star", false).symbol, "star");
 
-TEST(GrantKinds, KindsAndTheirKeys) {
-    JobMachine machine;
     auto automation = PermissionGrant::automation("app.test.target", "Target", "To drive it.", "gearshape", false);
     EXPECT_EQ(std::get<PermissionGrant::Kind::Automation>(automation.kind.value).bundleID, "app.test.target");
-    EXPECT_EQ((std::vector<std::string>{automation.title, automation.why, automation.symbol}),
-              (std::vector<std::string>{"Target", "To drive it.", "gearshape"}));
+    EXPECT_EQ(automation.title + automation.why + automation.symbol, "TargetTo drive it.gearshape");
     EXPECT_EQ(PermissionGrant::automationKey("app.test.target"), "automation app.test.target");
 
-    auto helper = service(machine.daemon("the daemon"), {Scope::everyone});
-    const auto& kind = std::get<PermissionGrant::Kind::BackgroundService>(helper.kind.value);
-    EXPECT_EQ(kind.job.name(), "the daemon");
+    JobMachine machine;
+    const auto& kind =
+        std::get<PermissionGrant::Kind::BackgroundService>(service(machine.daemon("d"), {Scope::everyone}).kind.value);
+    EXPECT_EQ(kind.job.name(), "d");
     EXPECT_EQ(kind.installFor, std::vector<Scope>{Scope::everyone});
-    EXPECT_TRUE(helper.required);
-
-    struct Row {
-        Job job;
-        std::vector<Scope> installFor;
-        std::string key;
-    };
-    const Row rows[] = {
+    const std::tuple<Job, std::vector<Scope>, std::string> keys[] = {
         {machine.agent("a"), {Scope::everyone, Scope::me}, "job agent agent.plist for everyone me"},
         {machine.agent("a"), {Scope::me}, "job agent agent.plist for me"},
         {machine.daemon("d"), {Scope::everyone}, "job daemon daemon.plist for everyone"},
         {machine.loginItem(), {Scope::me, Scope::everyone}, "job login item for me everyone"},
     };
-    for (const auto& row : rows) EXPECT_EQ(PermissionGrant::jobKey(row.job, row.installFor), row.key);
+    for (const auto& [job, installFor, key] : keys) EXPECT_EQ(PermissionGrant::jobKey(job, installFor), key);
 }
 
 // Two grants of one job that may be installed in different places read
@@ -111,28 +87,20 @@ TEST(GrantKinds, AskingABackgroundServiceAnswersItsStandingAfterwards) {
 }
 
 TEST(GrantKinds, UnregisteringLogsAFailureAndGoesOn) {
-    struct Row {
-        std::optional<BS::Failure> refusal;
-        std::string logged; // empty: no warning
-    };
-    const Row rows[] = {
+    const std::pair<std::optional<BS::Failure>, std::string> rows[] = {
         {std::nullopt, ""},
+        {BS::Failure{BS::jobNotFound, "Not found"}, ""},
         {BS::Failure{BS::operationNotPermitted, "Not permitted"},
          R"("msg":"could not turn off" {"err":"macOS refused the registration: Not permitted","grant":"to stop"})"},
-        {BS::Failure{BS::jobNotFound, "Not found"}, ""},
     };
-    for (const auto& row : rows) {
+    for (const auto& [refusal, line] : rows) {
         JobMachine machine;
         machine.registry.current = BS::enabled;
-        machine.registry.unregisterRefusal = row.refusal;
+        machine.registry.unregisterRefusal = refusal;
         TestSupport::LogLines log;
         service(machine.agent("to stop"), {Scope::me}).unregister();
-        std::string lines = log.text();
         EXPECT_EQ(machine.registry.unregisters, 1);
-        if (row.logged.empty())
-            EXPECT_THAT(lines, Not(HasSubstr("could not turn off")));
-        else
-            EXPECT_THAT(lines, logged(row.logged));
+        EXPECT_THAT(log.text(), line.empty() ? Not(HasSubstr("could not turn off")) : logged(line));
     }
 }
 

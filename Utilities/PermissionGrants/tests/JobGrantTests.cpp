@@ -27,93 +27,81 @@ using TestSupport::logged;
 using testing::HasSubstr;
 using testing::Not;
 using namespace std::chrono_literals;
+using Set = std::function<void(JobMachine&)>;
 
 [[maybe_unused]] testing::Environment* const machine =
     testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot);
 
-const std::filesystem::path& root() {
-    static const std::filesystem::path path = Platform::SimulatedHost::root();
-    return path;
+std::filesystem::path root() { return Platform::SimulatedHost::root(); }
+
+const std::vector<Scope> both{Scope::everyone, Scope::me}, me{Scope::me}, everyone{Scope::everyone};
+const std::string elsewhere = "Only works from the Applications folder.";
+
+Set registry(int32_t now, std::optional<int32_t> afterRegister = {}, bool answering = false, bool admin = true) {
+    return [=](JobMachine& m) {
+        m.registry.current = now;
+        m.registry.afterRegister = afterRegister;
+        m.answering = answering;
+        m.admin = admin;
+    };
 }
 
-std::string refusedSignature() {
-    return Job::Failure(Job::Failure::Register{"Invalid code signature (SMAppService needs the bundle signed by a "
-                                               "team, never ad hoc)"})
-        .what();
+// The app runs from ~/Downloads, with copies in these scopes already.
+Set misplaced(std::set<Scope> copies, std::function<void()> duringMove = {}) {
+    return [=](JobMachine& m) {
+        m.home = {AppInstallation::Home::Elsewhere{"/Users/a/Downloads/Test.app", AppInstallation::Home::Origin::folder}};
+        m.copies = copies;
+        m.duringMove = duringMove;
+    };
 }
 
-// Leaves a failure to turn `job` on recorded: the registry refuses the
-// signature once.
-void failOnce(JobMachine& machine, const Job& job) {
-    auto status = machine.registry.current.load();
-    machine.registry.refusal = BS::Failure{BS::invalidSignature, "Invalid code signature"};
-    EXPECT_THROW(JobGrant::turnOn(job, 0s), Job::Failure);
-    machine.registry.refusal.reset();
-    machine.registry.current = status;
-}
+const Set bare = [](JobMachine& m) { std::filesystem::remove_all(m.bundle + "/Contents/Library"); };
 
 TEST(JobGrant, StandingOfEveryState) {
     const std::string steer = Job::approvalSteer();
-    const AppInstallation::Home downloads{AppInstallation::Home::Elsewhere{"/Users/a/Downloads/Test.app",
-                                                                          AppInstallation::Home::Origin::folder}};
+    const std::string refused = "macOS refused the registration: Invalid code signature (SMAppService needs the "
+                                "bundle signed by a team, never ad hoc)";
     struct Row {
-        std::string name;
-        std::function<Job(JobMachine&, const std::string&)> job;
-        std::function<void(JobMachine&)> set;
+        std::string name; // an agent, unless it says daemon or login item
+        Set set;
         std::vector<Scope> installFor;
         Standing expected;
         bool failed = false; // a failure to turn it on is recorded first
     };
-    auto agent = [](JobMachine& m, const std::string& name) { return m.agent(name); };
-    auto daemon = [](JobMachine& m, const std::string& name) { return m.daemon(name); };
-    auto status = [](int32_t code, bool admin = true, bool answering = false) {
-        return [=](JobMachine& m) {
-            m.registry.current = code;
-            m.admin = admin;
-            m.answering = answering;
-        };
-    };
-    auto misplaced = [&](std::set<Scope> copies) {
-        return [=](JobMachine& m) {
-            m.home = downloads;
-            m.copies = copies;
-        };
-    };
-    const std::vector<Scope> both{Scope::everyone, Scope::me}, me{Scope::me}, everyone{Scope::everyone};
-    const Standing tryAgain = Standing::broken("Try Again", refusedSignature());
     // clang-format off
     const Row rows[] = {
-        {"daemon awaiting an admin", daemon, status(BS::requiresApproval, false), everyone,
+        {"daemon awaiting an admin", registry(BS::requiresApproval, {}, false, false), everyone,
          Standing::broken("Open Login Items", "Needs an admin's OK. " + steer)},
-        {"agent awaiting you", agent, status(BS::requiresApproval, false), both,
+        {"awaiting you", registry(BS::requiresApproval, {}, false, false), both,
          Standing::broken("Open Login Items", "Waiting for your OK. " + steer)},
-        {"awaiting, a failure recorded", agent, status(BS::requiresApproval), both,
+        {"awaiting, a failure recorded", registry(BS::requiresApproval), both,
          Standing::broken("Open Login Items", "Waiting for your OK. " + steer), true},
-        {"misplaced, one scope", agent, misplaced({}), me,
-         Standing::broken("Move to Applications", "Only works from the Applications folder.")},
-        {"misplaced, two scopes", agent, misplaced({}), both,
-         Standing::broken("Move to Applications\u2026", "Only works from the Applications folder.")},
-        {"misplaced, copy for me", agent, misplaced({Scope::me}), both,
-         Standing::broken("Open in Applications", "Only works from the Applications folder.")},
-        {"misplaced, copy outside installFor", agent, misplaced({Scope::everyone}), me,
-         Standing::broken("Move to Applications", "Only works from the Applications folder.")},
-        {"daemon misplaced", daemon, misplaced({Scope::everyone}), everyone,
+        {"misplaced, one scope", misplaced({}), me, Standing::broken("Move to Applications", elsewhere)},
+        {"misplaced, two scopes", misplaced({}), both, Standing::broken("Move to Applications\u2026", elsewhere)},
+        {"misplaced, a copy for me", misplaced({Scope::me}), both, Standing::broken("Open in Applications", elsewhere)},
+        {"misplaced, a copy elsewhere", misplaced({Scope::everyone}), me, Standing::broken("Move to Applications", elsewhere)},
+        {"daemon misplaced", misplaced({Scope::everyone}), everyone,
          Standing::broken("Open in Applications", "Only works installed for everyone, in Applications.")},
-        {"bare", agent, [](JobMachine& m) { std::filesystem::remove_all(m.bundle + "/Contents/Library"); }, both,
-         Standing::unknown("Not part of this build.")},
-        {"running", agent, status(BS::enabled, true, true), both, Standing::good()},
-        {"running, a failure recorded", agent, status(BS::enabled, true, true), both, Standing::good(), true},
-        {"login item on", [](JobMachine& m, const std::string&) { return m.loginItem(); }, status(BS::enabled), both, Standing::good()},
-        {"off", agent, status(BS::notRegistered), both, Standing::askable("Turn On")},
-        {"silent", agent, status(BS::enabled), both, Standing::broken("Restart", "Installed, but not answering.")},
-        {"off, a failure recorded", agent, status(BS::notRegistered), both, tryAgain, true},
-        {"silent, a failure recorded", agent, status(BS::enabled), both, tryAgain, true},
+        {"bare", bare, both, Standing::unknown("Not part of this build.")},
+        {"running", registry(BS::enabled, {}, true), both, Standing::good()},
+        {"running, a failure recorded", registry(BS::enabled, {}, true), both, Standing::good(), true},
+        {"login item on", registry(BS::enabled), both, Standing::good()},
+        {"off", registry(BS::notRegistered), both, Standing::askable("Turn On")},
+        {"silent", registry(BS::enabled), both, Standing::broken("Restart", "Installed, but not answering.")},
+        {"off, a failure recorded", registry(BS::notRegistered), both, Standing::broken("Try Again", refused), true},
+        {"silent, a failure recorded", registry(BS::enabled), both, Standing::broken("Try Again", refused), true},
     };
     // clang-format on
     for (const auto& row : rows) {
         JobMachine machine;
-        Job job = row.job(machine, row.name);
-        if (row.failed) failOnce(machine, job);
+        Job job = row.name.starts_with("daemon")       ? machine.daemon(row.name)
+                  : row.name.starts_with("login item") ? machine.loginItem()
+                                                       : machine.agent(row.name);
+        if (row.failed) {
+            machine.registry.refusal = BS::Failure{BS::invalidSignature, "Invalid code signature"};
+            EXPECT_THROW(JobGrant::turnOn(job, 0s), Job::Failure);
+            machine.registry.refusal.reset();
+        }
         row.set(machine);
         EXPECT_EQ(JobGrant::standing(job, row.installFor, machine.relocation()), row.expected) << row.name;
     }
@@ -122,33 +110,20 @@ TEST(JobGrant, StandingOfEveryState) {
 // Two reads of unchanged words log once; each change logs once more.
 TEST(JobGrant, EachChangeOfItsWordsIsLoggedOnce) {
     JobMachine machine;
-    Job job = machine.agent("agent read again");
+    Job job = machine.agent("read again");
     TestSupport::LogLines log;
-    auto read = [&] { return JobGrant::standing(job, {Scope::me}, machine.relocation()); };
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(read(), Standing::askable("Turn On"));
-    machine.registry.current = BS::enabled;
-    machine.answering = true;
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(read(), Standing::good());
-    machine.answering = false;
-    read();
-    machine.answering = true;
-    read();
-    std::string lines = log.text();
-    const char* const said[] = {"reads not installed", "reads allowed", "reads registered, but not answering",
-                                "reads allowed"};
-    size_t from = 0;
-    for (const char* words : said) {
-        size_t at = lines.find(std::string(R"("msg":")") + words + "\"", from);
-        ASSERT_NE(at, std::string::npos) << words << "\n" << lines;
-        from = at + 1;
+    for (bool answering : {false, false, true, true, false, true}) {
+        if (answering) machine.registry.current = BS::enabled;
+        machine.answering = answering;
+        JobGrant::standing(job, me, machine.relocation());
     }
-    EXPECT_EQ(lines.find(R"("msg":"reads)", from), std::string::npos) << lines;
-    EXPECT_THAT(lines, logged(R"("msg":"reads allowed" {"grant":"agent read again"})"));
-}
-
-void writeRules(const std::string& rules) {
-    Platform::Files::createDirectories(root() / "person");
-    Platform::Files::writeAtomically(root() / "person/rules.json", rules);
+    std::string lines = log.text();
+    std::vector<std::string> said;
+    for (size_t at = lines.find(R"("msg":"reads )"); at != std::string::npos; at = lines.find(R"("msg":"reads )", at + 1))
+        said.push_back(lines.substr(at + 7, lines.find('"', at + 7) - at - 7));
+    EXPECT_EQ(said, (std::vector<std::string>{"reads not installed", "reads allowed",
+                                              "reads registered, but not answering", "reads allowed"}));
+    EXPECT_THAT(lines, logged(R"("msg":"reads allowed" {"grant":"read again"})"));
 }
 
 std::vector<nlohmann::json> prompts() {
@@ -158,53 +133,56 @@ std::vector<nlohmann::json> prompts() {
     return shown;
 }
 
-const std::string question = "Install PermissionGrants_tests for everyone on this Mac, or just for you?";
-const std::string explanation = "For everyone puts it in Applications. Just for you puts it in the Applications "
-                                "folder in your home folder. Settings stay yours either way.";
+void personAnswersAlerts(const std::string& answer) {
+    Platform::Files::createDirectories(root() / "person");
+    Platform::Files::writeAtomically(root() / "person/rules.json", R"([{"kind":"alert","answer":")" + answer + "\"}]");
+}
 
 TEST(JobGrant, PickTakesAnInstalledCopyOrTheOnlyScopeElseAsksThePerson) {
+    const std::string question = "Install PermissionGrants_tests for everyone on this Mac, or just for you?";
+    const std::string text = question + "\nFor everyone puts it in Applications. Just for you puts it in the "
+                                        "Applications folder in your home folder. Settings stay yours either way.";
+    const std::string all = "For Everyone on This Mac", mine = "Just for Me";
     struct Row {
-        std::string name;
         std::vector<Scope> installFor;
         std::set<Scope> copies;
         std::string answer; // the person's, when asked
         std::optional<Scope> picked;
         std::vector<std::string> buttons; // none: no alert
     };
-    const std::string everyone = "For Everyone on This Mac", me = "Just for Me";
     const Row rows[] = {
-        {"one scope", {Scope::me}, {}, "", Scope::me, {}},
-        {"one scope, copy elsewhere", {Scope::everyone}, {Scope::me}, "", Scope::everyone, {}},
-        {"a copy for me", {Scope::everyone, Scope::me}, {Scope::me}, "", Scope::me, {}},
-        {"copies in both, the first wins", {Scope::me, Scope::everyone}, {Scope::me, Scope::everyone}, "", Scope::me, {}},
-        {"asked, for everyone", {Scope::everyone, Scope::me}, {}, everyone, Scope::everyone, {everyone, me, "Cancel"}},
-        {"asked, just for me", {Scope::everyone, Scope::me}, {}, me, Scope::me, {everyone, me, "Cancel"}},
-        {"asked in the other order, cancelled", {Scope::me, Scope::everyone}, {}, "Cancel", std::nullopt,
-         {me, everyone, "Cancel"}},
+        {me, {}, "", Scope::me, {}},
+        {everyone, {Scope::me}, "", Scope::everyone, {}},
+        {both, {Scope::me}, "", Scope::me, {}},
+        {{Scope::me, Scope::everyone}, {Scope::me, Scope::everyone}, "", Scope::me, {}},
+        {both, {}, all, Scope::everyone, {all, mine, "Cancel"}},
+        {both, {}, mine, Scope::me, {all, mine, "Cancel"}},
+        {{Scope::me, Scope::everyone}, {}, "Cancel", std::nullopt, {mine, all, "Cancel"}},
     };
     TestSupport::LoopThread serving(Platform::mainLoop());
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.answer + " " + std::to_string(row.copies.size()));
         JobMachine machine;
         machine.copies = row.copies;
-        writeRules(R"([{"kind":"alert","subject":")" + question + R"(","answer":")" + row.answer + R"("}])");
+        personAnswersAlerts(row.answer);
         size_t before = prompts().size();
         std::promise<std::optional<Scope>> picked;
         Platform::mainLoop().async([&] {
             JobGrant::pick(row.installFor, [&](std::optional<Scope> scope) { picked.set_value(scope); },
                            machine.relocation());
         });
-        EXPECT_EQ(picked.get_future().get(), row.picked) << row.name;
+        EXPECT_EQ(picked.get_future().get(), row.picked);
         auto shown = prompts();
-        ASSERT_EQ(shown.size(), before + (row.buttons.empty() ? 0 : 1)) << row.name;
+        ASSERT_EQ(shown.size(), before + (row.buttons.empty() ? 0 : 1));
         if (row.buttons.empty()) continue;
-        EXPECT_EQ(shown.back()["kind"], "alert") << row.name;
-        EXPECT_EQ(shown.back()["subject"], question) << row.name;
-        EXPECT_EQ(shown.back()["text"], question + "\n" + explanation) << row.name;
-        EXPECT_EQ(shown.back()["choices"].get<std::vector<std::string>>(), row.buttons) << row.name;
+        EXPECT_EQ(shown.back()["kind"], "alert");
+        EXPECT_EQ(shown.back()["subject"], question);
+        EXPECT_EQ(shown.back()["text"], text);
+        EXPECT_EQ(shown.back()["choices"].get<std::vector<std::string>>(), row.buttons);
     }
 }
 
-// Asks on the main loop, waits for the completion and answers the log.
+// Asks on the main loop and answers the log once the completion ran there.
 std::string askOnMainLoop(const Job& job, const std::vector<Scope>& installFor, JobMachine& machine) {
     TestSupport::LoopThread serving(Platform::mainLoop());
     TestSupport::LogLines log;
@@ -217,109 +195,80 @@ std::string askOnMainLoop(const Job& job, const std::vector<Scope>& installFor, 
 }
 
 TEST(JobGrant, AskingActsByState) {
-    const std::string steer = Job::approvalSteer();
-    const AppInstallation::Home downloads{AppInstallation::Home::Elsewhere{"/Users/a/Downloads/Test.app",
-                                                                          AppInstallation::Home::Origin::folder}};
+    const std::string silent = Job::Failure(Job::Failure::Silent{}).what();
+    const Standing awaiting = Standing::broken("Open Login Items", "Waiting for your OK. " + Job::approvalSteer());
+    const Standing moveThere = Standing::broken("Move to Applications\u2026", elsewhere);
     struct Row {
         std::string name;
-        std::function<void(JobMachine&)> set;
+        Set set;
         std::vector<Scope> installFor;
-        std::string answer;    // the person's answer to the install-scope alert
-        std::string logged;    // the grant's line, `"msg":"…" {fields}`; empty: none
-        int registers;         // registrations made
+        std::string answer; // the person's answer to the install-scope alert
+        std::string logged; // the grant's line, `"msg":"…" {fields}`; empty: none
+        int registers;
         std::optional<Scope> moved;
         Standing after;
     };
-    auto registry = [](int32_t now, std::optional<int32_t> afterRegister, bool answering) {
-        return [=](JobMachine& m) {
-            m.registry.current = now;
-            m.registry.afterRegister = afterRegister;
-            m.answering = answering;
-        };
-    };
-    auto misplaced = [&](std::set<Scope> copies, std::function<void()> duringMove = {}) {
-        return [=](JobMachine& m) {
-            m.home = downloads;
-            m.copies = copies;
-            m.duringMove = duringMove;
-        };
-    };
-    const std::vector<Scope> both{Scope::everyone, Scope::me};
-    const std::string silent = Job::Failure(Job::Failure::Silent{}).what();
-    const Standing moveThere = Standing::broken("Move to Applications\u2026", "Only works from the Applications folder.");
     // clang-format off
     const Row rows[] = {
         {"off, turned on", registry(BS::notRegistered, BS::enabled, true), both, "", "", 1, {}, Standing::good()},
-        {"off, approval never comes", registry(BS::notRegistered, BS::requiresApproval, false), both, "", "", 1, {},
-         Standing::broken("Open Login Items", "Waiting for your OK. " + steer)},
-        {"silent, never answers", registry(BS::enabled, BS::enabled, false), both, "",
+        {"off, approval never comes", registry(BS::notRegistered, BS::requiresApproval), both, "", "", 1, {}, awaiting},
+        {"silent, never answers", registry(BS::enabled, BS::enabled), both, "",
          R"("msg":"could not turn on" {"grant":"silent, never answers","why":")" + silent + "\"}", 1, {},
          Standing::broken("Try Again", silent)},
-        {"awaiting approval", registry(BS::requiresApproval, {}, false), both, "",
-         R"("msg":"opened Login Items" {"grant":"awaiting approval"})", 0, {},
-         Standing::broken("Open Login Items", "Waiting for your OK. " + steer)},
-        {"misplaced, one scope", misplaced({}), {Scope::me}, "", "", 0, Scope::me,
-         Standing::broken("Move to Applications", "Only works from the Applications folder.")},
+        {"awaiting approval", registry(BS::requiresApproval), both, "",
+         R"("msg":"opened Login Items" {"grant":"awaiting approval"})", 0, {}, awaiting},
+        {"misplaced, one scope", misplaced({}), me, "", "", 0, Scope::me, Standing::broken("Move to Applications", elsewhere)},
         {"misplaced, a copy for everyone", misplaced({Scope::everyone}), both, "", "", 0, Scope::everyone,
-         Standing::broken("Open in Applications", "Only works from the Applications folder.")},
+         Standing::broken("Open in Applications", elsewhere)},
         {"misplaced, the person picks", misplaced({}), both, "Just for Me", "", 0, Scope::me, moveThere},
         {"misplaced, the person cancels", misplaced({}), both, "Cancel", "", 0, {}, moveThere},
-        {"misplaced, the move fails", misplaced({}, [] { throw AppInstallation::MoveError::noBundle(); }), {Scope::me},
-         "", R"("msg":"could not turn on" {"grant":"misplaced, the move fails","why":"not running from an app bundle"})",
-         0, Scope::me, Standing::broken("Move to Applications", "Only works from the Applications folder.")},
-        {"bare", [](JobMachine& m) { std::filesystem::remove_all(m.bundle + "/Contents/Library"); }, both, "", "", 0, {},
-         Standing::unknown("Not part of this build.")},
+        {"misplaced, the move fails", misplaced({}, [] { throw AppInstallation::MoveError::noBundle(); }), both,
+         "For Everyone on This Mac",
+         R"("msg":"could not turn on" {"grant":"misplaced, the move fails","why":"not running from an app bundle"})",
+         0, Scope::everyone, moveThere},
+        {"bare", bare, both, "", "", 0, {}, Standing::unknown("Not part of this build.")},
         {"running", registry(BS::enabled, {}, true), both, "", "", 0, {}, Standing::good()},
     };
     // clang-format on
     for (const auto& row : rows) {
         JobMachine machine;
         row.set(machine);
-        writeRules(R"([{"kind":"alert","answer":")" + row.answer + R"("}])");
+        personAnswersAlerts(row.answer);
         Job job = machine.agent(row.name);
         size_t opened = TestSupport::lines(root() / "opened-urls.log").size();
         std::string log = askOnMainLoop(job, row.installFor, machine);
-        if (row.logged.empty())
-            EXPECT_THAT(log, Not(HasSubstr(R"("scope":["grant"])"))) << row.name;
-        else
-            EXPECT_THAT(log, logged(row.logged)) << row.name;
+        EXPECT_THAT(log, row.logged.empty() ? Not(HasSubstr(R"("scope":["grant"])")) : logged(row.logged)) << row.name;
         EXPECT_EQ(machine.registry.registers, row.registers) << row.name;
-        EXPECT_EQ(machine.moves.size(), row.moved ? 1u : 0u) << row.name;
-        if (row.moved && !machine.moves.empty()) {
-            EXPECT_EQ(machine.moves[0].first, *row.moved) << row.name;
-            EXPECT_EQ(machine.moves[0].second, std::vector<std::string>{row.name}) << row.name;
-        }
+        using Moves = std::vector<std::pair<Scope, std::vector<std::string>>>;
+        EXPECT_EQ(machine.moves, (row.moved ? Moves{{*row.moved, {row.name}}} : Moves{})) << row.name;
         EXPECT_EQ(TestSupport::lines(root() / "opened-urls.log").size() - opened, row.name == "awaiting approval")
             << row.name;
         EXPECT_EQ(JobGrant::standing(job, row.installFor, machine.relocation()), row.after) << row.name;
     }
 }
 
-// A failure stays until the job is asked again, whatever that ask does.
+// A failure stays until the job is asked again, whatever that ask does;
+// turning on by hand records like asking, a wait for approval aside.
 TEST(JobGrant, TheNextAskForgetsTheLastFailure) {
     JobMachine machine;
     Job job = machine.agent("asked twice");
-    machine.registry.current = BS::enabled;
-    machine.registry.afterRegister = BS::enabled;
-    askOnMainLoop(job, {Scope::me}, machine);
-    const std::string silent = Job::Failure(Job::Failure::Silent{}).what();
-    EXPECT_EQ(JobGrant::standing(job, {Scope::me}, machine.relocation()), Standing::broken("Try Again", silent));
-    EXPECT_EQ(JobGrant::standing(job, {Scope::me}, machine.relocation()), Standing::broken("Try Again", silent));
+    registry(BS::enabled, BS::enabled)(machine);
+    askOnMainLoop(job, me, machine);
+    const Standing tryAgain = Standing::broken("Try Again", Job::Failure(Job::Failure::Silent{}).what());
+    for (int read = 0; read < 2; ++read) EXPECT_EQ(JobGrant::standing(job, me, machine.relocation()), tryAgain);
 
     machine.registry.current = BS::requiresApproval;
-    askOnMainLoop(job, {Scope::me}, machine);
+    askOnMainLoop(job, me, machine);
     machine.registry.current = BS::enabled;
-    EXPECT_EQ(JobGrant::standing(job, {Scope::me}, machine.relocation()),
+    EXPECT_EQ(JobGrant::standing(job, me, machine.relocation()),
               Standing::broken("Restart", "Installed, but not answering."));
 
-    // Turning on by hand records like asking, except a wait for approval.
-    machine.registry.current = BS::notRegistered;
-    machine.registry.afterRegister = BS::requiresApproval;
+    registry(BS::notRegistered, BS::requiresApproval)(machine);
     TestSupport::LogLines log;
     EXPECT_THROW(JobGrant::turnOn(job, 1s), Job::Failure);
     EXPECT_THAT(log.text(), Not(HasSubstr("could not turn on")));
-    EXPECT_EQ(JobGrant::standing(job, {Scope::me}, machine.relocation()),
-              Standing::broken("Open Login Items", "Waiting for your OK. " + Job::approvalSteer()));
+    machine.registry.current = BS::notRegistered;
+    EXPECT_EQ(JobGrant::standing(job, me, machine.relocation()), Standing::askable("Turn On"));
 }
 
 } // namespace
