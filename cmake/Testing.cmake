@@ -9,12 +9,22 @@ function(lumra_test_code target)
   target_compile_options(${target} PRIVATE $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-Og>)
 endfunction()
 
-# lumra_test(<target> <sources…>): a GoogleTest executable run by CTest.
+# lumra_test(<target> [SINGLE_THREADED] <sources…>): a GoogleTest executable
+# run by CTest. SINGLE_THREADED says that neither the tests nor the code they
+# drive start a thread: ThreadSanitizer would find nothing there, so its build
+# neither builds nor runs them.
 function(lumra_test target)
-  add_executable(${target} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 test "SINGLE_THREADED" "" "")
+  if(test_SINGLE_THREADED AND LUMRA_SANITIZE STREQUAL "thread")
+    add_executable(${target} EXCLUDE_FROM_ALL ${test_UNPARSED_ARGUMENTS})
+  else()
+    add_executable(${target} ${test_UNPARSED_ARGUMENTS})
+  endif()
   target_link_libraries(${target} PRIVATE TestSupport GTest::gtest_main GTest::gmock)
   lumra_test_code(${target})
-  gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_TIMEOUT 30)
+  if(NOT (test_SINGLE_THREADED AND LUMRA_SANITIZE STREQUAL "thread"))
+    gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_TIMEOUT 30)
+  endif()
 endfunction()
 
 # lumra_scenario_test(<target> <sources…>): like lumra_test, for slow
