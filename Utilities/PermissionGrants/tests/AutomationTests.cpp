@@ -74,14 +74,24 @@ TEST(Automation, ReadsWithoutPromptingAndTheirStandings) {
     EXPECT_TRUE(consent.promptedOn.empty());
 }
 
+// Asks on the main loop; answers the log once the completion ran there.
+std::string ask(const std::string& target, FakeConsent& consent, FakeEvents& events) {
+    TestSupport::LoopThread serving(Platform::mainLoop());
+    TestSupport::LogLines log;
+    std::promise<std::thread::id> done;
+    Platform::mainLoop().async(
+        [&] { Automation::ask(target, [&] { done.set_value(std::this_thread::get_id()); }, consent, events); });
+    EXPECT_EQ(done.get_future().get(), serving.id()) << target;
+    for (auto id : consent.promptedOn) EXPECT_NE(id, serving.id()) << target;
+    return log.text();
+}
+
 // Asking prompts off the main thread, logs the system's answer, and a consent
-// given is believed for the rest of the run; a refused target is never
-// prompted again: its pane opens instead.
-TEST(Automation, AskingPromptsOrOpensThePaneAndRemembersConsent) {
+// given is believed for the rest of the run.
+TEST(Automation, AskingPromptsAndRemembersConsent) {
     struct Row {
         const char* target;
-        int32_t quiet, answer;
-        std::optional<int32_t> logged; // the status "asked macOS" logs; none: the pane opens
+        int32_t quiet, answer, logged;
         std::optional<bool> after;
     };
     const Row rows[] = {
@@ -89,45 +99,39 @@ TEST(Automation, AskingPromptsOrOpensThePaneAndRemembersConsent) {
         {"app.test.ask-deny", AE::wouldRequireUserConsent, AE::eventNotPermitted, AE::eventNotPermitted, false},
         {"app.test.ask-absent", AE::procNotFound, AE::noErr, AE::procNotFound, std::nullopt},
         {"unaddressable", AE::noErr, AE::noErr, AE::paramErr, std::nullopt},
-        {"app.test.refused-ask", AE::eventNotPermitted, AE::noErr, std::nullopt, false},
     };
-    const auto panes = Platform::SimulatedHost::root() / "opened-urls.log";
     for (const auto& row : rows) {
         FakeConsent consent;
         FakeEvents events;
         consent.quiet[row.target] = row.quiet;
         consent.prompted[row.target] = row.answer;
-        size_t opened = TestSupport::lines(panes).size();
-        TestSupport::LoopThread serving(Platform::mainLoop());
-        TestSupport::LogLines log;
-        std::promise<std::thread::id> done;
-        Platform::mainLoop().async([&] {
-            Automation::ask(row.target, [&] { done.set_value(std::this_thread::get_id()); }, consent, events);
-        });
-        EXPECT_EQ(done.get_future().get(), serving.id()) << row.target;
-        std::string lines = log.text();
-        EXPECT_EQ(events.activations, row.logged ? 1 : 0) << row.target;
-        for (auto id : consent.promptedOn) EXPECT_NE(id, serving.id()) << row.target;
+        EXPECT_THAT(ask(row.target, consent, events),
+                    TestSupport::logged(R"("msg":"asked macOS" {"grant":"Automation of )" + std::string(row.target) +
+                                        R"(","status":)" + std::to_string(row.logged) + "}"))
+            << row.target;
+        EXPECT_EQ(events.activations, 1) << row.target;
         EXPECT_EQ(Automation::allowed(row.target, consent), row.after) << row.target;
-        if (row.logged) {
-            EXPECT_THAT(lines, TestSupport::logged(R"("msg":"asked macOS" {"grant":"Automation of )" +
-                                                   std::string(row.target) +
-                                                   R"(","status":)" + std::to_string(*row.logged) + "}"))
-                << row.target;
-            continue;
-        }
-        EXPECT_TRUE(consent.promptedOn.empty());
-        EXPECT_EQ(lines.find("asked macOS"), std::string::npos);
-        auto added = TestSupport::lines(panes);
-        ASSERT_EQ(added.size(), opened + 1);
-        EXPECT_NE(added.back().find("x-apple.systempreferences:com.apple.preference.security?Privacy_Automation"),
-                  std::string::npos);
     }
 
     // Once allowed in this run, the system is not consulted again.
     FakeConsent lagging;
     EXPECT_EQ(Automation::allowed("app.test.ask-allow", lagging), true);
     EXPECT_EQ(lagging.checks, 0);
+}
+
+// A refused target is never prompted again: its pane opens instead.
+TEST(Automation, AskingARefusedTargetOpensItsPane) {
+    FakeConsent consent;
+    FakeEvents events;
+    consent.quiet["app.test.refused-ask"] = AE::eventNotPermitted;
+    const auto panes = Platform::SimulatedHost::root() / "opened-urls.log";
+    size_t opened = TestSupport::lines(panes).size();
+    EXPECT_EQ(ask("app.test.refused-ask", consent, events).find("asked macOS"), std::string::npos);
+    EXPECT_EQ(events.activations, 0);
+    EXPECT_TRUE(consent.promptedOn.empty());
+    auto added = TestSupport::lines(panes);
+    ASSERT_EQ(added.size(), opened + 1);
+    EXPECT_EQ(added.back(), "x-apple.systempreferences:com.apple.preference.security?Privacy_Automation");
 }
 
 } // namespace

@@ -33,12 +33,14 @@ PermissionGrant service(Job job, std::vector<Scope> installFor) {
                                               std::move(installFor));
 }
 
-TEST(GrantKinds, KindsSymbolsAndKeys) {
+TEST(GrantKinds, PrivacyGrantsShowThePermissionsSymbolUnlessGivenOne) {
     auto camera = PermissionGrant::privacy(Privacy::camera, "Camera", "To see.", std::nullopt, true);
     EXPECT_EQ(std::get<Privacy>(camera.kind.value), Privacy::camera);
-    EXPECT_EQ(camera.symbol, "camera"); // the permission's own
+    EXPECT_EQ(camera.symbol, "camera");
     EXPECT_EQ(PermissionGrant::privacy(Privacy::motion, "T", "W", "star", false).symbol, "star");
+}
 
+TEST(GrantKinds, KindsAndKeys) {
     auto automation = PermissionGrant::automation("app.test.target", "Target", "To drive it.", "gearshape", false);
     EXPECT_EQ(std::get<PermissionGrant::Kind::Automation>(automation.kind.value).bundleID, "app.test.target");
     EXPECT_EQ(automation.title + automation.why + automation.symbol, "TargetTo drive it.gearshape");
