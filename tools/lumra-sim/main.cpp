@@ -6,6 +6,7 @@
 #include "LaunchServicesCommands.hpp"
 #include "LaunchdCommands.hpp"
 #include "PersonCommands.hpp"
+#include "PrivacyCommands.hpp"
 #include "Signing.hpp"
 
 #include <Platform/Power.hpp>
@@ -45,7 +46,7 @@ const std::string usage =
     "                                   bring an application to the front\n"
     "       lumra-sim post <name>       post a distributed notification to every application\n"
     ) + SimCommands::accountUsage + SimCommands::launchdUsage + SimCommands::launchServicesUsage +
-    LumraSim::backgroundUsage +
+    LumraSim::backgroundUsage + LumraSim::privacyUsage +
     "       lumra-sim --version\n"
     "The root is $LUMRA_SIM_ROOT, else ~/.local/share/lumra-sim.\n";
 
@@ -154,6 +155,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (auto status = personCommand(arguments)) return *status;
+    if (!arguments.empty() && arguments[0] == "tcc")
+        return orUsage(LumraSim::privacy({arguments.begin() + 1, arguments.end()}));
     if (!arguments.empty() && arguments[0] == "background")
         return orUsage(LumraSim::background({arguments.begin() + 1, arguments.end()}));
     if (arguments.size() >= 2 && arguments[0] == "bundle" && arguments[1] == "make")

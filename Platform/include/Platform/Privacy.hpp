@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/CodeSigning.hpp"
 #include "Platform/Dispatch.hpp"
 #include "Platform/Person.hpp"
 
@@ -79,7 +80,9 @@ public:
 
 // The simulated services of the machine at `root` for the client `client`
 // run by `asker`: prompts go to `person`, completions run on `completions`.
-std::unique_ptr<Services> makeSimulatedServices(std::filesystem::path root, std::string client, Asker asker,
-                                                Person& person, Queue& completions);
+// `signature` is the running code's (hardened runtime and entitlements).
+std::unique_ptr<Services>
+makeSimulatedServices(std::filesystem::path root, std::string client, Asker asker, Person& person, Queue& completions,
+                      std::optional<CodeSigning::SigningInformation> signature = CodeSigning::ownSigningInformation());
 
 } // namespace Platform::Privacy

@@ -32,7 +32,8 @@ public:
 };
 
 // The simulated workspace under `root`: each opened URL becomes one line of
-// opened-urls.log.
+// opened-urls.log, and a Privacy & Security pane is shown to the person as a
+// "settings" prompt (docs/simulated-host.md).
 std::unique_ptr<Workspace> makeSimulatedWorkspace(std::filesystem::path root);
 
 } // namespace Platform
