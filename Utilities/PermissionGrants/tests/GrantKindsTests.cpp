@@ -60,6 +60,13 @@ TEST(GrantKinds, KindsAndKeys) {
     for (const auto& [job, installFor, key] : keys) EXPECT_EQ(PermissionGrant::jobKey(job, installFor), key);
 }
 
+// Read through the cache with the machine's own consent service.
+TEST(GrantKinds, AnAutomationGrantOfATargetThatDoesNotRunIsAskable) {
+    auto grant = PermissionGrant::automation("app.test.nowhere", "Nowhere", "To drive it.", "gearshape", false);
+    EXPECT_EQ(grant.standing(), Standing::askable("Allow\u2026"));
+    EXPECT_FALSE(grant.isAllowed());
+}
+
 // Two grants of one job that may be installed in different places read
 // apart, though they share the cache.
 TEST(GrantKinds, TheCacheKeepsAJobsGrantsApartByWhereTheyInstall) {
