@@ -47,8 +47,8 @@ TEST(GrantKinds, KindsAndKeys) {
     EXPECT_EQ(PermissionGrant::automationKey("app.test.target"), "automation app.test.target");
 
     JobMachine machine;
-    const auto& kind =
-        std::get<PermissionGrant::Kind::BackgroundService>(service(machine.daemon("d"), {Scope::everyone}).kind.value);
+    auto daemon = service(machine.daemon("d"), {Scope::everyone});
+    const auto& kind = std::get<PermissionGrant::Kind::BackgroundService>(daemon.kind.value);
     EXPECT_EQ(kind.job.name(), "d");
     EXPECT_EQ(kind.installFor, std::vector<Scope>{Scope::everyone});
     const std::tuple<Job, std::vector<Scope>, std::string> keys[] = {
