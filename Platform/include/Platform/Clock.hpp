@@ -30,6 +30,12 @@ Clock& hostClock();
 // Real sleeping, shortened by the simulated host's time rate.
 Sleeper& hostSleeper();
 
+// A monotonic clock that runs as fast as the host's sleeper and timers: at
+// the simulated host's time rate, a wait of seconds ends after as many
+// sleeps and timer ticks as it would on the platform. A step of the wall
+// clock moves it not. For measuring waits, never for dates.
+Clock& rateClock();
+
 // How long a wait of `simulated` lasts on this host when time runs `rate`
 // times faster than real time.
 Duration hostDuration(Duration simulated, double rate);

@@ -14,6 +14,20 @@ public:
     Date now() const override { return std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now()); }
 };
 
+class RateClock final : public Clock {
+public:
+    explicit RateClock(double rate) : rate_(rate > 0 && std::isfinite(rate) ? rate : 1.0) {}
+    Date now() const override {
+        auto elapsed = std::chrono::steady_clock::now() - start_;
+        auto scaled = std::chrono::duration_cast<Duration>(elapsed * rate_);
+        return Date(std::chrono::duration_cast<Date::duration>(scaled));
+    }
+
+private:
+    double rate_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 class HostSleeper final : public Sleeper {
 public:
     explicit HostSleeper(double rate) : rate_(rate) {}
@@ -33,6 +47,11 @@ Clock& hostClock() {
 Sleeper& hostSleeper() {
     static HostSleeper sleeper(SimulatedHost::timeRate());
     return sleeper;
+}
+
+Clock& rateClock() {
+    static RateClock clock(SimulatedHost::timeRate());
+    return clock;
 }
 
 Duration hostDuration(Duration simulated, double rate) {

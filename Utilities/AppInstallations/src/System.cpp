@@ -73,13 +73,15 @@ const Log::LogWriter& installLog() {
     return writer;
 }
 
-Spawned spawn(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes) {
+Spawned spawn(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes,
+              std::optional<std::chrono::milliseconds> limit) {
     Platform::SpawnOptions options;
     options.attributes = attributes;
+    options.limit = limit;
     auto outcome = Platform::runProgram(tool, args, std::nullopt, Platform::SimulatedHost::root(), options);
     if (const auto* failure = std::get_if<Platform::LaunchFailure>(&outcome)) return NotStarted{failure->error};
     const auto& exit = std::get<Platform::ProgramExit>(outcome);
-    return Ran{exit.signal != 0 ? -1 : exit.status, Platform::UTF8::repaired(exit.out)};
+    return Ran{exit.signal != 0 ? -1 : exit.status, Platform::UTF8::repaired(exit.out), exit.timedOut};
 }
 
 ToolResult run(const std::string& tool, const std::vector<std::string>& args) {

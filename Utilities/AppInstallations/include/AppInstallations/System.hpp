@@ -3,6 +3,7 @@
 #include <Log/Writer.hpp>
 #include <Platform/Spawn.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -23,9 +24,12 @@ const Log::LogWriter& installLog();
 
 // A tool that started and ended: its exit code 0 to 255, or -1 when a signal
 // ended it, and its standard output as UTF-8 (ill-formed bytes replaced).
+// `timedOut`: it outlived its limit and was killed; `output` holds what had
+// come by then.
 struct Ran {
     int32_t status = 0;
     std::string output;
+    bool timedOut = false;
     bool operator==(const Ran&) const = default;
 };
 
@@ -50,8 +54,11 @@ struct ToolResult {
 // Runs the tool at `tool` with `args` (no search of the executable path) and
 // waits for it. Standard input is /dev/null, standard error is discarded, and
 // the child gets no descriptor of the caller's but its three. A refused
-// `attributes` is NotStarted{1}. Blocks; any thread.
-Spawned spawn(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes = {});
+// `attributes` is NotStarted{1}. With a `limit` (host time), the tool runs in
+// a process group of its own, killed whole and reaped once the limit is
+// past. Blocks; any thread.
+Spawned spawn(const std::string& tool, const std::vector<std::string>& args, const Attributes& attributes = {},
+              std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
 // spawn with the default attributes; a tool that does not start logs the
 // error "did not start" (tool, args, errno) and gives (-1, "").
