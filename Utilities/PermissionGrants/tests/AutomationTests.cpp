@@ -4,6 +4,7 @@
 #include "PrintStanding.hpp"
 
 #include <PermissionGrants/Automation.hpp>
+#include <Platform/SimulatedHost.hpp>
 #include <TestSupport/LogLines.hpp>
 #include <TestSupport/LoopThread.hpp>
 #include <TestSupport/SimulationRoot.hpp>
@@ -116,6 +117,21 @@ TEST(Automation, AskingPromptsAndRemembersConsent) {
     FakeConsent lagging;
     EXPECT_EQ(Automation::allowed("app.test.ask-allow", lagging), true);
     EXPECT_EQ(lagging.checks, 0);
+}
+
+// A refused target is never prompted again: its pane opens instead.
+TEST(Automation, AskingARefusedTargetOpensItsPane) {
+    FakeConsent consent;
+    FakeEvents events;
+    consent.quiet["app.test.refused-ask"] = AE::eventNotPermitted;
+    const auto panes = Platform::SimulatedHost::root() / "opened-urls.log";
+    size_t opened = TestSupport::lines(panes).size();
+    EXPECT_EQ(ask("app.test.refused-ask", consent, events).find("asked macOS"), std::string::npos);
+    EXPECT_EQ(events.activations, 0);
+    EXPECT_TRUE(consent.promptedOn.empty());
+    auto added = TestSupport::lines(panes);
+    ASSERT_EQ(added.size(), opened + 1);
+    EXPECT_EQ(added.back(), "x-apple.systempreferences:com.apple.preference.security?Privacy_Automation");
 }
 
 } // namespace

@@ -19,6 +19,7 @@ namespace {
 
 using namespace PermissionGrantsTests;
 using PermissionGrants::PermissionGrant;
+using PermissionGrants::Privacy;
 using Standing = PermissionGrant::Standing;
 using TestSupport::logged;
 using testing::HasSubstr;
@@ -30,6 +31,13 @@ using testing::Not;
 PermissionGrant service(Job job, std::vector<Scope> installFor) {
     return PermissionGrant::backgroundService(std::move(job), "Helper", "It helps.", "gearshape", true,
                                               std::move(installFor));
+}
+
+TEST(GrantKinds, PrivacyGrantsShowThePermissionsSymbolUnlessGivenOne) {
+    auto camera = PermissionGrant::privacy(Privacy::camera, "Camera", "To see.", std::nullopt, true);
+    EXPECT_EQ(std::get<Privacy>(camera.kind.value), Privacy::camera);
+    EXPECT_EQ(camera.symbol, "camera");
+    EXPECT_EQ(PermissionGrant::privacy(Privacy::motion, "T", "W", "star", false).symbol, "star");
 }
 
 TEST(GrantKinds, KindsAndKeys) {
