@@ -3,10 +3,12 @@
 
 #include <LumraJobs.hpp>
 #include <Log/Settings.hpp>
+#include <PermissionGrants/JobGrant.hpp>
 
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 
 namespace Client::Background {
 
@@ -43,9 +45,11 @@ int refuse(std::ostream& err, const std::string& why) {
     return ExitStatus::usage;
 }
 
+// Through the grant layer, which records and logs the failure as the app's
+// grants show it.
 int turnOn(const Job& job, std::chrono::nanoseconds wait, std::ostream& out, std::ostream& err) {
     try {
-        job.install(wait);
+        PermissionGrants::JobGrant::turnOn(job, wait);
     } catch (const Job::Failure& failure) {
         err << failure.what() << "\n";
         return ExitStatus::refused;
@@ -72,6 +76,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     // The install's steps reach the system log; the terminal gets the
     // outcome, and warnings and errors on the way (LOG_LEVEL still rules).
     Log::setLogLevel("warn");
+    // The grant layer's warning repeats the failure this command prints:
+    // it goes to the record only, unless GRANT_LOG_LEVEL says otherwise.
+    ::setenv("GRANT_LOG_LEVEL", "error", 0);
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         out << usage;
         return ExitStatus::done;

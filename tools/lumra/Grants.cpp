@@ -1,5 +1,7 @@
 #include "Grants.hpp"
 
+#include <Log/Settings.hpp>
+#include <LumraJobs.hpp>
 #include <LumraKit/Identity.hpp>
 #include <PermissionGrants/Describe.hpp>
 #include <Platform/Notifications.hpp>
@@ -16,11 +18,24 @@ constexpr std::string_view usage = "usage: lumra grants\n"
 } // namespace
 
 std::vector<PermissionGrants::PermissionGrant> serviceGrants() {
+    using AppInstallation::Scope;
+    using PermissionGrants::PermissionGrant;
     using Platform::AuthorizationOption::alert;
     using Platform::AuthorizationOption::sound;
-    return {PermissionGrants::PermissionGrant::notifications(
-        "Notifications", "Tells you when claims end, when sleep comes back and when the battery floor is reached.",
-        "bell", false, sound | alert, LumraKit::Paths::current().notifierBundleID)};
+    // lumrad holds claims for everyone on the Mac or for one person alike.
+    const std::vector<Scope> eitherFolder{Scope::everyone, Scope::me};
+    return {
+        PermissionGrant::backgroundService(
+            LumraJobs::lumrad(), "Background service",
+            "Runs lumrad, which holds your claims, from login on and again whenever it ends.", "gearshape.2", true,
+            eitherFolder),
+        PermissionGrant::backgroundService(AppInstallation::Job::loginItem(), "Login item",
+                                           "Opens Lumra when you log in.", "person.crop.circle.badge.checkmark",
+                                           false, eitherFolder),
+        PermissionGrant::notifications(
+            "Notifications", "Tells you when claims end, when sleep comes back and when the battery floor is reached.",
+            "bell", false, sound | alert, LumraKit::Paths::current().notifierBundleID),
+    };
 }
 
 int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -32,6 +47,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         err << "lumra grants takes no arguments\n\n" << usage;
         return 2;
     }
+    // What the grants read reaches the system log; the terminal gets the
+    // lines, and warnings (LOG_LEVEL still rules).
+    Log::setLogLevel("warn");
     for (const auto& grant : serviceGrants()) out << describe(grant) << "\n";
     return 0;
 }

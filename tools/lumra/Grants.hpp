@@ -9,8 +9,9 @@
 // `lumra grants`: where each permission the service needs stands.
 namespace Client::Grants {
 
-// The service's grants. Notifications are the notifier's: it posts under its
-// own bundle identifier, so its notification settings are the ones that
+// The service's grants: lumrad as the app's launch agent, the app as login
+// item, and notifications. Notifications are the notifier's: it posts under
+// its own bundle identifier, so its notification settings are the ones that
 // count.
 std::vector<PermissionGrants::PermissionGrant> serviceGrants();
 

@@ -150,8 +150,9 @@ Job::State Job::state(bool probing) const {
     }
 }
 
-std::string Job::words() const {
-    State now = state(true);
+std::string Job::words() const { return words(state(true)); }
+
+std::string Job::words(const State& now) const {
     struct Words {
         const Job& job;
         std::string operator()(const State::AwaitingApproval& a) const {

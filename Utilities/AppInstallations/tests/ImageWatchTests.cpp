@@ -1,7 +1,7 @@
 // The watch's decisions on each tick and at start, with the process's fate
 // and the other parts of the installation layer faked.
 
-#include "LogLines.hpp"
+#include <TestSupport/LogLines.hpp>
 #include "WatchBench.hpp"
 
 #include <Platform/Accounts.hpp>
@@ -20,6 +20,8 @@ namespace {
 
 using namespace AppInstallation;
 using namespace AppInstallationTests;
+using TestSupport::LogLines;
+using TestSupport::logged;
 using namespace std::chrono_literals;
 using testing::ElementsAre;
 using testing::ElementsAreArray;

@@ -9,7 +9,7 @@
 #include <TestSupport/TempDir.hpp>
 #include <TestSupport/VirtualTime.hpp>
 
-#include "LogLines.hpp"
+#include <TestSupport/LogLines.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,8 +26,8 @@
 namespace {
 
 using namespace AppInstallation;
-using AppInstallationTests::LogLines;
-using AppInstallationTests::logged;
+using TestSupport::LogLines;
+using TestSupport::logged;
 using namespace std::chrono_literals;
 using testing::HasSubstr;
 namespace fs = std::filesystem;

@@ -2,7 +2,7 @@
 // checking a new image, on real files in a temporary home and this test
 // program's simulated machine.
 
-#include "LogLines.hpp"
+#include <TestSupport/LogLines.hpp>
 #include "WatchBench.hpp"
 
 #include <Platform/Accounts.hpp>
@@ -26,6 +26,8 @@ namespace {
 
 using namespace AppInstallation;
 using namespace AppInstallationTests;
+using TestSupport::LogLines;
+using TestSupport::logged;
 using namespace std::chrono_literals;
 using Platform::SimulatedHost::hostPath;
 using testing::ElementsAre;

@@ -1,6 +1,9 @@
 #include "PermissionGrants/PermissionGrant.hpp"
+#include "PermissionGrants/Automation.hpp"
 #include "PermissionGrants/GrantLog.hpp"
+#include "PermissionGrants/JobGrant.hpp"
 #include "PermissionGrants/Notifications.hpp"
+#include "PermissionGrants/PrivacyHub.hpp"
 #include "PermissionGrants/Readings.hpp"
 
 #include <Platform/Dispatch.hpp>
@@ -47,6 +50,16 @@ std::string PermissionGrant::notificationsKey(const std::optional<std::string>& 
 }
 
 Standing PermissionGrant::standing() const {
+    if (const auto* privacy = std::get_if<Privacy>(&kind.value)) return PrivacyHub::shared().standing(*privacy);
+    if (const auto* automation = std::get_if<Kind::Automation>(&kind.value))
+        return Readings::shared().read(automationKey(automation->bundleID), [bundleID = automation->bundleID] {
+            return Automation::standing(Automation::allowed(bundleID));
+        });
+    if (const auto* service = std::get_if<Kind::BackgroundService>(&kind.value))
+        return Readings::shared().read(jobKey(service->job, service->installFor),
+                                       [job = service->job, installFor = service->installFor] {
+                                           return JobGrant::standing(job, installFor);
+                                       });
     if (const auto* custom = std::get_if<Kind::Custom>(&kind.value)) {
         requireMainThread("a custom grant's standing was read");
         return custom->standing();
@@ -66,6 +79,12 @@ void PermissionGrant::ask(std::function<void(bool)> completion) const {
         Readings::shared().readAll();
         completion(grant.isAllowed());
     };
+    if (const auto* privacy = std::get_if<Privacy>(&kind.value))
+        return PrivacyHub::shared().ask(*privacy, std::move(finish));
+    if (const auto* automation = std::get_if<Kind::Automation>(&kind.value))
+        return Automation::ask(automation->bundleID, std::move(finish));
+    if (const auto* service = std::get_if<Kind::BackgroundService>(&kind.value))
+        return JobGrant::ask(service->job, service->installFor, std::move(finish));
     if (const auto* custom = std::get_if<Kind::Custom>(&kind.value)) {
         custom->act();
         return finish();

@@ -16,6 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::HasSubstr;
+using testing::StartsWith;
 using TestSupport::Finished;
 
 const std::string steer =
@@ -66,6 +67,7 @@ TEST(Background, ApprovedItRunsUnderLaunchdUntilTurnedOff) {
     EXPECT_EQ(std::count(registered.begin(), registered.end(), '\n'), 1) << registered;
     EXPECT_THAT(registered, HasSubstr("\t1 enabled\t/Applications/Lumra.app\n"));
     EXPECT_GT(machine.openedURLs(), 0u);
+    EXPECT_THAT(machine.lumra({"grants"}).out, StartsWith("Background service  good\nLogin item  askable  Turn On\n"));
 
     std::string printed = machine.printed();
     EXPECT_THAT(printed, HasSubstr("\"Executable\" => \"/Applications/Lumra.app/Contents/MacOS/lumrad\""));
@@ -96,11 +98,13 @@ TEST(Background, RefusalsSayWhy) {
     struct Case {
         std::vector<std::string> setUp; // a lumra-sim command; @APP is the app
         std::string wait, error, status;
-        size_t opened; // Login Items opened
+        size_t opened;     // Login Items opened
+        std::string grant = "Background service  askable  Turn On\n"; // the first line of `lumra grants`
     } const cases[] = {
         {{"background", "policy", "agent", "ask"}, "2",
          "still awaiting approval in System Settings › General › Login Items & Extensions",
-         "awaiting approval: " + steer, 1},
+         "awaiting approval: " + steer, 1, "Background service  broken  Open Login Items  Waiting for your OK. " +
+         steer + "\n"},
         {{"background", "policy", "agent", "switchedOff"}, "",
          "switched off in System Settings › General › Login Items & Extensions. " + steer, "not installed", 1},
         {{"background", "policy", "agent", "ignored"}, "", refused + "status 0 after registering", "not installed", 0},
@@ -108,7 +112,8 @@ TEST(Background, RefusalsSayWhy) {
          "to perform the operation. (SMAppService needs the bundle signed by a team, never ad hoc)", "not installed", 0},
         {{"background", "fail", "register", "5", "6"}, "", refused + "The specified path does not exist or the "
          "helper tool at the specified path is not valid.", "not installed", 0},
-        {{}, "", misplaced, misplaced, 0}, // a copy in ~/Downloads
+        {{}, "", misplaced, misplaced, 0, // a copy in ~/Downloads, and one in /Applications
+         "Background service  broken  Open in Applications  Only works from the Applications folder.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
@@ -125,6 +130,7 @@ TEST(Background, RefusalsSayWhy) {
         EXPECT_EQ(on.err, c.error + "\n");
         EXPECT_EQ(on.out, "");
         EXPECT_EQ(machine.lumra({"background", "status"}).out, c.status + "\n");
+        EXPECT_THAT(machine.lumra({"grants"}).out, StartsWith(c.grant));
         EXPECT_EQ(machine.openedURLs(), c.opened);
         EXPECT_EQ(machine.sim({"launchd", "list"}).out, "no jobs loaded\n");
     }

@@ -157,6 +157,8 @@ public:
 
     State state(bool probing = true) const;
     std::string words() const;
+    // The words of a state this job was found in, without asking again.
+    std::string words(const State& now) const;
     // Whether launchd holds this job for another copy of the app.
     bool registeredElsewhere() const;
     // Whether launchd holds this job at all, running or not.

@@ -85,8 +85,9 @@ public:
     bool required = false;
 
     // Where it stands now. A custom grant is read on the main thread only
-    // (elsewhere the process stops); notifications are read through the
-    // readings cache from any thread.
+    // (elsewhere the process stops); a privacy grant is the hub's answer;
+    // automation, background services and notifications are read through
+    // the readings cache, from any thread.
     Standing standing() const;
     bool isAllowed() const;
     // Required and broken.
@@ -109,8 +110,13 @@ public:
     // standing, once per change, until the observer is cancelled or released.
     std::shared_ptr<Observer> observe(std::function<void(Standing)> handler) const;
 
-    // The readings-cache key of a notifications grant.
+    // The readings-cache keys: "notifications", "notifications <of>",
+    // "automation <bundle id>", and "job " with the job's kind and the scopes
+    // it may be installed for (two grants of one job that differ in those
+    // read differently).
     static std::string notificationsKey(const std::optional<std::string>& of);
+    static std::string automationKey(const std::string& bundleID);
+    static std::string jobKey(const AppInstallation::Job& job, const std::vector<AppInstallation::Scope>& installFor);
 
 private:
     PermissionGrant(Kind kind, std::string title, std::string why, std::string symbol, bool required);

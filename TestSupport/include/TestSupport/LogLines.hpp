@@ -11,9 +11,9 @@
 #include <regex>
 #include <string>
 
-namespace AppInstallationTests {
+namespace TestSupport {
 
-// The install log's lines while the object lives, as JSON.
+// The log's lines on standard error while the object lives, as JSON.
 class LogLines {
 public:
     LogLines() : redirect_(folder_ / "err") { Log::setLogFormat("json"); }
@@ -37,4 +37,4 @@ inline testing::Matcher<std::string> logged(const std::string& line) {
                                   std::regex_replace(fields, std::regex(R"([{}\[\]().+*?^$|\\])"), R"(\$&)"));
 }
 
-} // namespace AppInstallationTests
+} // namespace TestSupport
