@@ -242,7 +242,7 @@ TEST_F(PrivacyTest, AHardenedProgramWithoutTheEntitlementIsDeniedWithoutAPrompt)
         EXPECT_EQ(prompts().size(), row.prompted ? 1u : 0u);
         EXPECT_EQ(Database::entries(root.path()).size(), row.prompted ? 1u : 0u);
         EXPECT_EQ(services->authorizationStatus(row.subject),
-                  row.prompted ? Privacy::Status::authorized : Privacy::Status::denied);
+                  row.prompted ? Privacy::Status::authorized : Privacy::Status::notDetermined);
     }
 }
 

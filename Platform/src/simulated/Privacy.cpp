@@ -165,7 +165,8 @@ public:
 
 private:
     // A hardened program without the entitlement can never use the camera
-    // or the microphone: the system denies it without asking or storing.
+    // or the microphone: the system denies its requests without asking or
+    // storing, so its readings stay as they were (not determined).
     bool neverGranted(std::string_view service) const {
         if (!signature_ || (signature_->flags & CodeSigning::runtimeFlag) == 0) return false;
         const char* key = service == camera       ? "com.apple.security.device.camera"
@@ -177,10 +178,7 @@ private:
         return found == entitlements.end() || *found != true;
     }
 
-    std::optional<Value> current(std::string_view service) {
-        if (neverGranted(service)) return Value::denied;
-        return memory_->read(service);
-    }
+    std::optional<Value> current(std::string_view service) { return memory_->read(service); }
 
     void deliver(Task task) { completions_.async(std::move(task)); }
 
@@ -188,6 +186,10 @@ private:
     // there is none. The completion, when given, gets the decision: at once,
     // or once the person answered; without one nobody waits for the answer.
     void decide(std::string_view service, std::function<void(Value)> completion) {
+        if (neverGranted(service)) {
+            if (completion) deliver([completion = std::move(completion)] { completion(Value::denied); });
+            return;
+        }
         if (auto value = current(service)) {
             if (completion) deliver([completion = std::move(completion), value = *value] { completion(value); });
             return;

@@ -132,14 +132,15 @@ TEST(GrantLab, ProbeLaunchesPrintTenLines) {
     machine.ok({"tcc", "allow", "kTCCServiceCamera", grantlabID});
     machine.ok({"tcc", "deny", "kTCCServiceMicrophone", grantlabID});
     fs::path lumra = LUMRA_APP;
-    const std::string unentitled = probeAnswer({{"kTCCServiceMicrophone", 1}, {"kTCCServiceCamera", 1}});
+    // Lumra.app is hardened without the camera and microphone entitlements:
+    // nothing was ever stored for it, so its probe reads them not asked.
+    const std::string unentitled = probeAnswer({});
     struct Case {
         fs::path program;
         std::string answer;
     } const cases[] = {
         {machine.lab / "Contents/MacOS/grantlab",
          probeAnswer({{"kTCCServiceCamera", 0}, {"kTCCServiceMicrophone", 1}})},
-        // Lumra.app is hardened without the camera and microphone entitlements.
         {lumra / "Contents/MacOS/lumra-app", unentitled},
         {lumra / "Contents/MacOS/lumrad", unentitled},
         {lumra / "Contents/MacOS/lumra", unentitled},
@@ -182,8 +183,9 @@ TEST(GrantLab, ASettingsChangeAppliesOnReopen) {
 }
 
 // Denied: asking opens its pane. A hardened copy without the camera or
-// microphone entitlement reads denied with no entry in the database and is
-// never prompted; the build's own copy has both and prompts the person.
+// microphone entitlement logs why it can never be granted and is denied
+// without a prompt or an entry in the database; the build's own copy has both
+// entitlements and prompts the person.
 TEST(GrantLab, AskingDeniedAndUnentitledPermissions) {
     Machine machine;
     const std::string offCamera = "Camera  broken  Open Settings…  Off in Privacy & Security › Camera.\n";
@@ -200,7 +202,13 @@ TEST(GrantLab, AskingDeniedAndUnentitledPermissions) {
     machine.ok({"sign", unentitled.string(), "--identity", signer, "--hardened"});
     machine.rules(R"([{"kind":"privacy","answer":"allow"}])");
     auto refused = machine.grantlab({"ask", "microphone", "camera"}, unentitled);
-    EXPECT_EQ(refused.out, "Microphone  broken  Open Settings…  Off in Privacy & Security › Microphone.\n" + offCamera);
+    EXPECT_THAT(refused.err, HasSubstr(logged("the microphone can never be granted: the hardened runtime needs "
+                                              "com.apple.security.device.audio-input in this app's entitlements, "
+                                              "and macOS denies without asking")));
+    EXPECT_THAT(refused.err, HasSubstr(logged("the camera can never be granted: the hardened runtime needs "
+                                              "com.apple.security.device.camera in this app's entitlements, and "
+                                              "macOS denies without asking")));
+    EXPECT_THAT(refused.err, HasSubstr(R"("answered":"denied")"));
     EXPECT_TRUE(machine.prompts("privacy").empty());
     EXPECT_EQ(machine.sim({"tcc", "list"}).out, "no entries\n");
 
