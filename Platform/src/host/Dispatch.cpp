@@ -224,7 +224,9 @@ bool MainLoop::running() const { return state_->running; }
 void MainLoop::stop() { state_->context.stop(); }
 
 MainLoop& mainLoop() {
-    static MainLoop loop(SimulatedHost::timeRate());
+    // Never destroyed: background threads may still hand it work while the
+    // process exits.
+    static MainLoop& loop = *new MainLoop(SimulatedHost::timeRate());
     return loop;
 }
 

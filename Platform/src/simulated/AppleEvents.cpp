@@ -79,11 +79,15 @@ private:
 Consent& Consent::current() {
     // A person of its own, answering on a queue of its own: a caller blocked
     // on the global queue must not keep its own answer from arriving.
-    static auto answers = makeUtilityQueue();
-    static auto person = makeSimulatedPerson(SimulatedHost::root(), {mainBundleIdentifier(), ::getpid()}, *answers);
-    static auto consent = makeSimulatedConsent(SimulatedHost::root(), Privacy::ownClient(),
-                                               {mainBundleIdentifier(), ::getpid()}, *person);
-    return *consent;
+    // Never destroyed: a prompt may still be answered while the process
+    // exits.
+    static Queue* answers = makeUtilityQueue().release();
+    static Person* person =
+        makeSimulatedPerson(SimulatedHost::root(), {mainBundleIdentifier(), ::getpid()}, *answers).release();
+    static Consent& consent = *makeSimulatedConsent(SimulatedHost::root(), Privacy::ownClient(),
+                                                    {mainBundleIdentifier(), ::getpid()}, *person)
+                                   .release();
+    return consent;
 }
 
 std::unique_ptr<Consent> makeSimulatedConsent(std::filesystem::path root, std::string client, Asker, Person& person) {

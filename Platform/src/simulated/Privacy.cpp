@@ -219,9 +219,13 @@ std::string ownClient() {
 }
 
 Services& Services::current() {
-    static auto services = makeSimulatedServices(SimulatedHost::root(), ownClient(),
-                                                 {mainBundleIdentifier(), ::getpid()}, Person::current(), globalQueue());
-    return *services;
+    // Never destroyed: background queues may still read while the process
+    // exits.
+    static Services& services = *makeSimulatedServices(SimulatedHost::root(), ownClient(),
+                                                       {mainBundleIdentifier(), ::getpid()}, Person::current(),
+                                                       globalQueue())
+                                     .release();
+    return services;
 }
 
 std::unique_ptr<Services> makeSimulatedServices(std::filesystem::path root, std::string client, Asker,

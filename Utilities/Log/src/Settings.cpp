@@ -168,7 +168,9 @@ std::string processName() {
 std::string serviceWith(std::optional<std::string_view> value) {
     if (value) return std::string(*value);
     if (auto chosen = withSettings([](const Settings& settings) { return settings.service; })) return *chosen;
-    static const std::string name = processName();
+    // Never destroyed: background threads may still log while the process
+    // exits.
+    static const std::string& name = *new std::string(processName());
     return name;
 }
 

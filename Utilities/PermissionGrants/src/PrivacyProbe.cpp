@@ -91,10 +91,10 @@ std::unique_ptr<Platform::Queue> PrivacyHub::makeQueue() { return Platform::make
 
 PrivacyHub& PrivacyHub::shared() {
     static PrivacyHub* hub = [] {
-        static std::unique_ptr<Platform::Queue> queue = makeQueue();
+        static Platform::Queue* queue = makeQueue().release();
         Dependencies use;
         use.services = &Platform::Privacy::Services::current();
-        use.queue = queue.get();
+        use.queue = queue;
         use.main = &Platform::mainLoop();
         use.clock = &Platform::rateClock();
         use.events = &Platform::AppEvents::current();
@@ -109,8 +109,8 @@ PrivacyHub& PrivacyHub::shared() {
         };
         use.reopen = [](const std::string& why) { AppInstallation::reopen(why); };
         use.signature = [] { return Platform::CodeSigning::ownSigningInformation(); };
-        // Never destroyed: its timer and subscriptions live as long as the
-        // process.
+        // Never destroyed, nor its queue: its timer and subscriptions live as
+        // long as the process, and a refresh may still run while it exits.
         return new PrivacyHub(std::move(use));
     }();
     return *hub;

@@ -3,7 +3,9 @@
 namespace PermissionGrants {
 
 Readings& Readings::shared() {
-    static Readings readings(&Platform::AppEvents::current());
+    // Never destroyed: refreshes on background queues may still run while
+    // the process exits.
+    static Readings& readings = *new Readings(&Platform::AppEvents::current());
     return readings;
 }
 
