@@ -1,4 +1,5 @@
 #include "Platform/AppEvents.hpp"
+#include "CompactJSON.hpp"
 #include "Platform/Files.hpp"
 #include "Platform/MainBundle.hpp"
 #include "Platform/SimulatedHost.hpp"
@@ -26,7 +27,6 @@ std::filesystem::path eventsFolder(const std::filesystem::path& root) { return r
 std::filesystem::path postedFile(const std::filesystem::path& root) { return eventsFolder(root) / "posted.jsonl"; }
 std::filesystem::path frontFile(const std::filesystem::path& root) { return eventsFolder(root) / "front.json"; }
 
-std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 json describe(const Asker& app) {
     json value = json::object();
@@ -37,7 +37,7 @@ json describe(const Asker& app) {
 
 void appendEvent(const std::filesystem::path& root, json line) {
     Files::createDirectories(eventsFolder(root));
-    Files::append(postedFile(root), compact(line) + "\n");
+    Files::append(postedFile(root), compactJSON(line) + "\n");
 }
 
 // The state the main loop's watch works on. It outlives the AppEvents that
@@ -186,7 +186,7 @@ void postAppEvent(const std::filesystem::path& root, std::string_view name) {
 void activateApp(const std::filesystem::path& root, const Asker& target) {
     json front = describe(target);
     Files::createDirectories(eventsFolder(root));
-    Files::writeAtomically(frontFile(root), compact(front) + "\n");
+    Files::writeAtomically(frontFile(root), compactJSON(front) + "\n");
     front["name"] = didBecomeActive;
     appendEvent(root, front);
 }

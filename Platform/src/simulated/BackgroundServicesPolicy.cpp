@@ -1,6 +1,7 @@
 // The machine's policy per kind of job, and the registry's words.
 
 #include "BackgroundServicesStore.hpp"
+#include "CompactJSON.hpp"
 
 #include <cmath>
 #include <map>
@@ -83,7 +84,7 @@ bool setPolicy(Handle::Kind kind, const Policy& policy, const std::filesystem::p
     json policies = readPolicies(root);
     policies[kindKey(kind)] = encode(policy);
     Files::createDirectories(policyFile(root).parent_path());
-    return !Files::writeAtomically(policyFile(root), Store::compact(policies) + "\n");
+    return !Files::writeAtomically(policyFile(root), compactJSON(policies) + "\n");
 }
 
 std::string decisionWord(Policy::Decision decision) {

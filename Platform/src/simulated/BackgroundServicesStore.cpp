@@ -1,4 +1,5 @@
 #include "BackgroundServicesStore.hpp"
+#include "CompactJSON.hpp"
 #include "Platform/ISODate.hpp"
 #include "Platform/Launchd.hpp"
 
@@ -24,7 +25,7 @@ json readJSON(const fs::path& file) {
 
 bool writeJSON(const fs::path& file, const json& value) {
     Files::createDirectories(file.parent_path());
-    return !Files::writeAtomically(file, compact(value) + "\n");
+    return !Files::writeAtomically(file, compactJSON(value) + "\n");
 }
 
 std::optional<std::string> text(const json& entry, const char* key) {
@@ -145,10 +146,9 @@ std::optional<int32_t> takeFailure(Call call, const fs::path& root) {
 void recordCall(json line, const fs::path& root) {
     line["at"] = utcNow();
     Files::createDirectories(folder(root));
-    Files::append(folder(root) / "calls.jsonl", compact(line) + "\n");
+    Files::append(folder(root) / "calls.jsonl", compactJSON(line) + "\n");
 }
 
-std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 int64_t nowMilliseconds() {
     using namespace std::chrono;

@@ -47,9 +47,6 @@ std::optional<int32_t> takeFailure(Call call, const std::filesystem::path& root)
 // Appends one line to background/calls.jsonl.
 void recordCall(nlohmann::json line, const std::filesystem::path& root);
 
-// JSON text of any strings, invalid UTF-8 replaced rather than thrown on.
-std::string compact(const nlohmann::json& value);
-
 int64_t nowMilliseconds();
 
 // A plist name or label that may become part of a path: not empty, no "/",

@@ -1,4 +1,5 @@
 #include "LaunchServicesStore.hpp"
+#include "CompactJSON.hpp"
 #include "Platform/MainBundle.hpp"
 
 namespace Platform::LaunchServices::Store {
@@ -16,8 +17,7 @@ nlohmann::json read(const fs::path& file) {
 
 bool write(const fs::path& file, const nlohmann::json& value) {
     Files::createDirectories(file.parent_path());
-    std::string text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    return !Files::writeAtomically(file, text);
+    return !Files::writeAtomically(file, compactJSON(value) + "\n");
 }
 
 std::optional<BundleInfo> readBundle(const fs::path& hostPath) {

@@ -1,4 +1,5 @@
 #include "Platform/Notifications.hpp"
+#include "CompactJSON.hpp"
 #include "Platform/Files.hpp"
 #include "Platform/MainBundle.hpp"
 #include "Platform/Person.hpp"
@@ -23,7 +24,6 @@ constexpr int bannerStyle = 1;
 // What a settings file that cannot be read reports: a status no build knows.
 constexpr int unreadableStatus = -1;
 
-std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 NotificationSettings readSettings(const std::filesystem::path& folder) {
     auto text = Files::read(folder / "settings.json");
@@ -54,7 +54,7 @@ void storeAnswer(const std::filesystem::path& folder, bool granted) {
         granted
             ? json{{"authorizationStatus", authorized}, {"alertSetting", alertsEnabled}, {"alertStyle", bannerStyle}}
             : json{{"authorizationStatus", denied}, {"alertSetting", 0}, {"alertStyle", 0}};
-    Files::writeAtomically(folder / "settings.json", compact(written) + "\n");
+    Files::writeAtomically(folder / "settings.json", compactJSON(written) + "\n");
 }
 
 // Asks the person when nobody has: prompt.json answers at once when it is
@@ -63,7 +63,7 @@ void storeAnswer(const std::filesystem::path& folder, bool granted) {
 void authorize(const std::filesystem::path& folder, const std::string& bundleID, unsigned options, Person* person,
                std::function<void(bool)> completion) {
     Files::createDirectories(folder);
-    Files::append(folder / "requests.jsonl", compact(json{{"options", options}}) + "\n");
+    Files::append(folder / "requests.jsonl", compactJSON(json{{"options", options}}) + "\n");
 
     NotificationSettings settings = readSettings(folder);
     if (settings.authorizationStatus != notDetermined) return completion(settings.authorizationStatus >= authorized);
@@ -92,7 +92,7 @@ std::optional<std::string> deliver(const std::filesystem::path& folder, const No
     Files::createDirectories(folder);
     json line{
         {"identifier", request.identifier}, {"title", request.title}, {"body", request.body}, {"sound", request.sound}};
-    if (auto error = Files::append(folder / "delivered.jsonl", compact(line) + "\n"))
+    if (auto error = Files::append(folder / "delivered.jsonl", compactJSON(line) + "\n"))
         return "The notification could not be stored: " + error.message();
     return std::nullopt;
 }

@@ -1,4 +1,5 @@
 #include "Platform/Person.hpp"
+#include "CompactJSON.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/Files.hpp"
 #include "Platform/ISODate.hpp"
@@ -31,7 +32,6 @@ std::filesystem::path personFolder(const std::filesystem::path& root) { return r
 std::filesystem::path openFolder(const std::filesystem::path& root) { return personFolder(root) / "open"; }
 std::filesystem::path answersFolder(const std::filesystem::path& root) { return personFolder(root) / "answers"; }
 
-std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 json readJSON(const std::filesystem::path& file) {
     auto text = Files::read(file);
@@ -46,7 +46,7 @@ json appOf(const Asker& asker) { return asker.bundleID ? json(*asker.bundleID) :
 
 void record(const std::filesystem::path& root, json line) {
     line["at"] = utcNow();
-    Files::append(personFolder(root) / "log.jsonl", compact(line) + "\n");
+    Files::append(personFolder(root) / "log.jsonl", compactJSON(line) + "\n");
 }
 
 void recordAnswer(const std::filesystem::path& root, const std::string& id, const std::string& answer,
@@ -176,7 +176,7 @@ public:
             std::lock_guard lock(mutex_);
             pending_.emplace(id, Pending{std::move(prompt), std::move(completion)});
         }
-        Files::writeAtomically(openFolder(root_) / (id + ".json"), compact(open) + "\n");
+        Files::writeAtomically(openFolder(root_) / (id + ".json"), compactJSON(open) + "\n");
         // An answer may have landed before the watch saw the folder.
         collect(id);
     }
@@ -291,7 +291,7 @@ std::optional<std::string> answerPrompt(const std::filesystem::path& root, const
         for (const auto& choice : found->prompt.choices) choices += (choices.empty() ? "" : ", ") + choice;
         return "prompt " + id + " takes one of: " + choices;
     }
-    if (auto error = Files::writeAtomically(answersFolder(root) / (id + ".json"), compact({{"answer", answer}}) + "\n"))
+    if (auto error = Files::writeAtomically(answersFolder(root) / (id + ".json"), compactJSON({{"answer", answer}}) + "\n"))
         return "the answer cannot be written: " + error.message();
     return std::nullopt;
 }

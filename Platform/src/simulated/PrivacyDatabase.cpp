@@ -1,4 +1,5 @@
 #include "Platform/PrivacyDatabase.hpp"
+#include "CompactJSON.hpp"
 #include "Platform/AppEvents.hpp"
 #include "Platform/Clock.hpp"
 #include "Platform/Files.hpp"
@@ -18,7 +19,6 @@ std::filesystem::path folder(const std::filesystem::path& root) { return root / 
 std::filesystem::path databaseFile(const std::filesystem::path& root) { return folder(root) / "tcc.json"; }
 std::filesystem::path entryPointsFile(const std::filesystem::path& root) { return folder(root) / "entry-points.json"; }
 
-std::string compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 constexpr std::array<std::string_view, 3> valueNames{"allowed", "denied", "restricted"};
 
@@ -215,7 +215,7 @@ std::optional<std::string> setEntryPoints(const std::filesystem::path& root, con
     if (!points.disclaim) absent.push_back("disclaim");
     Files::createDirectories(folder(root));
     if (auto error = Files::writeAtomically(entryPointsFile(root),
-                                            compact({{"absent", absent}, {"disclaimResult", points.disclaimResult}}) +
+                                            compactJSON({{"absent", absent}, {"disclaimResult", points.disclaimResult}}) +
                                                 "\n"))
         return "the entry points " + entryPointsFile(root).string() + " cannot be written: " + error.message();
     return std::nullopt;
