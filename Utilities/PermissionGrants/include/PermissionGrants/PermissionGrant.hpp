@@ -32,6 +32,17 @@ public:
     using Claim = PermissionGrants::Claim<Reason>;
     class Observer;
 
+    // The pieces that show grants (PermissionGrants/Views/…): headless
+    // models that keep what a piece shows and does; a renderer draws them.
+    class LetterCase;
+    class Row;
+    class Section;
+    class Sheet;
+    class Page;
+    class Steps;
+    class Chip;
+    class LaunchAtLogin;
+
     // What is granted, and how it is read and asked.
     struct Kind {
         // Consent to automate the application with this bundle identifier.
