@@ -117,9 +117,9 @@ TEST(Row, ShowsTheRememberedStandingAsTheEventsSay) {
 }
 
 // Grants as "T!x": title T, ! when required, standing x.
-std::vector<PermissionGrant> grants(const std::string& spec, std::vector<Fake>* fakes = nullptr) {
+std::vector<PermissionGrant> grants(const std::string& list, std::vector<Fake>* fakes = nullptr) {
     std::vector<PermissionGrant> result;
-    std::istringstream words(spec);
+    std::istringstream words(list);
     for (std::string word; words >> word;) {
         Fake fake(word.substr(0, 1), word.size() == 3, word.back());
         result.push_back(fake.grant);
@@ -138,13 +138,13 @@ TEST(Section, RequiredGrantsFirstInTheGivenOrder) {
         {"", "T: (F)"},
         {"Ag B!g Cu D!g", "T: B[mark good] D[mark good] A[mark good] C[mark unknown] (F)"},
         {"Zu Yu X!u", "T: X[mark unknown] Z[mark unknown] Y[mark unknown] (F)"}};
-    for (auto [spec, expected] : rows) {
-        PermissionGrant::Section section("T", grants(spec), "F", context());
+    for (auto [list, expected] : rows) {
+        PermissionGrant::Section section("T", grants(list), "F", context());
         EXPECT_EQ(text(section), expected);
         section.appeared();
         EXPECT_EQ(reasons->size(), section.rows().size());
         std::string bare = expected; // untitled, without footer
-        EXPECT_EQ(text(PermissionGrant::Section(grants(spec))), "-" + bare.substr(1, bare.size() - 5));
+        EXPECT_EQ(text(PermissionGrant::Section(grants(list))), "-" + bare.substr(1, bare.size() - 5));
     }
 }
 
@@ -159,10 +159,10 @@ TEST(Sheet, SectionsAndButtonPerMixOfGrantsAndCase) {
         {"S!b Aa", Case::lower, "required: S[orange open settings\u2026]|optional: A[yellow allow\u2026] (N.)|later"},
         {"S!g Ab", Case::lower, "required: S[mark good]|optional: A[orange open settings\u2026] (N.)|done"},
         {"", Case::title, "Done"}};
-    for (auto [spec, letterCase, expected] : rows) {
+    for (auto [list, letterCase, expected] : rows) {
         int done = 0;
         PermissionGrant::Sheet sheet(
-            "Lumra", "Needs", grants(spec), "N.", [&] { ++done; }, context(letterCase));
+            "Lumra", "Needs", grants(list), "N.", [&] { ++done; }, context(letterCase));
         std::string shown;
         for (const auto& section : sheet.sections()) shown += text(section) + "|";
         EXPECT_EQ(shown + sheet.buttonLabel(), expected);

@@ -15,8 +15,9 @@ void PermissionGrant::Row::appeared() {
 void PermissionGrant::Row::becameActive() { shown_ = grant_.standing(); }
 
 void PermissionGrant::Row::changed(const Standing& current) {
-    // Asking often reads broken for a moment before the person has even
-    // seen the prompt; the row keeps its ask until the person comes back.
+    // Right after an ask the grant often reads broken (the person said no,
+    // or the ask opened Settings): the row keeps its ask rather than change
+    // under the person's pointer, until the person comes back to it.
     if (shown_ && shown_->kind() == Standing::Case::askable && current.kind() == Standing::Case::broken) return;
     shown_ = current;
 }

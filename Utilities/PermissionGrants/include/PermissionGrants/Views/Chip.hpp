@@ -19,7 +19,7 @@ public:
     // the chip's label (or the grant's title), ", " and the action title in
     // the letter case. None for good and unknown.
     std::optional<GrantAction> action() const;
-    // The grant's act().
+    // The grant's act(); nothing while the chip draws nothing.
     void press() const;
 
 private:

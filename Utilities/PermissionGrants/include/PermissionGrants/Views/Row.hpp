@@ -37,7 +37,8 @@ public:
     Standing shown() const;
     std::string detailLine() const;
     Trailing trailing() const;
-    // Presses the trailing action: the grant's act().
+    // Presses the trailing action: the grant's act(). Nothing while the row
+    // shows a mark.
     void press() const;
 
 private:

@@ -19,7 +19,7 @@ public:
     Standing standing() const;
     std::string detailLine() const;
     Trailing trailing() const;
-    // The grant's act().
+    // The grant's act(); nothing while the page shows a mark.
     void press() const;
     // Tells the hub a surface appeared.
     void appeared();
