@@ -67,12 +67,13 @@ struct Screen::State : std::enable_shared_from_this<State> {
         writeAll(output, bytes);
     }
 
+    // Each key acts on the frame its predecessor left on the screen.
     void handle(const std::vector<Key>& keys) {
         for (Key key : keys) {
             if (closed) return;
             window.key(key);
+            draw();
         }
-        draw();
     }
 
     void readInput() {
