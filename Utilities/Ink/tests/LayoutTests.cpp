@@ -29,6 +29,7 @@ TEST(Layout, GoldenRendersOfEachPiece) {
     };
     std::vector<Case> cases{
         {"text wraps at words", text("Keeps the Mac awake while you work"), {12, 4}, {"Keeps the", "Mac awake", "while you", "work"}},
+        {"a text that fits keeps its runs of spaces", text("state   held"), {12, 1}, {"state   held"}},
         {"a long word is cut", text("supercalifragilistic ok"), {8, 2}, {"superca…", "ok"}},
         {"mark good", mark(true), {20, 1}, {"✓ allowed"}},
         {"mark unknown", mark(false), {20, 1}, {"unknown"}},
