@@ -104,14 +104,14 @@ TEST(Layout, HostileTextNeverEscapesItsPlace) {
         [](const std::string& t) { return dialog(t, t, {t, t}, {}); },
     };
     for (const Look& look : {Look::plain(), Look::ascii(), Look{true, true}})
-        for (Size size : {Size{12, 4}, Size{40, 9}, Size{1, 1}})
+        for (Size size : {Size{12, 4}, Size{40, 9}, Size{1, 1}, Size{0, 2}, Size{-3, -1}})
             for (const std::string& outside : hostile)
                 for (auto piece : pieces) {
                     Frame frame = layout(piece(outside), size, look, "k");
-                    ASSERT_EQ(frame.lines.size(), static_cast<size_t>(size.rows));
+                    ASSERT_EQ(frame.lines.size(), static_cast<size_t>(std::max(0, size.rows)));
                     for (const std::string& line : frame.lines) {
                         std::string shown = Terminal::ANSI::strip(line);
-                        EXPECT_LE(Terminal::width(line), static_cast<size_t>(size.columns)) << line;
+                        EXPECT_LE(Terminal::width(line), static_cast<size_t>(std::max(0, size.columns))) << line;
                         EXPECT_TRUE(Platform::UTF8::isValid(line)) << line;
                         for (unsigned char byte : shown) ASSERT_TRUE(byte >= 0x20 && byte != 0x7F) << line;
                         EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos) << line;

@@ -1,6 +1,8 @@
 #include <Ink/Element.hpp>
 #include <Ink/Window.hpp>
 
+#include <Terminal/Text.hpp>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -179,6 +181,18 @@ TEST_F(WindowTest, ADialogIsDrawnOverTheView) {
                                            "│                      │", "│ Really.              │",
                                            "│                      │", "│ ──────────────────── │",
                                            "│             [ OK ⏎ ] │", "╰──────────────────────╯", ""}));
+}
+
+TEST_F(WindowTest, ADialogFitsAnyTerminal) {
+    window.present("A question far too long for the terminal", "And more text.", {"Yes", "No"}, {});
+    for (Size size : {Size{0, 0}, Size{1, 1}, Size{4, 2}, Size{8, 3}, Size{200, 60}}) {
+        window.resize(size);
+        window.redraw();
+        ASSERT_EQ(window.frame().lines.size(), static_cast<size_t>(size.rows));
+        for (const std::string& line : window.frame().lines)
+            EXPECT_LE(Terminal::width(line), static_cast<size_t>(size.columns)) << line;
+    }
+    EXPECT_EQ(window.frame().lines[27], "                                                                      │ A question far too long for the terminal                 │");
 }
 
 TEST_F(WindowTest, ADialogPresentedFromItsCompletionShowsNext) {
