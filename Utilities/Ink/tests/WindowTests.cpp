@@ -21,11 +21,10 @@ struct View {
         ++renders;
         std::vector<Element> rows{text("Title")};
         for (const std::string& key : keys)
-            rows.push_back(button(Button{.key = key,
-                                         .label = key,
-                                         .tinted = false,
-                                         .isDefault = key == defaultKey,
-                                         .onPress = [this, key] { pressed.push_back(key); }}));
+            rows.push_back(button(Button{
+                .key = key, .label = key, .tinted = false, .isDefault = key == defaultKey, .onPress = [this, key] {
+                    pressed.push_back(key);
+                }}));
         return vstack(std::move(rows));
     }
 };
@@ -177,10 +176,10 @@ TEST_F(WindowTest, ADialogIsDrawnOverTheView) {
     window.resize({24, 10});
     window.present("Sure?", "Really.", {"OK"}, {});
     keys({});
-    EXPECT_EQ(window.frame().lines, (Lines{"Title", "╭──────────────────────╮", "│ Sure?                │",
-                                           "│                      │", "│ Really.              │",
-                                           "│                      │", "│ ──────────────────── │",
-                                           "│             [ OK ⏎ ] │", "╰──────────────────────╯", ""}));
+    EXPECT_EQ(window.frame().lines,
+              (Lines{"Title", "╭──────────────────────╮", "│ Sure?                │", "│                      │",
+                     "│ Really.              │", "│                      │", "│ ──────────────────── │",
+                     "│             [ OK ⏎ ] │", "╰──────────────────────╯", ""}));
 }
 
 TEST_F(WindowTest, ADialogFitsAnyTerminal) {
@@ -192,7 +191,8 @@ TEST_F(WindowTest, ADialogFitsAnyTerminal) {
         for (const std::string& line : window.frame().lines)
             EXPECT_LE(Terminal::width(line), static_cast<size_t>(size.columns)) << line;
     }
-    EXPECT_EQ(window.frame().lines[27], "                                                                      │ A question far too long for the terminal                 │");
+    EXPECT_EQ(window.frame().lines[27], "                                                                      │ A "
+                                        "question far too long for the terminal                 │");
 }
 
 TEST_F(WindowTest, ADialogPresentedFromItsCompletionShowsNext) {
@@ -211,8 +211,11 @@ TEST_F(WindowTest, ADialogPresentedFromItsCompletionShowsNext) {
 }
 
 TEST(WindowCopy, ACommandLineCopiesThroughTheSideOutput) {
-    Window window{[] { return vstack({commandLine("cmd", "sudo lumra grant"), button(Button{.key = "ok", .label = "OK"})}); },
-                  Look::plain()};
+    Window window{
+        [] {
+            return vstack({commandLine("cmd", "sudo lumra grant"), button(Button{.key = "ok", .label = "OK"})});
+        },
+        Look::plain()};
     window.resize({40, 2});
     window.redraw();
     window.key(Key::tab);
@@ -233,9 +236,7 @@ TEST(WindowCopy, ACommandLineCopiesThroughTheSideOutput) {
 TEST(WindowToggle, ASwitchFlipsAndADisabledOneTakesNoFocus) {
     bool on = false;
     bool enabled = true;
-    Window window{[&] {
-                      return toggle("login", "Open at login", on, enabled, [&](bool now) { on = now; });
-                  },
+    Window window{[&] { return toggle("login", "Open at login", on, enabled, [&](bool now) { on = now; }); },
                   Look::plain()};
     window.resize({30, 1});
     window.redraw();
