@@ -204,6 +204,23 @@ TEST(Screen, AnEscapeWaitsOnTheWallClockWhateverTheLoopsRate) {
     onLoop(loop, [] { return 0; });
 }
 
+TEST(Screen, QuitMayEndTheScreenFromItsOwnKey) {
+    Pty pty(20, 3);
+    Platform::MainLoop loop;
+    std::unique_ptr<Screen> screen;
+    screen = std::make_unique<Screen>(
+        loop, [] { return text("up"); }, Window::Handlers{[&] { screen.reset(); }, {}}, Look::plain(), pty.slave,
+        pty.slave);
+    TestSupport::LoopThread thread(loop);
+    ASSERT_TRUE(pty.waitFor("up"));
+    // Keys after the q find no screen.
+    pty.type("q\tq\x1B");
+    EXPECT_TRUE(pty.waitFor(left));
+    EXPECT_TRUE(onLoop(loop, [&] { return screen == nullptr; }));
+    std::this_thread::sleep_for(100ms);
+    onLoop(loop, [] { return 0; });
+}
+
 enum class Ending { signal, handledSignal, exit };
 
 // A child process puts a Screen on the terminal, then ends as `ending`
