@@ -16,8 +16,8 @@ enum class Key {
     right, // ESC [ A..D, ESC O A..D
     enter, // CR or LF
     space,
-    escape, // a lone ESC
-    quit,   // q
+    escape,    // a lone ESC
+    quit,      // q
     interrupt, // Ctrl-C
     focusIn,   // ESC [ I
     focusOut,  // ESC [ O
@@ -37,6 +37,8 @@ public:
 
 private:
     std::string partial_;
+    // Inside a bracketed paste, until its end marker.
+    bool pasting_ = false;
 };
 
 } // namespace Ink
