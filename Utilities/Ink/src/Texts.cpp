@@ -6,8 +6,11 @@ namespace Ink::detail {
 
 namespace {
 
-// Greedy wrapping at spaces; a word wider than a line is cut.
+// Greedy wrapping at spaces; a word wider than a line is cut. A text that
+// fits is kept as it is, runs of spaces and all, so aligned columns (a
+// table, a key-value list) stay aligned.
 std::vector<std::string> wrap(std::string_view shown, int width) {
+    if (static_cast<int>(Terminal::width(shown)) <= width) return {std::string(shown)};
     std::vector<std::string> lines;
     std::string line;
     int used = 0;
