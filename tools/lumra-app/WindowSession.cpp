@@ -50,8 +50,11 @@ WindowSession::WindowSession(Platform::MainLoop& loop, std::function<void()> qui
         screen_->invalidate();
     });
     pollQueue_ = Platform::makeUtilityQueue();
-    pollQueue_->async([this] { poll(); });
-    pollTimer_ = Platform::repeating(*pollQueue_, pollInterval, [this] { poll(); });
+    auto pollOnce = [this] {
+        if (poll(*status_, lid_)) screen_->invalidate();
+    };
+    pollQueue_->async(pollOnce);
+    pollTimer_ = Platform::repeating(*pollQueue_, pollInterval, pollOnce);
 }
 
 WindowSession::~WindowSession() {
@@ -64,12 +67,10 @@ WindowSession::~WindowSession() {
     window_.reset();
 }
 
-void WindowSession::poll() {
-    // Both are read every time: someone may install the lid grant in
-    // another terminal while the service's status stays the same.
-    bool statusChanged = status_->refresh();
-    bool lidChanged = lid_.recheck();
-    if (statusChanged || lidChanged) screen_->invalidate();
+bool WindowSession::poll(ServiceStatus& status, LidGrant& lid) {
+    bool statusChanged = status.refresh();
+    bool lidChanged = lid.recheck();
+    return statusChanged || lidChanged;
 }
 
 } // namespace LumraApp

@@ -25,8 +25,13 @@ public:
     WindowSession(const WindowSession&) = delete;
     WindowSession& operator=(const WindowSession&) = delete;
 
+    // One poll, off the main thread: reads the service's status and the
+    // lid grant again, both every time (someone may install the grant in
+    // another terminal while the status stays the same); true when the
+    // window has to be redrawn.
+    static bool poll(ServiceStatus& status, LidGrant& lid);
+
 private:
-    void poll();
 
     LidGrant lid_;
     std::shared_ptr<ServiceStatus> status_;

@@ -168,7 +168,8 @@ TEST(ServiceStatusTest, AsksTheWayLumraDoesAndSaysWhenTheServiceIsNotRunning) {
 
 TEST(WindowLogFile, LogLinesGoToThePrivateFileNotTheTerminal) {
     TestSupport::TempDir home;
-    auto file = home / "Library/Logs/lumra/app.log";
+    // A test is a bare build: the development folder.
+    auto file = home / "Library/Logs/lumra-dev/app.log";
     EXPECT_EXIT(
         {
             ::setenv("HOME", home.path().c_str(), 1);
