@@ -1,5 +1,8 @@
 #include "Platform/UTF8.hpp"
 
+#include <unicode/bytestream.h>
+#include <unicode/casemap.h>
+
 #include <array>
 #include <cstdint>
 
@@ -121,6 +124,26 @@ std::string trimmingWhitespace(std::string_view text) {
     while (size_t length = spaceAtStart(text)) text.remove_prefix(length);
     while (size_t length = spaceAtEnd(text)) text.remove_suffix(length);
     return std::string(text);
+}
+
+std::string lowercased(std::string_view text) {
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    std::string result;
+    if (ascii || text.size() > static_cast<size_t>(INT32_MAX)) {
+        result.assign(text);
+        for (char& c : result)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return result;
+    }
+    // The root locale, so that the answer never depends on the user's
+    // language; ICU passes ill-formed bytes through unchanged.
+    icu::StringByteSink<std::string> sink(&result, static_cast<int32_t>(text.size()));
+    UErrorCode status = U_ZERO_ERROR;
+    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink, nullptr,
+                              status);
+    if (U_FAILURE(status)) return std::string(text);
+    return result;
 }
 
 } // namespace Platform::UTF8

@@ -61,4 +61,16 @@ TEST(UTF8, NextCodePointStepsOverOneBadByteAtATime) {
     EXPECT_EQ(codes, (std::vector<int32_t>{'a', 0xE9, 0x1F600, -1, -1, -1, -1}));
 }
 
+// Full case mapping in the root locale; bytes that are no UTF-8 stay.
+TEST(UTF8, LowercasedMapsEveryScriptAndKeepsStrayBytes) {
+    const std::pair<std::string_view, std::string_view> rows[] = {
+        {"", ""},
+        {"Turn On", "turn on"},
+        {"\xC3\x89CLAIR \xCE\xA9", "\xC3\xA9clair \xCF\x89"},
+        {"\xC3\x80B\xFF" "C", "\xC3\xA0" "b\xFF" "c"},
+        {"\xC4\xB0", "i\xCC\x87"},
+    };
+    for (auto [text, lower] : rows) EXPECT_EQ(UTF8::lowercased(text), lower) << testing::PrintToString(text);
+}
+
 } // namespace

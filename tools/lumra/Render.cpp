@@ -5,7 +5,6 @@
 #include <Terminal/Layout.hpp>
 #include <Terminal/Text.hpp>
 
-#include <cstdio>
 #include <utility>
 
 namespace Client {
@@ -67,40 +66,6 @@ std::string holderLine(const LumraKit::OtherHolder& holder) {
 }
 
 } // namespace
-
-std::string printable(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        // C1 controls arrive as 0xC2 0x80…0x9F in UTF-8; some terminals obey
-        // them like their escape-sequence forms.
-        if (byte == 0xC2 && i + 1 < text.size()) {
-            auto next = static_cast<unsigned char>(text[i + 1]);
-            if (next >= 0x80 && next <= 0x9F) {
-                char escape[16];
-                std::snprintf(escape, sizeof escape, "\\u%04X", next);
-                result += escape;
-                ++i;
-                continue;
-            }
-        }
-        if (byte >= 0x20 && byte != 0x7F) {
-            result += static_cast<char>(byte);
-        } else if (byte == '\n') {
-            result += "\\n";
-        } else if (byte == '\t') {
-            result += "\\t";
-        } else if (byte == '\r') {
-            result += "\\r";
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            result += escape;
-        }
-    }
-    return result;
-}
 
 std::string shortID(const LumraKit::UUID& id) { return id.text().substr(0, 8); }
 

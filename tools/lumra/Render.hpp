@@ -4,6 +4,7 @@
 #include <LumraKit/Status.hpp>
 #include <Platform/Clock.hpp>
 #include <Terminal/ANSI.hpp>
+#include <Terminal/Text.hpp>
 
 #include <string>
 #include <string_view>
@@ -15,9 +16,7 @@
 // terminal. Each text ends with a line feed.
 namespace Client {
 
-// Control characters written as escapes ("\n", "\t", "\x1B"), everything
-// else as it was.
-std::string printable(std::string_view text);
+using Terminal::printable;
 
 // The first eight hexadecimal digits of the claim's ID, enough to tell
 // claims apart at a glance.

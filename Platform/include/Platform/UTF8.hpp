@@ -27,4 +27,8 @@ std::string repaired(std::string_view bytes);
 // space (a stray 0xA0 is no no-break space).
 std::string trimmingWhitespace(std::string_view text);
 
+// Full Unicode lower case (root locale, so never the user's language);
+// bytes that are not UTF-8 are kept as they are.
+std::string lowercased(std::string_view text);
+
 } // namespace Platform::UTF8

@@ -3,6 +3,10 @@
 #include "Graphemes.hpp"
 #include "Terminal/ANSI.hpp"
 
+#include <unicode/utf8.h>
+
+#include <cstdio>
+
 namespace Terminal {
 
 namespace {
@@ -17,7 +21,47 @@ std::size_t shortfall(std::string_view text, int n) {
     return columns < wanted ? wanted - columns : 0;
 }
 
+// Scalars above ASCII that a terminal may obey or that change how the rest
+// of the line reads: C1 controls, the line and paragraph separators, and the
+// bidirectional embeddings, overrides and isolates.
+bool escapedScalar(UChar32 c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
 } // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t at = 0;
+    while (at < length) {
+        const int32_t start = at;
+        UChar32 c = 0;
+        U8_NEXT(bytes, at, length, c);
+        char escape[16];
+        if (c < 0) {
+            out += "\uFFFD"; // one per maximal ill-formed subpart
+        } else if (c >= 0x20 && c != 0x7F && !escapedScalar(c)) {
+            out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(at - start)));
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x80) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+            out += escape;
+        }
+    }
+    return out;
+}
 
 std::size_t width(std::string_view text) {
     std::size_t printable = detail::printablePrefix(text);

@@ -142,4 +142,38 @@ TEST(Clip, IllFormedBytesAreCopiedAsTheyCame) {
               "ab\xE6\x97…");
 }
 
+TEST(Printable, EscapesWhatCouldMoveTheCursorOrBreakTheLine) {
+    struct Case {
+        std::string text;
+        std::string shown;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a\nb\tc\r\x1B[31m\x7F\x01", "a\\nb\\tc\\r\\x1B[31m\\x7F\\x01"},
+             // C1 controls, which some terminals obey, in their UTF-8 form.
+             {"x\xC2\x9B"
+              "2J",
+              "x\\u009B2J"},
+             {"\xC2\x85next", "\\u0085next"},
+             {"caf\xC3\xA9 \xE2\x9C\x93", "caf\xC3\xA9 \xE2\x9C\x93"},
+             {"back\\slash", "back\\slash"},
+             // Separators and bidirectional overrides.
+             {"a\u2028b\u2029c", "a\\u2028b\\u2029c"},
+             {"evil\u202Etxt.exe\u2066\u2069", "evil\\u202Etxt.exe\\u2066\\u2069"},
+             // Ill-formed UTF-8: one U+FFFD per maximal bad subpart, never a raw C1 byte.
+             {"a\x9B"
+              "2Jb",
+              "a\uFFFD2Jb"},
+             {"\xC0\xAF", "\uFFFD\uFFFD"},
+             {"\xE2\x9C", "\uFFFD"},
+             {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},
+             {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},
+             {std::string("nul\0end", 7), "nul\\x00end"},
+             {"", ""},
+         }) {
+        EXPECT_EQ(Terminal::printable(c.text), c.shown) << c.text;
+        // Whatever came in, only printable characters go out.
+        for (unsigned char byte : Terminal::printable(c.text)) EXPECT_TRUE(byte >= 0x20 && byte != 0x7F) << c.text;
+    }
+}
+
 } // namespace

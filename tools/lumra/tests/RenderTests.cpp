@@ -158,15 +158,6 @@ TEST_F(Render, OneClaimOnOneLine) {
               "4D5E6F70 odd\\x1B[31m\\nowner: idle, until tomorrow 09:00 (in 19h 50m)");
 }
 
-TEST(Printable, EscapesControlCharactersOnly) {
-    EXPECT_EQ(Client::printable("a\nb\tc\r\x1B[31m\x7F\x01"), "a\\nb\\tc\\r\\x1B[31m\\x7F\\x01");
-    // C1 controls, which some terminals obey, in their UTF-8 form.
-    EXPECT_EQ(Client::printable("x\xC2\x9B"
-                                "2J"),
-              "x\\u009B2J");
-    EXPECT_EQ(Client::printable("caf\xC3\xA9 \xE2\x9C\x93"), "caf\xC3\xA9 \xE2\x9C\x93");
-}
-
 TEST(HeldModes, FollowTheEngine) {
     Status status;
     EXPECT_EQ(Client::heldModes(status), ModeSet{});

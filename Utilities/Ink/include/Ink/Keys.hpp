@@ -37,6 +37,8 @@ public:
 
 private:
     std::string partial_;
+    // Inside a bracketed paste, until its end marker.
+    bool pasting_ = false;
 };
 
 } // namespace Ink

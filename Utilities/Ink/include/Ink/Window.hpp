@@ -23,6 +23,8 @@ struct Target {
     int line = 0;
     bool isDefault = false;
     Action onPress;
+    // What pressing it puts on the terminal's clipboard, if anything.
+    std::string copies;
 };
 
 // An element tree laid out at a size: exactly `rows` lines, none wider
@@ -33,7 +35,10 @@ struct Frame {
     std::vector<std::string> lines;
     std::vector<Target> targets;
 };
-Frame layout(const Element& root, Size size, const Look& look, const std::string& focused = {});
+// `copied` is the key of the command line copied last, whose button reads
+// "copied".
+Frame layout(const Element& root, Size size, const Look& look, const std::string& focused = {},
+             const std::string& copied = {});
 
 // The bytes that turn a terminal showing `before` (none: a cleared or
 // unknown screen) into `after`: only the lines that differ are written.
@@ -91,9 +96,17 @@ private:
     bool shown_ = false;
     bool stale_ = true;
     std::string focused_;
+    // Where the focused target was, to find the nearest one when it goes.
+    int focusLine_ = 0;
+    std::string copied_;
     std::string sideOutput_;
     struct Dialog;
     std::vector<std::shared_ptr<Dialog>> dialogs_;
+
+    Frame compose();
+    void move(int step);
+    void press(const Target& target);
+    void choose(const std::shared_ptr<Dialog>& dialog, size_t button);
 };
 
 } // namespace Ink

@@ -24,4 +24,12 @@ std::string padEnd(std::string_view text, int n);
 // Characters are never split; kept bytes are copied as they were.
 std::string clip(std::string_view text, int max);
 
+// Outside text (a name, a note, an error) made safe to print within a line:
+// C0 controls and DEL become visible escapes ("\n", "\t", "\r", "\x1B",
+// "\x7F"), C1 controls, line and paragraph separators and bidirectional
+// overrides become "\u009B", "\u2028", "\u202E"; every ill-formed UTF-8
+// sequence becomes one U+FFFD. Nothing the text holds can move the cursor,
+// restyle the terminal, reorder what follows or break the line.
+std::string printable(std::string_view text);
+
 } // namespace Terminal

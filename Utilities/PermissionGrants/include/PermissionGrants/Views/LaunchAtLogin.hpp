@@ -14,7 +14,8 @@ namespace PermissionGrants {
 // asks the grant, off unregisters it. While an ask is under way the switch
 // is disabled, so turning it off cannot pull the job from under the ask.
 // While the item awaits approval a link under the switch shows the
-// standing's note and acts on the grant (opening Login Items).
+// standing's note and acts on the grant (opening Login Items). Copies show
+// one and the same switch.
 class PermissionGrant::LaunchAtLogin {
 public:
     // What the switch does to the login item. live() works on the real one
@@ -62,13 +63,20 @@ public:
     void appeared();
 
 private:
+    // What the switch last read and whether an ask is under way. The ask's
+    // completion holds it weakly: it may come after the view is gone.
+    struct State {
+        Controls controls;
+        Standing standing = Standing::unknown("");
+        bool awaiting = false;
+        bool asking = false;
+
+        void refresh();
+    };
+
     std::string label_;
-    Controls controls_;
     ViewContext context_;
-    Standing standing_ = Standing::unknown("");
-    bool awaiting_ = false;
-    // Shared with the ask's completion, which may outlive a moved-from view.
-    std::shared_ptr<bool> asking_ = std::make_shared<bool>(false);
+    std::shared_ptr<State> state_;
 };
 
 } // namespace PermissionGrants

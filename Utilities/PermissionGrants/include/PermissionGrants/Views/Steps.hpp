@@ -85,6 +85,10 @@ public:
     void appeared();
 
 private:
+    // The index into pages_ of `page`'s grant; none for the welcome page.
+    std::optional<size_t> grantIndex(int page) const;
+    // The page shown appeared: it tells the hub, and is watched from now.
+    void showPage();
     void next();
 
     std::vector<Page> pages_;
