@@ -14,6 +14,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <thread>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -55,10 +58,10 @@ struct Machine : TestSupport::SimMachine {
         return {.columns = columns, .lines = lines, .environment = environment()};
     }
     // grantlab's views on a terminal of their own.
-    std::unique_ptr<Tmux> grantlab(const std::vector<std::string>& arguments, int lines = 30) const {
+    std::unique_ptr<Tmux> grantlab(const std::vector<std::string>& arguments, int columns = 80) const {
         std::vector<std::string> command{(lab / "Contents/MacOS/grantlab").string()};
         command.insert(command.end(), arguments.begin(), arguments.end());
-        return std::make_unique<Tmux>(thenShowTerminal(command), terminal(80, lines));
+        return std::make_unique<Tmux>(thenShowTerminal(command), terminal(columns, 30));
     }
     void ok(const std::vector<std::string>& command) const {
         auto done = sim(command);
@@ -73,11 +76,17 @@ struct Machine : TestSupport::SimMachine {
 // Waits for `text` on the screen; the screen is shown when it never comes.
 #define EXPECT_SHOWS(tmux, text) EXPECT_TRUE((tmux).waitFor(text)) << "waiting for: " << (text) << "\n" << (tmux).capture()
 
-// Quits with q: the program ends with 0 and leaves the terminal as it found
-// it: cooked and echoing, the main screen back with the cursor shown, and
-// whatever the program printed after it left the window.
-void quitsCleanly(const Tmux& tmux, const std::string& printed = "") {
-    tmux.sendKeys({"q"});
+// Whether `label` is drawn focused: between square brackets, with the
+// padding a filled button puts around it.
+bool focused(const std::string& screen, const std::string& label) {
+    return std::regex_search(screen, std::regex("\\[ *" + std::regex_replace(label, std::regex("[()*+.?]"), "\\$&") + " *\\]"));
+}
+
+// Presses `keys` (q, to quit) and waits for the program to end with 0,
+// leaving the terminal as it found it: cooked and echoing, the main screen
+// back with the cursor shown, and after it what the program printed.
+void endsCleanly(const Tmux& tmux, const std::vector<std::string>& keys = {"q"}, const std::string& printed = "") {
+    tmux.sendKeys(keys);
     EXPECT_SHOWS(tmux, printed + "\nexited 0, terminal: icanon echo\n");
     EXPECT_EQ(tmux.query("#{alternate_on} #{cursor_flag}"), "0 1");
     tmux.sendKeys({"Enter"});
@@ -95,7 +104,7 @@ TEST(GrantViews, SheetInLowerCase) {
     for (const char* shown : {"required", "optional", "Camera", "Lab Grant", "allow", "GrantLab works without these."})
         EXPECT_THAT(screen, HasSubstr(shown)) << screen;
     for (const char* hidden : {"Required", "Optional", "Later", "Allow"}) EXPECT_THAT(screen, Not(HasSubstr(hidden))) << screen;
-    quitsCleanly(*tmux);
+    endsCleanly(*tmux);
 }
 
 // A grant whose title carries escape sequences and line breaks is drawn
@@ -110,7 +119,95 @@ TEST(GrantViews, HostileTitleShownEscaped) {
     for (const char* shown : {"Optional", "Camera", "GrantLab"}) EXPECT_THAT(screen, HasSubstr(shown)) << screen;
     EXPECT_THAT(tmux->capture({.escapes = true, .history = false}), Not(HasSubstr("owned\x07")));
     EXPECT_THAT(tmux->query("#{pane_title}"), Not(HasSubstr("owned")));
-    quitsCleanly(*tmux);
+    endsCleanly(*tmux);
+}
+
+// An onboarding moves on by itself when the person allows after a while:
+// no key is pressed between asking and the next page. The required page
+// keeps its Continue disabled until then; the last page's Skip ends it.
+TEST(GrantViews, StepsAdvanceWhenThePersonAllows) {
+    Machine machine;
+    machine.rules(R"([{"kind":"notifications","answer":"allow","after":10}])");
+    auto tmux = machine.grantlab({"steps", "--welcome", "required:notifications", "camera"});
+    EXPECT_SHOWS(*tmux, "Welcome to GrantLab");
+    EXPECT_SHOWS(*tmux, "● ○ ○");
+    EXPECT_SHOWS(*tmux, "( Continue ⏎ )");
+    tmux->sendKeys({"Enter"});
+    EXPECT_SHOWS(*tmux, "○ ● ○");
+    std::string page = tmux->capture();
+    EXPECT_THAT(page, HasSubstr("Notifications\n\nGrantLab posts under its own identifier.")) << page;
+    EXPECT_THAT(page, Not(HasSubstr("( Continue"))) << page; // disabled: no edges
+    tmux->sendKeys({"Tab"});
+    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "Allow… ↗"); }));
+    tmux->sendKeys({"Enter"});
+    EXPECT_TRUE(TestSupport::eventually(
+        [&] { return TestSupport::contents(machine.root / "person/log.jsonl").find("\"kind\":\"notifications\"") != std::string::npos; }));
+    EXPECT_SHOWS(*tmux, "○ ○ ●");
+    page = tmux->capture();
+    EXPECT_THAT(page, HasSubstr("Camera\n\nGrantLab reads, asks and watches it end to end.")) << page;
+    EXPECT_THAT(page, HasSubstr("Skip )")) << page;
+    tmux->sendKeys({"Tab"});
+    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "Skip"); }));
+    endsCleanly(*tmux, {"Enter"}, "done\n");
+}
+
+// A row that asked keeps showing "Allow…" when the person denies, until the
+// app comes forward again (the terminal gains focus): then it shows what
+// to do now.
+TEST(GrantViews, RowKeepsAskableUntilFocusIn) {
+    Machine machine;
+    machine.rules(R"([{"kind":"privacy","subject":"kTCCServiceCamera","answer":"deny","after":5}])");
+    auto tmux = machine.grantlab({"sheet", "camera"});
+    EXPECT_SHOWS(*tmux, "( Allow… ↗ )");
+    tmux->sendKeys({"Tab"});
+    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "Allow… ↗"); }));
+    tmux->sendKeys({"Enter"});
+    EXPECT_TRUE(TestSupport::eventually(
+        [&] { return TestSupport::contents(machine.root / "person/log.jsonl").find("\"answer\":\"deny\"") != std::string::npos; }));
+    std::this_thread::sleep_for(1s); // the app hears the answer
+    std::string kept = tmux->capture();
+    EXPECT_TRUE(focused(kept, "Allow… ↗")) << kept;
+    EXPECT_THAT(kept, Not(HasSubstr("Open Settings"))) << kept;
+
+    tmux->sendBytes("\x1b[I");
+    EXPECT_SHOWS(*tmux, "Open Settings… ↗");
+    EXPECT_SHOWS(*tmux, "Off in Privacy & Security › Camera.");
+    endsCleanly(*tmux);
+}
+
+// The launch-at-login switch through the person's approval: switched on it
+// waits for the OK, disabled, with a link to Login Items under it; approved
+// from outside it is on and can be switched off again.
+TEST(GrantViews, LoginSwitchThroughApproval) {
+    Machine machine;
+    TestSupport::writeFile(machine.root / "background/policy.json", R"({"loginItem":"ask"})");
+    const std::string note = "Waiting for your OK. In Login Items, under Background App Activity, turn on GrantLab "
+                             "(it may be listed as “Lumra Project”).";
+    auto tmux = machine.grantlab({"login-switch"}, 140);
+    EXPECT_SHOWS(*tmux, "Open GrantLab at login");
+    EXPECT_SHOWS(*tmux, "( off )");
+    tmux->sendKeys({"Tab", "Space"});
+    EXPECT_SHOWS(*tmux, note);
+    std::string waiting = tmux->capture();
+    EXPECT_THAT(waiting, testing::ContainsRegex("Open GrantLab at login +on\n")) << waiting; // on, disabled
+    EXPECT_EQ(machine.sim({"background", "list"}).out,
+              "gui/501\tapp.lumra.grantlab\tlogin item\t2 requires approval\t/Applications/GrantLab.app\n");
+    const std::string loginItems = "x-apple.systempreferences:com.apple.LoginItems-Settings.extension";
+    tmux->sendKeys({"Tab"});
+    EXPECT_TRUE(tmux->waitFor([&](const std::string& screen) { return focused(screen, note); }));
+    tmux->sendKeys({"Enter"});
+    EXPECT_TRUE(TestSupport::eventually([&] { return TestSupport::lines(machine.root / "opened-urls.log").size() == 2; }));
+    EXPECT_THAT(TestSupport::lines(machine.root / "opened-urls.log"), testing::Each(loginItems));
+
+    machine.ok({"background", "approve", grantlabID, "login-item"});
+    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "on ") || screen.find("( on  )") != std::string::npos; }));
+    EXPECT_THAT(tmux->capture(), Not(HasSubstr("Waiting for your OK")));
+    tmux->sendKeys({"BTab"});
+    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "on "); }));
+    tmux->sendKeys({"Space"});
+    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "off"); }));
+    EXPECT_EQ(machine.sim({"background", "list"}).out, "no registrations\n");
+    endsCleanly(*tmux);
 }
 
 } // namespace
