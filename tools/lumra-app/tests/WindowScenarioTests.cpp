@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <thread>
 
@@ -82,6 +83,14 @@ bool focused(const std::string& screen, const std::string& label) {
     return std::regex_search(screen, std::regex("\\[ *" + std::regex_replace(label, std::regex("[()*+.?]"), "\\$&") + " *\\]"));
 }
 
+// Moves the focus with Tab until `label` has it: where it starts depends on
+// what was focused before a page changed under it.
+void focusOn(const Tmux& tmux, const std::string& label) {
+    auto has = [&](const std::string& screen) { return focused(screen, label); };
+    for (int tabs = 0; tabs < 6 && !tmux.waitFor(has, 300ms); ++tabs) tmux.sendKeys({"Tab"});
+    EXPECT_TRUE(tmux.waitFor(has, 300ms)) << label << "\n" << tmux.capture();
+}
+
 // Presses `keys` (q, to quit) and waits for the program to end with 0,
 // leaving the terminal as it found it: cooked and echoing, the main screen
 // back with the cursor shown, and after it what the program printed.
@@ -92,6 +101,33 @@ void endsCleanly(const Tmux& tmux, const std::vector<std::string>& keys = {"q"},
     tmux.sendKeys({"Enter"});
     EXPECT_EQ(tmux.exitStatus(), 0);
 }
+
+// The terminal itself: bytes reach the program untouched, the screen and
+// the exit status come back even from a program that ends at once, and a
+// signal reads as no status.
+TEST(Terminal, CarriesBytesScreenAndExitStatus) {
+    struct Case {
+        std::string script;
+        std::string bytes;
+        std::string screen;
+        int status;
+    } const cases[] = {
+        {"stty raw -echo; echo ready; head -c 4 | od -An -c; stty sane; exit 7", "\x1b[I\t", "033   [   I  \\t", 7},
+        {"printf 'é ✓'; exit 0", "", "é ✓", 0},
+        {"sleep 0.2; kill -TERM $$", "", "", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        Tmux tmux({"sh", "-c", c.script}, {.columns = 40, .lines = 5, .environment = {}});
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(tmux.waitFor("ready"));
+            tmux.sendBytes(c.bytes);
+        }
+        EXPECT_EQ(tmux.exitStatus(), c.status) << tmux.capture({.escapes = false, .history = true});
+        EXPECT_THAT(tmux.capture({.history = true}), HasSubstr(c.screen));
+    }
+}
+
 
 // With --lower the pieces' own labels are lower case, section titles and
 // action titles alike, while the grants' titles, notes and whys keep their
@@ -137,8 +173,7 @@ TEST(GrantViews, StepsAdvanceWhenThePersonAllows) {
     std::string page = tmux->capture();
     EXPECT_THAT(page, HasSubstr("Notifications\n\nGrantLab posts under its own identifier.")) << page;
     EXPECT_THAT(page, Not(HasSubstr("( Continue"))) << page; // disabled: no edges
-    tmux->sendKeys({"Tab"});
-    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "Allow… ↗"); }));
+    focusOn(*tmux, "Allow… ↗");
     tmux->sendKeys({"Enter"});
     EXPECT_TRUE(TestSupport::eventually(
         [&] { return TestSupport::contents(machine.root / "person/log.jsonl").find("\"kind\":\"notifications\"") != std::string::npos; }));
@@ -146,8 +181,7 @@ TEST(GrantViews, StepsAdvanceWhenThePersonAllows) {
     page = tmux->capture();
     EXPECT_THAT(page, HasSubstr("Camera\n\nGrantLab reads, asks and watches it end to end.")) << page;
     EXPECT_THAT(page, HasSubstr("Skip )")) << page;
-    tmux->sendKeys({"Tab"});
-    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "Skip"); }));
+    focusOn(*tmux, "Skip");
     endsCleanly(*tmux, {"Enter"}, "done\n");
 }
 
@@ -159,8 +193,7 @@ TEST(GrantViews, RowKeepsAskableUntilFocusIn) {
     machine.rules(R"([{"kind":"privacy","subject":"kTCCServiceCamera","answer":"deny","after":5}])");
     auto tmux = machine.grantlab({"sheet", "camera"});
     EXPECT_SHOWS(*tmux, "( Allow… ↗ )");
-    tmux->sendKeys({"Tab"});
-    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "Allow… ↗"); }));
+    focusOn(*tmux, "Allow… ↗");
     tmux->sendKeys({"Enter"});
     EXPECT_TRUE(TestSupport::eventually(
         [&] { return TestSupport::contents(machine.root / "person/log.jsonl").find("\"answer\":\"deny\"") != std::string::npos; }));
@@ -193,8 +226,7 @@ TEST(GrantViews, LoginSwitchThroughApproval) {
     EXPECT_EQ(machine.sim({"background", "list"}).out,
               "gui/501\tapp.lumra.grantlab\tlogin item\t2 requires approval\t/Applications/GrantLab.app\n");
     const std::string loginItems = "x-apple.systempreferences:com.apple.LoginItems-Settings.extension";
-    tmux->sendKeys({"Tab"});
-    EXPECT_TRUE(tmux->waitFor([&](const std::string& screen) { return focused(screen, note); }));
+    focusOn(*tmux, note);
     tmux->sendKeys({"Enter"});
     EXPECT_TRUE(TestSupport::eventually([&] { return TestSupport::lines(machine.root / "opened-urls.log").size() == 2; }));
     EXPECT_THAT(TestSupport::lines(machine.root / "opened-urls.log"), testing::Each(loginItems));
@@ -202,11 +234,78 @@ TEST(GrantViews, LoginSwitchThroughApproval) {
     machine.ok({"background", "approve", grantlabID, "login-item"});
     EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "on ") || screen.find("( on  )") != std::string::npos; }));
     EXPECT_THAT(tmux->capture(), Not(HasSubstr("Waiting for your OK")));
-    tmux->sendKeys({"BTab"});
-    EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "on "); }));
+    focusOn(*tmux, "on ");
     tmux->sendKeys({"Space"});
     EXPECT_TRUE(tmux->waitFor([](const std::string& screen) { return focused(screen, "off"); }));
     EXPECT_EQ(machine.sim({"background", "list"}).out, "no registrations\n");
+    endsCleanly(*tmux);
+}
+
+// The app opened in a terminal on a fresh Mac walks the person through its
+// grants: a welcome, the background service turned on (lumrad then runs),
+// the command for the lid grant, notifications allowed after the prompt,
+// open at login skipped. Then, and at every later opening, it shows the
+// service's status over its grants, while its log lines go to app.log.
+TEST(AppWindow, FirstRunWalksThroughTheGrants) {
+    Machine machine;
+    fs::path app = machine.root / "Applications/Lumra.app";
+    TestSupport::copyBundle(LUMRA_APP, app);
+    machine.rules(R"([{"kind":"notifications","subject":"app.lumra.service.notifier","answer":"allow","after":5}])");
+    auto open = [&] {
+        return std::make_unique<Tmux>(thenShowTerminal({(app / "Contents/MacOS/lumra-app").string()}),
+                                      machine.terminal(80, 60));
+    };
+    auto tmux = open();
+    EXPECT_SHOWS(*tmux, "● ○ ○ ○ ○");
+    tmux->sendKeys({"Enter"});
+    EXPECT_SHOWS(*tmux, "Background service\n\nRuns lumrad, which holds your claims, from login on and again whenever it ends.");
+    focusOn(*tmux, "Turn On ↗");
+    tmux->sendKeys({"Enter"});
+    EXPECT_SHOWS(*tmux, "○ ○ ● ○ ○");
+    EXPECT_SHOWS(*tmux, "Sleep with the lid closed");
+    EXPECT_EQ(machine.sim({"background", "list"}).out,
+              "gui/501\tapp.lumra.service\tagent app.lumra.service.lumrad.plist\t1 enabled\t/Applications/Lumra.app\n");
+    focusOn(*tmux, "Show Command ↗");
+    tmux->sendKeys({"Enter"});
+    EXPECT_SHOWS(*tmux, "$ sudo lumra grant");
+    focusOn(*tmux, "Skip");
+    tmux->sendKeys({"Enter"});
+    EXPECT_SHOWS(*tmux, "○ ○ ○ ● ○");
+    EXPECT_SHOWS(*tmux, "Notifications");
+    focusOn(*tmux, "Allow… ↗");
+    tmux->sendKeys({"Enter"});
+    EXPECT_SHOWS(*tmux, "○ ○ ○ ○ ●");
+    EXPECT_SHOWS(*tmux, "open at login");
+    focusOn(*tmux, "Skip");
+    tmux->sendKeys({"Enter"});
+
+    // The window proper: the status as `lumra status` gives it, then the
+    // sheet with both grants allowed, the lid's command and the switch.
+    const std::vector<std::string> window{
+        "Service", "holding         nothing", "No claims.", "Required", "Background service", "Optional",
+        "Sleep with the lid closed", "Show Command ↗", "Lumra works without these; each one adds something.",
+        "( Done ⏎ )", "Open at login"};
+    auto showsWindow = [&](const Tmux& shown) {
+        EXPECT_TRUE(shown.waitFor([&](const std::string& screen) {
+            return std::all_of(window.begin(), window.end(),
+                               [&](const std::string& part) { return screen.find(part) != std::string::npos; });
+        })) << shown.capture();
+        std::string screen = shown.capture();
+        EXPECT_THAT(screen, testing::ContainsRegex("Background service +✓ allowed")) << screen;
+        EXPECT_THAT(screen, testing::ContainsRegex("Notifications +✓ allowed")) << screen;
+        EXPECT_THAT(screen, testing::ContainsRegex("Open at login +\\( off \\)")) << screen;
+        EXPECT_THAT(screen, Not(HasSubstr("\"msg\""))) << screen;
+        EXPECT_THAT(screen, Not(HasSubstr("[install]"))) << screen;
+    };
+    showsWindow(*tmux);
+    endsCleanly(*tmux);
+    std::string log = TestSupport::contents(machine.home / "Library/Logs/lumra/app.log");
+    EXPECT_THAT(log, HasSubstr("app started"));
+    EXPECT_THAT(log, HasSubstr("app quit"));
+
+    tmux = open();
+    showsWindow(*tmux);
+    EXPECT_THAT(tmux->capture(), Not(HasSubstr("Continue")));
     endsCleanly(*tmux);
 }
 
