@@ -234,8 +234,7 @@ Parsed parse(const std::vector<std::string>& arguments) {
         job->installFor = installFor.value_or(allowed);
         for (Scope scope : job->installFor)
             if (std::find(allowed.begin(), allowed.end(), scope) == allowed.end())
-                return UsageError{"the daemon installs for everyone only, never for " +
-                                  std::string(scopeName(scope))};
+                return UsageError{"the daemon installs for everyone only, never for " + std::string(scopeName(scope))};
     }
     return command;
 }

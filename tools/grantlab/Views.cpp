@@ -51,9 +51,8 @@ private:
 
 std::unique_ptr<Shown> piece(const Command& command, std::function<void()> onDone, Invalidate invalidate) {
     namespace Screens = PermissionGrants::Screens;
-    PermissionGrants::ViewContext context{command.lower ? PermissionGrant::LetterCase::lower
-                                                        : PermissionGrant::LetterCase::title,
-                                          {}};
+    PermissionGrants::ViewContext context{
+        command.lower ? PermissionGrant::LetterCase::lower : PermissionGrant::LetterCase::title, {}};
     std::vector<PermissionGrant> grants = grantsFor(command);
     switch (command.mode) {
     case Mode::sheet:
@@ -67,10 +66,9 @@ std::unique_ptr<Shown> piece(const Command& command, std::function<void()> onDon
     case Mode::chip: return std::make_unique<Chips>(grants, context, std::move(invalidate));
     default: break;
     }
-    return Screens::show(
-        PermissionGrant::LaunchAtLogin("Open GrantLab at login", PermissionGrant::LaunchAtLogin::Controls::live(),
-                                       context),
-        std::move(invalidate));
+    return Screens::show(PermissionGrant::LaunchAtLogin("Open GrantLab at login",
+                                                        PermissionGrant::LaunchAtLogin::Controls::live(), context),
+                         std::move(invalidate));
 }
 
 } // namespace
