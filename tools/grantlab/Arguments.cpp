@@ -216,6 +216,7 @@ Parsed parse(const std::vector<std::string>& arguments) {
         if (named.starts_with(requiredPrefix)) {
             if (!view) return UsageError{"'" + word + "': only sheet, steps and chip mark a grant required"};
             named.remove_prefix(requiredPrefix.size());
+            if (named.empty()) return UsageError{"'required:' names no grant: write required:GRANT"};
             command.required.push_back(command.grants.size());
         }
         auto grant = parseGrant(named);
