@@ -40,6 +40,8 @@ const std::string_view usageText =
     "alone presses the default button), the terminal getting focus counts as the\n"
     "app becoming active. Esc or q leaves; \"Later\" and \"Done\" leave and print\n"
     "\"done\". Either way the terminal is restored and the exit status is 0.\n"
+    "While a view is up, what grantlab has to say on standard error goes to\n"
+    "~/Library/Logs/GrantLab.log.\n"
     "--lower writes the views' own labels (action titles, \"Required\",\n"
     "\"Optional\", \"Done\", \"Later\", \"Skip\", \"Continue\") in lower case.\n"
     "\n"
