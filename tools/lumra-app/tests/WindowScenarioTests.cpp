@@ -29,13 +29,14 @@ using TestSupport::Tmux;
 const std::string grantlabID = "app.lumra.grantlab";
 
 // The command run by a shell that, once it has ended, shows its status and
-// whether the terminal reads lines and echoes again, then waits for Enter:
-// the terminal can still be looked at after the program is gone.
+// whether the terminal reads lines and echoes again, then waits for Enter
+// (a terminal left non-blocking fails that read: status 125), so the
+// terminal can still be looked at after the program is gone.
 std::vector<std::string> thenShowTerminal(std::vector<std::string> command) {
     command.insert(command.begin(), {"sh", "-c",
                                      "\"$@\"; s=$?; printf '\\nexited %s, terminal:%s\\n' \"$s\" "
                                      "\"$(stty -a | tr ' ;' '\\n\\n' | grep -x -e '-*icanon' -e '-*echo' | "
-                                     "sed 's/^/ /' | tr -d '\\n')\"; read -r line; exit $s",
+                                     "sed 's/^/ /' | tr -d '\\n')\"; read -r line || exit 125; exit $s",
                                      "sh"});
     return command;
 }
@@ -137,10 +138,14 @@ TEST(GrantViews, SheetInLowerCase) {
     auto tmux = machine.grantlab({"sheet", "--lower", "required:camera", "notifications", "custom:Lab Grant"});
     EXPECT_SHOWS(*tmux, "later");
     std::string screen = tmux->capture();
-    for (const char* shown : {"required", "optional", "Camera", "Lab Grant", "allow", "GrantLab works without these."})
+    for (const char* shown : {"GrantLab\n   What GrantLab may use on this machine.", "required", "optional", "Camera",
+                              "Lab Grant", "allow", "GrantLab works without these."})
         EXPECT_THAT(screen, HasSubstr(shown)) << screen;
-    for (const char* hidden : {"Required", "Optional", "Later", "Allow"}) EXPECT_THAT(screen, Not(HasSubstr(hidden))) << screen;
+    for (const char* hidden : {"Required", "Optional", "Later", "Allow", "[grant]"})
+        EXPECT_THAT(screen, Not(HasSubstr(hidden))) << screen;
     endsCleanly(*tmux);
+    EXPECT_THAT(TestSupport::contents(machine.home / "Library/Logs/GrantLab.log"),
+                HasSubstr("watching for permission changes"));
 }
 
 // A grant whose title carries escape sequences and line breaks is drawn
@@ -282,7 +287,7 @@ TEST(AppWindow, FirstRunWalksThroughTheGrants) {
     // The window proper: the status as `lumra status` gives it, then the
     // sheet with both grants allowed, the lid's command and the switch.
     const std::vector<std::string> window{
-        "Service", "holding         nothing", "No claims.", "Required", "Background service", "Optional",
+        "Service", "holding         nothing", "No claims.", "Lumra\n   Keeps this Mac awake for as long as you need it.", "Required", "Background service", "Optional",
         "Sleep with the lid closed", "Show Command ↗", "Lumra works without these; each one adds something.",
         "( Done ⏎ )", "Open at login"};
     auto showsWindow = [&](const Tmux& shown) {
