@@ -58,6 +58,7 @@ struct Screen::State : std::enable_shared_from_this<State> {
     int resizePipe[2] = {-1, -1};
     std::atomic<bool> redrawPosted{false};
     unsigned escapeGeneration = 0;
+    std::chrono::steady_clock::time_point escapeSince;
     bool closed = false;
 
     void draw() {
@@ -67,12 +68,13 @@ struct Screen::State : std::enable_shared_from_this<State> {
         writeAll(output, bytes);
     }
 
+    // Each key acts on the frame its predecessor left on the screen.
     void handle(const std::vector<Key>& keys) {
         for (Key key : keys) {
             if (closed) return;
             window.key(key);
+            draw();
         }
-        draw();
     }
 
     void readInput() {
@@ -88,11 +90,23 @@ struct Screen::State : std::enable_shared_from_this<State> {
         }
         handle(reader.feed(std::string_view(bytes, static_cast<size_t>(count))));
         if (closed || !reader.pending()) return;
-        unsigned generation = ++escapeGeneration;
-        std::weak_ptr<State> weak = self;
+        ++escapeGeneration;
+        escapeSince = std::chrono::steady_clock::now();
+        waitForEscape(escapeGeneration);
+    }
+
+    // The loop's timers run at the simulated clock's rate, a person's typing
+    // does not: the wait is measured on the steady clock and the timer
+    // armed again until it has passed.
+    void waitForEscape(unsigned generation) {
+        std::weak_ptr<State> weak = shared_from_this();
         loop.asyncAfter(escapeWait, [weak, generation] {
             auto state = weak.lock();
-            if (state && !state->closed && state->escapeGeneration == generation) state->handle(state->reader.flush());
+            if (!state || state->closed || state->escapeGeneration != generation) return;
+            if (std::chrono::steady_clock::now() - state->escapeSince < escapeWait)
+                state->waitForEscape(generation);
+            else
+                state->handle(state->reader.flush());
         });
     }
 

@@ -178,6 +178,25 @@ TEST(Screen, ServesKeysResizesAndAlertsOnTheLoop) {
     EXPECT_TRUE(pty.waitFor(left));
 }
 
+TEST(Screen, AnEscapeWaitsOnTheWallClockWhateverTheLoopsRate) {
+    Pty pty(20, 3);
+    // Timers on this loop run a thousand times too fast.
+    Platform::MainLoop loop(1000.0);
+    std::atomic<int> quits = 0;
+    Screen screen(loop, [] { return button(Button{.key = "a", .label = "A"}); }, Window::Handlers{[&] { ++quits; }, {}},
+                  Look::plain(), pty.slave, pty.slave);
+    TestSupport::LoopThread thread(loop);
+    ASSERT_TRUE(pty.waitFor("( A )"));
+    pty.type("\x1B");
+    std::this_thread::sleep_for(10ms);
+    pty.type("[B");
+    EXPECT_TRUE(pty.waitFor("[ A ]"));
+    EXPECT_EQ(quits, 0);
+    pty.type("\x1B");
+    EXPECT_TRUE(eventually([&] { return quits == 1; }));
+    onLoop(loop, [] { return 0; });
+}
+
 enum class Ending { signal, handledSignal, exit };
 
 // A child process puts a Screen on the terminal, then ends as `ending`

@@ -1,249 +1,208 @@
 #include "ViewsFakes.hpp"
 
+#include <PermissionGrants/Views/LaunchAtLogin.hpp>
 #include <PermissionGrants/Views/Steps.hpp>
 #include <TestSupport/SimulationRoot.hpp>
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 namespace {
 
 using namespace ViewsTests;
-using PermissionGrants::GrantAction;
-using PermissionGrants::Hue;
 using Steps = PermissionGrant::Steps;
-using Button = Steps::Button;
-using Kind = Button::Kind;
+using LaunchAtLogin = PermissionGrant::LaunchAtLogin;
 
 [[maybe_unused]] testing::Environment* const machine =
     testing::AddGlobalTestEnvironment(new TestSupport::SimulationRoot);
 
-std::vector<PermissionGrant> grantsOf(const std::vector<Switchable>& switchables) {
-    std::vector<PermissionGrant> grants;
-    for (const auto& switchable : switchables) grants.push_back(switchable.grant);
-    return grants;
+// "Continue*": enabled and the default; "Done-": disabled; "Skip": neither.
+std::string text(const Steps::Button& button) {
+    return button.label + (button.isDefault ? "*" : "") + (button.enabled ? "" : "-");
 }
 
-TEST(Steps, PagesAndTheLastPage) {
-    struct Case {
-        size_t grants;
-        bool welcome;
-        int count;
-        int last;
-    };
-    const Case cases[] = {{0, false, 1, 0}, {0, true, 1, 0}, {1, false, 1, 0},
-                          {1, true, 2, 1},  {2, false, 2, 1}, {3, true, 4, 3}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.grants << " grants, welcome " << c.welcome);
-        std::vector<Switchable> switchables;
-        for (size_t i = 0; i < c.grants; ++i) switchables.emplace_back("Grant " + std::to_string(i), true, good());
-        Steps steps(grantsOf(switchables), c.welcome, {}, Watch().context());
-        EXPECT_EQ(steps.pageCount(), c.count);
-        EXPECT_EQ(steps.lastPage(), c.last);
-        EXPECT_EQ(steps.page(), 0);
-        EXPECT_EQ(steps.hasWelcome(), c.welcome);
-        if (c.welcome) {
-            EXPECT_EQ(steps.pageAt(0), nullptr);
-        }
-        for (size_t i = 0; i < c.grants; ++i)
-            EXPECT_EQ(steps.pageAt(static_cast<int>(i) + (c.welcome ? 1 : 0))->grant().title, "Grant " + std::to_string(i));
-        EXPECT_EQ(steps.pageAt(c.count), nullptr);
-        EXPECT_EQ(steps.pageAt(-1), nullptr);
+std::string text(std::optional<Hue> hue) {
+    const char* names[] = {"yellow", "orange", "green"};
+    return hue ? names[static_cast<int>(*hue)] : "none";
+}
+
+TEST(Steps, PagesAndLastPage) {
+    const std::tuple<int, bool, int> rows[] = {{0, false, 1}, {0, true, 1}, {1, false, 1},
+                                               {1, true, 2},  {2, false, 2}, {3, true, 4}};
+    for (auto [count, welcome, pages] : rows) {
+        std::vector<PermissionGrant> grants(static_cast<size_t>(count), Fake("G", true, 'g').grant);
+        Steps steps(grants, welcome, {}, Watch().context());
+        EXPECT_EQ(std::make_tuple(steps.pageCount(), steps.lastPage(), steps.page()), std::make_tuple(pages, pages - 1, 0));
+        EXPECT_EQ(steps.pageAt(0) == nullptr, welcome || count == 0);
+        EXPECT_EQ(steps.pageAt(pages), nullptr);
     }
 }
 
-TEST(Steps, TintPerStandingAndNoneForTheWelcomePage) {
-    const std::pair<Standing, std::optional<Hue>> rows[] = {
-        {good(), Hue::green}, {askable(), Hue::yellow}, {broken(), Hue::orange}, {unknown(), std::nullopt}};
-    for (const auto& [standing, tint] : rows) {
-        SCOPED_TRACE(testing::PrintToString(standing));
-        Switchable widget("Widget", false, standing);
-        Steps steps({widget.grant}, true, {}, Watch().context());
-        EXPECT_EQ(steps.tint(0), std::nullopt);
-        EXPECT_EQ(steps.tint(1), tint);
-        EXPECT_EQ(steps.tint(2), std::nullopt);
+// Per requirement and standing of a page's grant: its tint, whether it may
+// be left, the button on a page before the last and on the last, and
+// whether pressing the page's action acts.
+TEST(Steps, TintMayLeaveAndButtonPerPage) {
+    const std::tuple<bool, char, const char*, bool, const char*, const char*> rows[] = {
+        {false, 'a', "yellow", true, "Skip", "Skip"},          {false, 'b', "orange", true, "Skip", "Skip"},
+        {false, 'g', "green", true, "Continue*", "Done*"},     {false, 'u', "none", true, "Continue*", "Done*"},
+        {true, 'a', "yellow", false, "Continue-", "Done-"},    {true, 'b', "orange", false, "Continue-", "Done-"},
+        {true, 'g', "green", true, "Continue*", "Done*"},      {true, 'u', "none", true, "Continue*", "Done*"}};
+    for (auto [required, letter, tint, mayLeave, before, last] : rows) {
+        SCOPED_TRACE(std::string(1, letter) + (required ? " required" : ""));
+        Fake page("Page", required, letter);
+        Steps two({page.grant, page.grant}, false, {}, Watch().context());
+        EXPECT_EQ(text(two.button()), before);
+        two.pressButton();
+        EXPECT_EQ(two.page(), std::string(before).ends_with("-") ? 0 : 1);
+        Steps welcomed({page.grant}, true, {}, Watch().context(Case::lower));
+        EXPECT_EQ(text(welcomed.tint(0)) + " " + text(welcomed.tint(1)), std::string("none ") + tint);
+        EXPECT_EQ(welcomed.mayLeave(0), true);
+        EXPECT_EQ(welcomed.mayLeave(1), mayLeave);
+        welcomed.pressButton();
+        EXPECT_EQ(text(welcomed.button()), Case(Case::lower).apply(last));
+        welcomed.pageAt(1)->press();
+        runMainLoop();
+        EXPECT_EQ(*page.acted, standing(letter).needsUser() ? 1 : 0);
     }
 }
 
-// The footer's button on the first of two grant pages and on the last,
-// per requirement, standing and letter case.
-TEST(Steps, ButtonPerPageStandingAndRequirement) {
-    struct Case {
-        bool required;
-        Standing standing;
-        Button onFirst;
-        Button onLast;
-        LetterCase letterCase = LetterCase::title;
-    };
-    const Case cases[] = {
-        {false, askable(), {Kind::skip, "Skip", true, false}, {Kind::skip, "Skip", true, false}},
-        {false, broken(), {Kind::skip, "Skip", true, false}, {Kind::skip, "Skip", true, false}},
-        {false, good(), {Kind::next, "Continue", true, true}, {Kind::done, "Done", true, true}},
-        {false, unknown(), {Kind::next, "Continue", true, true}, {Kind::done, "Done", true, true}},
-        {true, askable(), {Kind::next, "Continue", false, false}, {Kind::done, "Done", false, false}},
-        {true, broken(), {Kind::next, "Continue", false, false}, {Kind::done, "Done", false, false}},
-        {true, good(), {Kind::next, "Continue", true, true}, {Kind::done, "Done", true, true}},
-        {true, unknown(), {Kind::next, "Continue", true, true}, {Kind::done, "Done", true, true}},
-        {false, askable(), {Kind::skip, "skip", true, false}, {Kind::skip, "skip", true, false}, LetterCase::lower},
-        {true, good(), {Kind::next, "continue", true, true}, {Kind::done, "done", true, true}, LetterCase::lower},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.standing) + (c.required ? " required" : " optional"));
-        Switchable first("First", c.required, c.standing), last("Last", c.required, c.standing);
-        Switchable bridge("Bridge", false, good());
-        Steps steps({first.grant, bridge.grant, last.grant}, false, {}, Watch().context(c.letterCase));
-        EXPECT_EQ(steps.button(), c.onFirst);
-        steps.pressButton();
-        EXPECT_EQ(steps.page(), c.onFirst.enabled ? 1 : 0);
-        Steps atLast({bridge.grant, last.grant}, false, {}, Watch().context(c.letterCase));
-        atLast.pressButton();
-        ASSERT_EQ(atLast.page(), 1);
-        EXPECT_EQ(atLast.button(), c.onLast);
-    }
-}
-
-TEST(Steps, WelcomePageContinuesAndTheLastPageFinishesOncePerAppearance) {
-    Switchable first("First", true, good()), second("Second", false, askable());
+TEST(Steps, WelcomeThenPagesThatAppearAndOneDonePerAppearance) {
+    std::vector<Fake> fakes{{"First", true, 'g'}, {"Second", false, 'a'}};
     int done = 0;
     Watch watch;
-    Steps steps({first.grant, second.grant}, true, [&] { ++done; }, watch.context());
+    Steps steps({fakes[0].grant, fakes[1].grant}, true, [&] { ++done; }, watch.context());
     steps.appeared();
-    EXPECT_EQ(watch.count(), 0u); // the welcome page is no grant's page
-    EXPECT_EQ(steps.button(), (Button{Kind::next, "Continue", true, true}));
+    EXPECT_EQ(watch.reasons->size(), 0u); // a welcome page has no grant to watch
+    EXPECT_EQ(text(steps.button()), "Continue*");
     EXPECT_EQ(steps.here(), (Steps::Here{0, false}));
     steps.pressButton();
-    EXPECT_EQ(steps.page(), 1);
     EXPECT_EQ(steps.here(), (Steps::Here{1, true}));
-    EXPECT_EQ(watch.count(), 1u);
     steps.pressButton();
-    EXPECT_EQ(steps.page(), 2);
-    EXPECT_EQ(watch.count(), 2u);
-    EXPECT_EQ(steps.button(), (Button{Kind::skip, "Skip", true, false}));
+    EXPECT_EQ(std::make_pair(steps.page(), text(steps.button())), std::make_pair(2, std::string("Skip")));
+    EXPECT_EQ(watch.reasons->size(), 2u);
+    EXPECT_EQ(steps.pageAt(2)->detailLine(), "Asks once.");
+    EXPECT_EQ(ViewsTests::text(steps.pageAt(2)->trailing()), "yellow Allow\u2026");
     steps.pressButton();
     steps.pressButton();
-    EXPECT_EQ(steps.page(), 2);
     EXPECT_EQ(done, 1);
     steps.appeared();
-    EXPECT_EQ(watch.count(), 3u);
     steps.pressButton();
-    EXPECT_EQ(done, 2);
+    EXPECT_EQ(std::make_pair(done, watch.reasons->size()), std::make_pair(2, size_t(3)));
 }
 
-// Without a welcome page and with two grants: pages 0 and 1, "Done" on
-// page 1, one onDone.
-TEST(Steps, TwoGrantsWithoutWelcomeFinishOnPageOne) {
-    Switchable first("First", true, good()), second("Second", true, good());
-    int done = 0;
-    Steps steps({first.grant, second.grant}, false, [&] { ++done; }, Watch().context());
-    EXPECT_EQ(steps.button().label, "Continue");
-    steps.pressButton();
-    EXPECT_EQ(steps.button(), (Button{Kind::done, "Done", true, true}));
-    steps.pressButton();
-    EXPECT_EQ(steps.page(), 1);
-    EXPECT_EQ(done, 1);
-}
-
-TEST(Steps, AnEmptyOnboardingShowsOnlyAnEnabledDone) {
+TEST(Steps, AnEmptyOnboardingShowsAnEnabledDoneThatFinishesOnce) {
     for (bool welcome : {false, true}) {
         int done = 0;
         Steps steps({}, welcome, [&] { ++done; }, Watch().context());
-        EXPECT_EQ(steps.pageCount(), 1);
-        EXPECT_EQ(steps.button(), (Button{Kind::done, "Done", true, true}));
-        EXPECT_EQ(steps.tint(0), std::nullopt);
-        EXPECT_TRUE(steps.mayLeave(0));
+        EXPECT_EQ(text(steps.button()), "Done*");
         steps.pressButton();
         steps.pressButton();
-        EXPECT_EQ(steps.page(), 0);
         EXPECT_EQ(done, 1);
     }
 }
 
-TEST(Steps, AdvancesByItselfWhenThePageShownTurnsGood) {
-    Switchable service("Service", true, askable()), alerts("Alerts", false, askable()), lid("Lid", true, good());
+// Only the page shown turning good moves the onboarding on; the last page
+// turning good finishes it, and the press already on its way does not again.
+TEST(Steps, AdvancesWhenThePageShownTurnsGood) {
+    std::vector<Fake> fakes{{"Service", true, 'a'}, {"Lid", true, 'g'}, {"Alerts", false, 'a'}};
     int done = 0;
-    Watch watch;
-    Steps steps({service.grant, alerts.grant, lid.grant}, false, [&] { ++done; }, watch.context());
+    Steps steps({fakes[0].grant, fakes[1].grant, fakes[2].grant}, false, [&] { ++done; }, Watch().context());
     steps.appeared();
-    steps.standingsChanged(); // nothing changed
-    EXPECT_EQ(steps.page(), 0);
-    service.set(broken());
+    const std::tuple<int, char, int, int> rows[] = {
+        {0, 'a', 0, 0}, {0, 'b', 0, 0}, {0, 'g', 1, 0}, {2, 'u', 1, 0},
+        {2, 'g', 1, 0}, {1, 'b', 1, 0}, {1, 'g', 2, 0}, {2, 'g', 2, 0}};
+    for (auto [which, letter, page, finished] : rows) {
+        fakes[static_cast<size_t>(which)].set(letter);
+        steps.standingsChanged();
+        EXPECT_EQ(std::make_pair(steps.page(), done), std::make_pair(page, finished)) << which << letter;
+    }
+    fakes[2].set('a');
     steps.standingsChanged();
-    EXPECT_EQ(steps.page(), 0);
-    service.set(good());
+    fakes[2].set('g');
     steps.standingsChanged();
-    EXPECT_EQ(steps.page(), 1);
-    EXPECT_EQ(watch.count(), 2u);
-    // A page not shown turning good moves nothing.
-    lid.set(askable());
-    lid.set(good());
-    steps.standingsChanged();
-    EXPECT_EQ(steps.page(), 1);
-    alerts.set(good());
-    steps.standingsChanged();
-    EXPECT_EQ(steps.page(), 2);
-    // The last page, good on arrival, waits for its press.
-    steps.standingsChanged();
-    EXPECT_EQ(done, 0);
-    EXPECT_EQ(steps.here(), (Steps::Here{2, true}));
-}
-
-// The last page turning good finishes the onboarding; the press that was
-// on its way must not finish it twice.
-TEST(Steps, TheLastPageTurningGoodFinishesOnceThoughPressedAfter) {
-    Switchable service("Service", true, askable());
-    int done = 0;
-    Steps steps({service.grant}, false, [&] { ++done; }, Watch().context());
-    steps.appeared();
-    steps.pressButton(); // disabled while the required grant is askable
-    EXPECT_EQ(done, 0);
-    service.set(good());
-    steps.standingsChanged();
-    EXPECT_EQ(done, 1);
     steps.pressButton();
-    steps.standingsChanged();
-    EXPECT_EQ(done, 1);
-    service.set(askable());
-    steps.standingsChanged();
-    service.set(good());
-    steps.standingsChanged();
     EXPECT_EQ(done, 1);
 }
 
-TEST(Steps, MayLeaveAPageWithoutGrantOrOneOptionalUnknownOrGood) {
-    struct Case {
-        bool required;
-        Standing standing;
-        bool mayLeave;
-    };
-    const Case cases[] = {{true, askable(), false}, {true, broken(), false}, {true, unknown(), true},
-                          {true, good(), true},     {false, askable(), true}, {false, broken(), true},
-                          {false, unknown(), true}, {false, good(), true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.standing) + (c.required ? " required" : " optional"));
-        Switchable widget("Widget", c.required, c.standing);
-        Steps steps({widget.grant}, true, {}, Watch().context());
-        EXPECT_TRUE(steps.mayLeave(0));
-        EXPECT_EQ(steps.mayLeave(1), c.mayLeave);
+// The login item as fake controls see it; the test completes asks by hand.
+struct FakeItem {
+    Standing standing = Standing::askable("Turn On");
+    bool awaiting = false;
+    std::vector<std::function<void(bool)>> asks;
+    int unregistered = 0, acted = 0;
+
+    LaunchAtLogin::Controls controls() {
+        return {[this] { return standing; }, [this] { return awaiting; },
+                [this](std::function<void(bool)> done) { asks.push_back(std::move(done)); },
+                [this] { ++unregistered, standing = Standing::askable("Turn On"), awaiting = false; },
+                [this] { ++acted; }};
+    }
+    void complete(Standing now, bool nowAwaiting) {
+        standing = std::move(now), awaiting = nowAwaiting;
+        auto done = std::move(asks.front());
+        asks.erase(asks.begin());
+        done(standing == Standing::good());
+    }
+};
+
+TEST(LaunchAtLogin, OnWhileGoodOrAwaitingWithTheNoteAsApprovalLink) {
+    const std::tuple<char, bool, bool, const char*> rows[] = {
+        {'g', false, true, ""}, {'b', true, true, "Turned Off."}, {'n', true, true, ""},
+        {'n', false, false, ""}, {'b', false, false, ""}, {'u', false, false, ""}};
+    for (auto [letter, awaiting, on, note] : rows) {
+        FakeItem item;
+        item.standing = standing(letter), item.awaiting = awaiting;
+        Watch watch;
+        LaunchAtLogin toggle("Open at login", item.controls(), watch.context());
+        toggle.appeared();
+        EXPECT_EQ(watch.reasons->size(), 1u);
+        EXPECT_EQ(std::make_tuple(toggle.isOn(), toggle.enabled(), toggle.approvalNote().value_or("")),
+                  std::make_tuple(on, true, std::string(note)));
+        toggle.pressApprovalLink();
+        EXPECT_EQ(item.acted, awaiting ? 1 : 0);
     }
 }
 
-TEST(Page, ShowsTheCurrentStandingAndActsWhileItNeedsThePerson) {
-    Switchable service("Service", true, askableWithoutNote(), "Keeps The Mac Awake.");
-    Watch watch;
-    Steps steps({service.grant}, false, {}, watch.context(LetterCase::lower));
-    const auto& page = *steps.pageAt(0);
-    EXPECT_EQ(page.detailLine(), "Keeps The Mac Awake.");
-    EXPECT_EQ(page.trailing(), PermissionGrants::Trailing(GrantAction{Hue::yellow, false, "allow\u2026"}));
-    page.press();
-    runMainLoop();
-    EXPECT_EQ(*service.acted, 1);
-    service.set(good());
-    EXPECT_EQ(page.standing(), good());
-    EXPECT_EQ(page.trailing(), PermissionGrants::Trailing(PermissionGrants::GrantMark{Standing::Grade::good}));
-    page.press();
-    runMainLoop();
-    EXPECT_EQ(*service.acted, 1);
+// Disabled while its ask is in flight, so switching off cannot pull the
+// item from under the ask; then it shows what the ask left.
+TEST(LaunchAtLogin, DisabledWhileItsAskIsInFlight) {
+    FakeItem item;
+    LaunchAtLogin toggle("Open at login", item.controls(), Watch().context());
+    toggle.refresh();
+    int changes = 0;
+    toggle.toggle(true, [&] { ++changes; });
+    toggle.toggle(false);
+    toggle.toggle(true);
+    EXPECT_EQ(std::make_tuple(item.asks.size(), item.unregistered, toggle.enabled(), toggle.isOn()),
+              std::make_tuple(size_t(1), 0, false, false));
+    item.complete(standing('b'), true);
+    EXPECT_EQ(std::make_tuple(changes, toggle.enabled(), toggle.isOn(), toggle.approvalNote()),
+              std::make_tuple(1, true, true, std::optional<std::string>("Turned Off.")));
+    toggle.toggle(true);
+    toggle.toggle(false);
+    toggle.toggle(false);
+    EXPECT_EQ(std::make_tuple(item.asks.size(), item.unregistered, toggle.isOn()), std::make_tuple(size_t(0), 1, false));
+}
+
+TEST(LaunchAtLogin, ACompletionAfterTheViewIsGoneTouchesNothing) {
+    FakeItem item;
+    int changes = 0;
+    {
+        LaunchAtLogin toggle("Open at login", item.controls(), Watch().context());
+        toggle.toggle(true, [&] { ++changes; });
+        LaunchAtLogin moved = std::move(toggle);
+        EXPECT_FALSE(moved.enabled());
+    }
+    item.complete(standing('g'), false);
+    EXPECT_EQ(changes, 0);
+}
+
+TEST(LaunchAtLogin, ItsGrantIsTheLoginItemForEveryone) {
+    PermissionGrant grant = LaunchAtLogin::grant();
+    EXPECT_EQ(std::make_tuple(grant.title, grant.why, grant.symbol, grant.required),
+              std::make_tuple("open at login", "", "gearshape.2", false));
+    const auto& service = std::get<PermissionGrant::Kind::BackgroundService>(grant.kind.value);
+    EXPECT_EQ(service.job.kind(), AppInstallation::Job::Kind::loginItem());
+    EXPECT_EQ(service.installFor, std::vector<AppInstallation::Scope>{AppInstallation::Scope::everyone});
 }
 
 } // namespace
