@@ -40,6 +40,8 @@ const std::string_view usageText =
     "alone presses the default button), the terminal getting focus counts as the\n"
     "app becoming active. Esc or q leaves; \"Later\" and \"Done\" leave and print\n"
     "\"done\". Either way the terminal is restored and the exit status is 0.\n"
+    "While a view is up, what grantlab has to say on standard error goes to\n"
+    "~/Library/Logs/GrantLab.log.\n"
     "--lower writes the views' own labels (action titles, \"Required\",\n"
     "\"Optional\", \"Done\", \"Later\", \"Skip\", \"Continue\") in lower case.\n"
     "\n"
@@ -216,6 +218,7 @@ Parsed parse(const std::vector<std::string>& arguments) {
         if (named.starts_with(requiredPrefix)) {
             if (!view) return UsageError{"'" + word + "': only sheet, steps and chip mark a grant required"};
             named.remove_prefix(requiredPrefix.size());
+            if (named.empty()) return UsageError{"'required:' names no grant: write required:GRANT"};
             command.required.push_back(command.grants.size());
         }
         auto grant = parseGrant(named);
@@ -234,8 +237,7 @@ Parsed parse(const std::vector<std::string>& arguments) {
         job->installFor = installFor.value_or(allowed);
         for (Scope scope : job->installFor)
             if (std::find(allowed.begin(), allowed.end(), scope) == allowed.end())
-                return UsageError{"the daemon installs for everyone only, never for " +
-                                  std::string(scopeName(scope))};
+                return UsageError{"the daemon installs for everyone only, never for " + std::string(scopeName(scope))};
     }
     return command;
 }

@@ -7,7 +7,9 @@
 #include <PermissionGrants/PrivacyHub.hpp>
 #include <PermissionGrants/Screens.hpp>
 #include <Platform/Files.hpp>
+#include <Platform/User.hpp>
 
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -51,9 +53,8 @@ private:
 
 std::unique_ptr<Shown> piece(const Command& command, std::function<void()> onDone, Invalidate invalidate) {
     namespace Screens = PermissionGrants::Screens;
-    PermissionGrants::ViewContext context{command.lower ? PermissionGrant::LetterCase::lower
-                                                        : PermissionGrant::LetterCase::title,
-                                          {}};
+    PermissionGrants::ViewContext context{
+        command.lower ? PermissionGrant::LetterCase::lower : PermissionGrant::LetterCase::title, {}};
     std::vector<PermissionGrant> grants = grantsFor(command);
     switch (command.mode) {
     case Mode::sheet:
@@ -67,11 +68,37 @@ std::unique_ptr<Shown> piece(const Command& command, std::function<void()> onDon
     case Mode::chip: return std::make_unique<Chips>(grants, context, std::move(invalidate));
     default: break;
     }
-    return Screens::show(
-        PermissionGrant::LaunchAtLogin("Open GrantLab at login", PermissionGrant::LaunchAtLogin::Controls::live(),
-                                       context),
-        std::move(invalidate));
+    return Screens::show(PermissionGrant::LaunchAtLogin("Open GrantLab at login",
+                                                        PermissionGrant::LaunchAtLogin::Controls::live(), context),
+                         std::move(invalidate));
 }
+
+// While a view is up, lines for standard error (the grant log's, say) go
+// to ~/Library/Logs/GrantLab.log instead of over the screen.
+class StandardErrorToLog {
+public:
+    StandardErrorToLog() {
+        auto folder = Platform::homeDirectory() / "Library/Logs";
+        Platform::Files::createDirectories(folder);
+        int log = ::open((folder / "GrantLab.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (log < 0) log = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        saved_ = ::dup(STDERR_FILENO);
+        if (log >= 0) {
+            ::dup2(log, STDERR_FILENO);
+            ::close(log);
+        }
+    }
+    ~StandardErrorToLog() {
+        if (saved_ < 0) return;
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    StandardErrorToLog(const StandardErrorToLog&) = delete;
+    StandardErrorToLog& operator=(const StandardErrorToLog&) = delete;
+
+private:
+    int saved_ = -1;
+};
 
 } // namespace
 
@@ -82,11 +109,12 @@ void view(const Command& command) {
         AppInstallation::exitNow(2);
     }
     Platform::MainLoop& loop = stoppableLoop();
-    // The hub's timer also refreshes the readings of jobs and notifications,
-    // so the views see them change while they are up.
-    PermissionGrants::PrivacyHub::shared().start();
     bool done = false;
     {
+        StandardErrorToLog quiet;
+        // The hub's timer also refreshes the readings of jobs and
+        // notifications, so the views see them change while they are up.
+        PermissionGrants::PrivacyHub::shared().start();
         Ink::Screen* screen = nullptr;
         std::unique_ptr<Shown> shown = piece(
             command,

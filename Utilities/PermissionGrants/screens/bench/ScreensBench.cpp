@@ -22,8 +22,9 @@ std::vector<PermissionGrant> tenGrants() {
         Standing standing = index % 3 == 0   ? Standing::good()
                             : index % 3 == 1 ? Standing::askable("Allow", "Asks once, then remembers.")
                                              : Standing::broken("Open Settings", "Turned off in System Settings.");
-        grants.emplace_back("Grant number " + std::to_string(index), "What it is for, in a sentence or two.", "bell",
-                            index % 2 == 0, [standing] { return standing; }, [] {});
+        grants.emplace_back(
+            "Grant number " + std::to_string(index), "What it is for, in a sentence or two.", "bell", index % 2 == 0,
+            [standing] { return standing; }, [] {});
     }
     return grants;
 }

@@ -2,7 +2,8 @@
 
 namespace PermissionGrants::Screens {
 
-// A terminal has no images: the icon is the application's glyph in a frame.
-Ink::Element appIcon() { return Ink::card(Ink::symbol("app")); }
+// A terminal has no images: the icon is the application's glyph, in the
+// accent colour.
+Ink::Element appIcon() { return Ink::symbol("moon", Ink::Hue::accent); }
 
 } // namespace PermissionGrants::Screens

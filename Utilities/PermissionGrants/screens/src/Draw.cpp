@@ -41,10 +41,9 @@ Ink::Element drawRow(const PermissionGrant::Row& row, std::string key, Ink::Acti
     Ink::Element trailing = drawTrailing(row.trailing(), std::move(key), std::move(press));
     Ink::Element title = Ink::text(grant.title);
     if (row.style() == PermissionGrant::Row::Style::card)
-        return Ink::card(Ink::vstack({Ink::hstack({Ink::symbol(grant.symbol), title}), detail(row.detailLine()),
-                                      trailing}));
-    return Ink::row(Ink::hstack({Ink::symbol(grant.symbol), Ink::vstack({title, detail(row.detailLine())})}),
-                    trailing);
+        return Ink::card(
+            Ink::vstack({Ink::hstack({Ink::symbol(grant.symbol), title}), detail(row.detailLine()), trailing}));
+    return Ink::row(Ink::hstack({Ink::symbol(grant.symbol), Ink::vstack({title, detail(row.detailLine())})}), trailing);
 }
 
 Ink::Element drawSection(const PermissionGrant::Section& section, size_t firstRow,

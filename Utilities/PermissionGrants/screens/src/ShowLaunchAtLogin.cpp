@@ -22,8 +22,8 @@ std::unique_ptr<Shown> show(PermissionGrant::LaunchAtLogin launchAtLogin, Invali
         std::vector<Ink::Element> parts{
             Ink::toggle("login:switch", model.label(), model.isOn(), model.enabled(), std::move(toggled))};
         if (auto note = model.approvalNote())
-            parts.push_back(Ink::link("login:approval", *note,
-                                      acting(held, [](LaunchAtLogin& now) { now.pressApprovalLink(); })));
+            parts.push_back(
+                Ink::link("login:approval", *note, acting(held, [](LaunchAtLogin& now) { now.pressApprovalLink(); })));
         return Ink::vstack(std::move(parts));
     };
     auto refresh = [held] { held->model.refresh(); };

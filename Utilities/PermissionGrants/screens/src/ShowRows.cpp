@@ -7,11 +7,12 @@ std::unique_ptr<Shown> show(PermissionGrant::Row row, Invalidate invalidate) {
     using Row = PermissionGrant::Row;
     auto held = std::make_shared<Held<Row>>(Held<Row>{std::move(row), invalidate});
     return std::make_unique<Live>(
-        Piece{.draw = [held] { return drawRow(held->model, rowKey(0), acting(held, [](Row& model) { model.press(); })); },
-              .appeared = [held] { held->model.appeared(); },
-              .becameActive = [held] { held->model.becameActive(); },
-              .watched = {held->model.grant()},
-              .changed = [held](size_t, const Standing& now) { held->model.changed(now); }},
+        Piece{
+            .draw = [held] { return drawRow(held->model, rowKey(0), acting(held, [](Row& model) { model.press(); })); },
+            .appeared = [held] { held->model.appeared(); },
+            .becameActive = [held] { held->model.becameActive(); },
+            .watched = {held->model.grant()},
+            .changed = [held](size_t, const Standing& now) { held->model.changed(now); }},
         std::move(invalidate));
 }
 

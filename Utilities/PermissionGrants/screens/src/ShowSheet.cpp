@@ -37,11 +37,12 @@ Ink::Element drawSheet(const std::shared_ptr<Held<Sheet>>& held) {
         }));
         firstRow += section.rows().size();
     }
-    parts.push_back(Ink::footerBar({Ink::button({.key = "sheet:button",
-                                                 .label = sheet.buttonLabel(),
-                                                 .hue = Ink::Hue::accent,
-                                                 .isDefault = true,
-                                                 .onPress = acting(held, [](Sheet& model) { model.pressButton(); })})}));
+    parts.push_back(
+        Ink::footerBar({Ink::button({.key = "sheet:button",
+                                     .label = sheet.buttonLabel(),
+                                     .hue = Ink::Hue::accent,
+                                     .isDefault = true,
+                                     .onPress = acting(held, [](Sheet& model) { model.pressButton(); })})}));
     return Ink::vstack(std::move(parts), 1);
 }
 
