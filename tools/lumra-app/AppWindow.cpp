@@ -25,6 +25,15 @@ std::vector<Ink::Element> lines(const std::string& text) {
     return result;
 }
 
+// What the app does, in a few plain words, before it asks for anything.
+Ink::Element welcome() {
+    return Ink::vstack({Ink::text("Welcome to Lumra", Ink::Role::largeTitle),
+                        Ink::text("Lumra keeps this Mac awake for as long as you need it: through a download, a "
+                                  "build or a talk, even with the lid closed. When you are done, sleep comes back."),
+                        Ink::text("The next pages turn on what it needs.", Ink::Role::secondary)},
+                       1);
+}
+
 } // namespace
 
 AppWindow::AppWindow(Parts parts, Platform::Queue& loop, Screens::Invalidate invalidate)
@@ -48,7 +57,7 @@ AppWindow::AppWindow(Parts parts, Platform::Queue& loop, Screens::Invalidate inv
             });
         },
         parts_.context);
-    steps_ = Screens::show(std::move(steps), invalidate_);
+    steps_ = Screens::show(std::move(steps), invalidate_, welcome);
 }
 
 AppWindow::~AppWindow() { self_.reset(); }
@@ -77,8 +86,9 @@ void AppWindow::showWindowProper() {
                                  "Lumra works without these; each one adds something.",
                                  [remember = parts_.rememberOnboarded] { remember(); }, parts_.context);
     sheet_ = Screens::show(std::move(sheet), invalidate_);
-    loginSwitch_ = Screens::show(
-        PermissionGrant::LaunchAtLogin("Open at login", parts_.loginControls, parts_.context), invalidate_);
+    loginSwitch_ =
+        Screens::show(PermissionGrant::LaunchAtLogin("Open at login", parts_.loginControls, parts_.context),
+                      invalidate_, parts_.openAtLogin);
 }
 
 void AppWindow::appeared() {

@@ -53,7 +53,7 @@ PermissionGrants::PermissionGrant LidGrant::grant(std::function<void()> showComm
     return PermissionGrants::PermissionGrant(
         "Sleep with the lid closed",
         "Lets lumrad keep this Mac awake with its lid closed. An admin allows it once, in a terminal.",
-        "laptopcomputer", false, [state = state_] {
+        "moon", false, [state = state_] {
             state->registrar.access();
             std::lock_guard lock(state->lock);
             return state->standing;

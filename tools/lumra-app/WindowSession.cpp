@@ -45,10 +45,6 @@ WindowSession::WindowSession(Platform::MainLoop& loop, std::function<void()> qui
         Ink::Look::detected(Terminal::processEnvironment(), true));
     Platform::setAlertPresenter(screen_.get());
     window_->appeared();
-    activation_ = Platform::AppEvents::current().subscribe(std::string(Platform::didBecomeActive), [this] {
-        window_->becameActive();
-        screen_->invalidate();
-    });
     pollQueue_ = Platform::makeUtilityQueue();
     auto pollOnce = [this] {
         if (poll(*status_, lid_)) screen_->invalidate();
@@ -61,7 +57,6 @@ WindowSession::~WindowSession() {
     pollTimer_.reset();
     // Waits for a poll under way, which may still invalidate the screen.
     pollQueue_.reset();
-    activation_.reset();
     Platform::setAlertPresenter(nullptr);
     screen_.reset();
     window_.reset();

@@ -3,7 +3,6 @@
 #include "AppWindow.hpp"
 
 #include <Ink/Screen.hpp>
-#include <Platform/AppEvents.hpp>
 #include <Platform/Dispatch.hpp>
 
 #include <functional>
@@ -13,10 +12,11 @@ namespace LumraApp {
 
 // The app's window on the terminal while the app runs: the screen served by
 // the main loop, the alert presenter (the install-scope alert becomes a
-// dialog), activation from the system and from the terminal's focus, and a
-// poll off the main thread, once a second, that re-reads the service's
-// status and the lid grant and redraws when either changed. Destroying it
-// restores the terminal and gives alerts back. Main thread only.
+// dialog), the terminal's focus counted as the app becoming active (the
+// pieces hear the system's activation themselves), and a poll off the main
+// thread, once a second, that re-reads the service's status and the lid
+// grant and redraws when either changed. Destroying it restores the
+// terminal and gives alerts back. Main thread only.
 class WindowSession {
 public:
     // `quit` runs when the person quits (q, Esc, Ctrl-C).
@@ -37,7 +37,6 @@ private:
     std::shared_ptr<ServiceStatus> status_;
     std::unique_ptr<AppWindow> window_;
     std::unique_ptr<Ink::Screen> screen_;
-    std::unique_ptr<Platform::AppEvents::Subscription> activation_;
     std::unique_ptr<Platform::Queue> pollQueue_;
     std::unique_ptr<Platform::RepeatingTimer> pollTimer_;
 };
