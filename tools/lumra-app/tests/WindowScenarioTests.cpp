@@ -262,6 +262,8 @@ TEST(AppWindow, FirstRunWalksThroughTheGrants) {
     };
     auto tmux = open();
     EXPECT_SHOWS(*tmux, "● ○ ○ ○ ○");
+    EXPECT_SHOWS(*tmux, "Welcome to Lumra");
+    EXPECT_SHOWS(*tmux, "The next pages turn on what it needs.");
     tmux->sendKeys({"Enter"});
     EXPECT_SHOWS(*tmux, "Background service\n\nRuns lumrad, which holds your claims, from login on and again whenever it ends.");
     focusOn(*tmux, "Turn On ↗");
