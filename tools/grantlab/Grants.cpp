@@ -1,11 +1,15 @@
 #include "Grants.hpp"
 
+#include <PermissionGrants/Observe.hpp>
 #include <Platform/Notifications.hpp>
+
+#include <memory>
 
 namespace GrantLab {
 
 using AppInstallation::Job;
 using PermissionGrants::PermissionGrant;
+using PermissionGrants::Standing;
 
 namespace {
 
@@ -36,6 +40,25 @@ struct Maker {
                                                   "GrantLab keeps it running in the background.", "gearshape", false,
                                                   background.installFor);
     }
+    PermissionGrant operator()(const LabGrant& lab) const {
+        // Observable, so that a view showing it hears the press: the
+        // registrar reports each read and the change.
+        struct Allowed {
+            bool value = false;
+            PermissionGrants::ObservationRegistrar registrar;
+        };
+        auto allowed = std::make_shared<Allowed>();
+        return PermissionGrant(
+            lab.title, "GrantLab draws its title as given.", "puzzlepiece", false,
+            [allowed] {
+                allowed->registrar.access();
+                return allowed->value ? Standing::good() : Standing::askable("Allow");
+            },
+            [allowed] {
+                allowed->value = true;
+                allowed->registrar.didChange();
+            });
+    }
     PermissionGrant operator()(const OwnNotifications&) const {
         using Platform::AuthorizationOption::alert;
         using Platform::AuthorizationOption::sound;
@@ -58,5 +81,12 @@ Job job(JobName name) {
 std::vector<Job> ownJobs() { return {job(JobName::agent), job(JobName::daemon)}; }
 
 PermissionGrant grantFor(const Named& named) { return std::visit(Maker{}, named); }
+
+std::vector<PermissionGrant> grantsFor(const Command& command) {
+    std::vector<PermissionGrant> grants;
+    for (const Named& named : command.grants) grants.push_back(grantFor(named));
+    for (size_t index : command.required) grants[index].required = true;
+    return grants;
+}
 
 } // namespace GrantLab

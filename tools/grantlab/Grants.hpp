@@ -18,5 +18,7 @@ AppInstallation::Job job(JobName name);
 std::vector<AppInstallation::Job> ownJobs();
 
 PermissionGrants::PermissionGrant grantFor(const Named& named);
+// The command's grants in order, those it marks required made required.
+std::vector<PermissionGrants::PermissionGrant> grantsFor(const Command& command);
 
 } // namespace GrantLab

@@ -26,15 +26,6 @@ void printAll(const std::vector<PermissionGrant>& grants) {
     for (const auto& grant : grants) print(PermissionGrants::describe(grant));
 }
 
-// Ends the loop on SIGTERM, SIGINT and quit requests (the installation layer
-// asks a moved app to quit this way).
-Platform::MainLoop& stoppableLoop() {
-    Platform::MainLoop& loop = Platform::mainLoop();
-    Platform::QuitRequests::receive(
-        loop, [&loop] { loop.stop(); }, true);
-    return loop;
-}
-
 // Asks the grants one after the other on the main loop, then prints them all.
 void askFrom(std::shared_ptr<const std::vector<PermissionGrant>> grants, size_t next) {
     if (next == grants->size()) {
@@ -65,9 +56,15 @@ void watch(std::shared_ptr<const std::vector<PermissionGrant>> grants,
 
 } // namespace
 
+Platform::MainLoop& stoppableLoop() {
+    Platform::MainLoop& loop = Platform::mainLoop();
+    Platform::QuitRequests::receive(
+        loop, [&loop] { loop.stop(); }, true);
+    return loop;
+}
+
 void run(const Command& command) {
-    auto grants = std::make_shared<std::vector<PermissionGrant>>();
-    for (const Named& named : command.grants) grants->push_back(grantFor(named));
+    auto grants = std::make_shared<std::vector<PermissionGrant>>(grantsFor(command));
     if (command.mode == Mode::read) {
         printAll(*grants);
         AppInstallation::exitNow(0);

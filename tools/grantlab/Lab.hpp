@@ -2,6 +2,8 @@
 
 #include "Arguments.hpp"
 
+#include <Platform/Dispatch.hpp>
+
 #include <vector>
 
 // What grantlab does once its command line is read. Each mode runs the
@@ -14,6 +16,10 @@ namespace GrantLab {
 // opens the re-reading window first and then prints a line per change until
 // SIGTERM or SIGINT. Exits 0.
 [[noreturn]] void run(const Command& command);
+
+// The process's main loop, ended by SIGTERM, SIGINT and quit requests (the
+// installation layer asks a moved app to quit this way).
+Platform::MainLoop& stoppableLoop();
 
 // Stays up until SIGTERM, SIGINT or a quit request; exits 0.
 [[noreturn]] void serve();

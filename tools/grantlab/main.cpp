@@ -1,9 +1,10 @@
 // grantlab: the main executable of GrantLab.app, a harness that reads, asks
-// for and watches every kind of grant on the machine, as an app of its own
+// for, watches and shows every kind of grant on the machine, as an app of its own
 // with its own identifier, entitlements, agent and daemon. See --help.
 
 #include "Arguments.hpp"
 #include "Lab.hpp"
+#include "Views.hpp"
 
 #include <AppInstallations/AppInstallation.hpp>
 #include <PermissionGrants/PermissionGrant.hpp>
@@ -31,5 +32,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (std::holds_alternative<GrantLab::Serve>(parsed)) GrantLab::serve();
-    GrantLab::run(std::get<GrantLab::Command>(parsed));
+    const auto& command = std::get<GrantLab::Command>(parsed);
+    if (GrantLab::isView(command.mode)) GrantLab::view(command);
+    GrantLab::run(command);
 }

@@ -56,6 +56,9 @@ struct Host {
 // lumra, the host clock, the terminal's colour decision, the standard
 // streams.
 Host liveHost();
+// The same, reporting to other streams in `palette` (another program that
+// shows what lumra would say, in a window of its own).
+Host liveHost(std::ostream& out, std::ostream& err, Terminal::Palette palette);
 
 // Runs the arguments after the program's name and answers the exit status.
 int run(const std::vector<std::string>& arguments, const Host& host);

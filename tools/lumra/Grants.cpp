@@ -15,28 +15,36 @@ constexpr std::string_view usage = "usage: lumra grants\n"
                                    "Shows where each permission the service needs stands: good, askable,\n"
                                    "broken or unknown, with what to do about it.\n";
 
+using AppInstallation::Scope;
+using PermissionGrants::PermissionGrant;
+
+// lumrad holds claims for everyone on the Mac or for one person alike.
+const std::vector<Scope> eitherFolder{Scope::everyone, Scope::me};
+
 } // namespace
 
-std::vector<PermissionGrants::PermissionGrant> serviceGrants() {
-    using AppInstallation::Scope;
-    using PermissionGrants::PermissionGrant;
+PermissionGrant backgroundServiceGrant() {
+    return PermissionGrant::backgroundService(
+        LumraJobs::lumrad(), "Background service",
+        "Runs lumrad, which holds your claims, from login on and again whenever it ends.", "gearshape.2", true,
+        eitherFolder);
+}
+
+PermissionGrant loginItemGrant() {
+    return PermissionGrant::backgroundService(AppInstallation::Job::loginItem(), "Login item",
+                                              "Opens Lumra when you log in.", "person.crop.circle.badge.checkmark",
+                                              false, eitherFolder);
+}
+
+PermissionGrant notificationsGrant() {
     using Platform::AuthorizationOption::alert;
     using Platform::AuthorizationOption::sound;
-    // lumrad holds claims for everyone on the Mac or for one person alike.
-    const std::vector<Scope> eitherFolder{Scope::everyone, Scope::me};
-    return {
-        PermissionGrant::backgroundService(
-            LumraJobs::lumrad(), "Background service",
-            "Runs lumrad, which holds your claims, from login on and again whenever it ends.", "gearshape.2", true,
-            eitherFolder),
-        PermissionGrant::backgroundService(AppInstallation::Job::loginItem(), "Login item",
-                                           "Opens Lumra when you log in.", "person.crop.circle.badge.checkmark",
-                                           false, eitherFolder),
-        PermissionGrant::notifications(
-            "Notifications", "Tells you when claims end, when sleep comes back and when the battery floor is reached.",
-            "bell", false, sound | alert, LumraKit::Paths::current().notifierBundleID),
-    };
+    return PermissionGrant::notifications(
+        "Notifications", "Tells you when claims end, when sleep comes back and when the battery floor is reached.",
+        "bell", false, sound | alert, LumraKit::Paths::current().notifierBundleID);
 }
+
+std::vector<PermissionGrant> serviceGrants() { return {backgroundServiceGrant(), loginItemGrant(), notificationsGrant()}; }
 
 int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     if (arguments.size() == 2 && (arguments[1] == "--help" || arguments[1] == "-h")) {

@@ -9,10 +9,15 @@
 // `lumra grants`: where each permission the service needs stands.
 namespace Client::Grants {
 
-// The service's grants: lumrad as the app's launch agent, the app as login
-// item, and notifications. Notifications are the notifier's: it posts under
-// its own bundle identifier, so its notification settings are the ones that
-// count.
+// lumrad as the app's launch agent (required).
+PermissionGrants::PermissionGrant backgroundServiceGrant();
+// The app as login item.
+PermissionGrants::PermissionGrant loginItemGrant();
+// Notifications are the notifier's: it posts under its own bundle
+// identifier, so its notification settings are the ones that count.
+PermissionGrants::PermissionGrant notificationsGrant();
+
+// The service's grants: the three above, in that order.
 std::vector<PermissionGrants::PermissionGrant> serviceGrants();
 
 // Runs `lumra grants [--help]` (the arguments after the program's name) and

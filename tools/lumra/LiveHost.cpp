@@ -48,7 +48,9 @@ LumraKit::Result<Grant::Installed, Grant::Refused> grantAsRoot(const std::string
 
 } // namespace
 
-Host liveHost() {
+Host liveHost() { return liveHost(std::cout, std::cerr, Terminal::ui()); }
+
+Host liveHost(std::ostream& out, std::ostream& err, Terminal::Palette palette) {
     const auto& paths = LumraKit::Paths::current();
     const std::string& sudoers = paths.sudoers;
     std::filesystem::path socket = paths.socket;
@@ -62,9 +64,9 @@ Host liveHost() {
         .grant = [sudoers] { return grantAsRoot(sudoers); },
         .installedAt = sudoers,
         .clock = Platform::hostClock(),
-        .palette = Terminal::ui(),
-        .out = std::cout,
-        .err = std::cerr,
+        .palette = palette,
+        .out = out,
+        .err = err,
     };
 }
 

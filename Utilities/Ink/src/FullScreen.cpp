@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +22,9 @@ int inputDescriptor = -1;
 int outputDescriptor = -1;
 bool haveModes = false;
 termios savedModes{};
+// The main loop's watch makes the terminal non-blocking, for the shell
+// that reads it next too, since they share it: given back with the modes.
+int savedFlags = -1;
 struct sigaction previous[NSIG];
 bool installed = false;
 std::atomic<int> resizeDescriptor{-1};
@@ -105,6 +109,7 @@ void enterFullScreen(int input, int output) {
     inputDescriptor = input;
     outputDescriptor = output;
     haveModes = ::tcgetattr(input, &savedModes) == 0;
+    savedFlags = ::fcntl(input, F_GETFL);
     installHandlers();
     active.store(true);
     if (haveModes) {
@@ -122,6 +127,7 @@ void leaveFullScreen() {
     if (!active.exchange(false)) return;
     writeAll(outputDescriptor, leaveSequence, sizeof leaveSequence - 1);
     if (haveModes) ::tcsetattr(inputDescriptor, TCSANOW, &savedModes);
+    if (savedFlags >= 0) ::fcntl(inputDescriptor, F_SETFL, savedFlags);
 }
 
 void closeFullScreen() {

@@ -47,9 +47,20 @@ TEST(GrantLabArguments, EveryGrantWordNamesItsGrant) {
         {{"read", "--install-for", "me", "agent"}, {Mode::read, {BackgroundJob{JobName::agent, {Scope::me}}}}},
         // A grant named twice is read twice.
         {{"read", "camera", "camera"}, {Mode::read, {Privacy::camera, Privacy::camera}}},
+        {{"read", "custom:Lab grant"}, {Mode::read, {LabGrant{"Lab grant"}}}},
+        // The views: required marks, the letter case, a welcome page; a
+        // custom title is taken as given, escapes and all.
+        {{"sheet", "--lower", "required:camera", "custom:Hello World", "required:notifications"},
+         {Mode::sheet, {Privacy::camera, LabGrant{"Hello World"}, OwnNotifications{}}, {0, 2}, true}},
+        {{"steps", "required:agent", "--welcome", "custom:a\x1b[2Jb\nc"},
+         {Mode::steps, {BackgroundJob{JobName::agent, both}, LabGrant{"a\x1b[2Jb\nc"}}, {0}, false, true}},
+        {{"chip", "custom:required:x", "--install-for", "me", "required:login-item"},
+         {Mode::chip, {LabGrant{"required:x"}, BackgroundJob{JobName::loginItem, {Scope::me}}}, {1}}},
+        {{"login-switch"}, {Mode::loginSwitch, {}}},
+        {{"login-switch", "--lower"}, {Mode::loginSwitch, {}, {}, true}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments[1]);
+        SCOPED_TRACE(c.arguments.back());
         EXPECT_EQ(parse(c.arguments), Parsed(c.command));
     }
     for (Privacy privacy : PermissionGrants::allPrivacies) EXPECT_FALSE(caseName(privacy).empty());
@@ -81,11 +92,22 @@ TEST(GrantLabArguments, RefusalsSayWhatIsWrong) {
         {{"read", "agent", "--install-for", "everyone,"}, "unknown install scope ''" + scopes},
         {{"read", "agent", "--install-for", "me,me"}, "install scope 'me' given twice"},
         {{"read", "agent", "--install-for", "me", "--install-for", "me"}, "--install-for given twice"},
-        {{"read", "--install-for", "me", "camera"},
-         "--install-for goes with a job grant: agent, daemon or login-item"},
+        {{"read", "--install-for", "me", "camera"}, "--install-for goes with a job grant: agent, daemon or login-item"},
         {{"ask", "daemon", "--install-for", "me"}, "the daemon installs for everyone only, never for me"},
         {{"ask", "daemon", "--install-for", "everyone,me"}, "the daemon installs for everyone only, never for me"},
         {{"serve", "now"}, "serve takes no arguments"},
+        {{"sheet"}, "sheet needs at least one GRANT"},
+        {{"steps", "--welcome"}, "steps needs at least one GRANT"},
+        {{"read", "--lower", "camera"}, "--lower goes with sheet, steps, chip or login-switch"},
+        {{"sheet", "--welcome", "camera"}, "--welcome goes with steps"},
+        {{"watch", "--welcome", "camera"}, "--welcome goes with steps"},
+        {{"login-switch", "camera"}, "login-switch takes no GRANT"},
+        {{"login-switch", "--install-for", "me"}, "--install-for goes with a job grant: agent, daemon or login-item"},
+        {{"read", "required:camera"}, "'required:camera': only sheet, steps and chip mark a grant required"},
+        {{"sheet", "custom:"}, "'custom:' has no title: write custom:TITLE"},
+        {{"sheet", "required:"}, "'required:' names no grant: write required:GRANT"},
+        {{"sheet", "required:required:camera"}, "unknown grant 'required:camera'"},
+        {{"chip", "required:custom:"}, "'custom:' has no title: write custom:TITLE"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -111,6 +133,17 @@ TEST(GrantLabArguments, TheProgramExitsTwoOnAUsageError) {
     auto none = TestSupport::runProcess(GRANTLAB_EXE, {});
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.err, "grantlab: no command given\nTry 'grantlab --help'.\n");
+
+    // The views need a terminal; the test's pipes are none.
+    for (std::string mode : {"sheet", "steps", "chip"}) {
+        auto view = TestSupport::runProcess(GRANTLAB_EXE, {mode, "custom:Lab grant"});
+        EXPECT_EQ(view.status, 2);
+        EXPECT_EQ(view.out, "");
+        EXPECT_EQ(view.err, "grantlab: " + mode + " needs a terminal\n");
+    }
+    auto loginSwitch = TestSupport::runProcess(GRANTLAB_EXE, {"login-switch"});
+    EXPECT_EQ(loginSwitch.status, 2);
+    EXPECT_EQ(loginSwitch.err, "grantlab: login-switch needs a terminal\n");
 
     auto help = TestSupport::runProcess(GRANTLAB_EXE, {"--help"});
     EXPECT_EQ(help.status, 0);

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 // The pieces that show grants, drawn in the terminal with Ink and kept
 // current on a live application: while a piece is shown it observes its
@@ -32,11 +33,20 @@ public:
 // `invalidate` runs on the main thread whenever the piece needs a redraw.
 using Invalidate = std::function<void()>;
 
+// A row alone, in its own style, takes focus as "row:0".
+std::unique_ptr<Shown> show(PermissionGrant::Row row, Invalidate invalidate);
 std::unique_ptr<Shown> show(PermissionGrant::Section section, Invalidate invalidate);
 std::unique_ptr<Shown> show(PermissionGrant::Sheet sheet, Invalidate invalidate);
-std::unique_ptr<Shown> show(PermissionGrant::Steps steps, Invalidate invalidate);
-std::unique_ptr<Shown> show(PermissionGrant::Chip chip, Invalidate invalidate);
-std::unique_ptr<Shown> show(PermissionGrant::LaunchAtLogin launchAtLogin, Invalidate invalidate);
+// `welcome` draws the welcome page of an onboarding that has one (the host
+// decides what it says); without it that page is blank.
+std::unique_ptr<Shown> show(PermissionGrant::Steps steps, Invalidate invalidate,
+                            std::function<Ink::Element()> welcome = {});
+// A chip takes focus as `key`, so that several can share a screen.
+std::unique_ptr<Shown> show(PermissionGrant::Chip chip, Invalidate invalidate, std::string key = "chip");
+// `watched` is the grant whose changes refresh the switch: the login item's
+// own, unless the switch's controls work on another.
+std::unique_ptr<Shown> show(PermissionGrant::LaunchAtLogin launchAtLogin, Invalidate invalidate,
+                            PermissionGrant watched = PermissionGrant::LaunchAtLogin::grant());
 
 // The application's icon, drawn in text.
 Ink::Element appIcon();
