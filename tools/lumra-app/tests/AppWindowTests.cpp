@@ -42,9 +42,10 @@ void drainMainLoop() {
 class AppWindowTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // The pieces hear the simulated machine's activations: a machine of
-        // this process's own, made once.
+        // The pieces hear the simulated machine's activations: a machine and
+        // a home of this process's own, made once.
         static TestSupport::TempDir machine;
+        ::setenv("HOME", machine.path().c_str(), 1);
         ::setenv("LUMRA_SIM_ROOT", (machine / "machine").c_str(), 1);
     }
 
