@@ -1,5 +1,12 @@
-# libFuzzer targets, built only with clang++ and -DLUMRA_FUZZ=ON (scripts/fuzz).
+# libFuzzer targets, built only with clang++ and -DLUMRA_FUZZ=ON: the
+# AddressSanitizer build (scripts/setup --sanitize, scripts/fuzz). All its
+# code carries the coverage the fuzzer steers by, so a target explores the
+# libraries it calls, not only its own harness, and no separate build is
+# needed for fuzzing.
 option(LUMRA_FUZZ "Build the libFuzzer targets" OFF)
+if(LUMRA_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 add_custom_target(fuzz-targets)
 set(LUMRA_FUZZ_MANIFEST "${CMAKE_BINARY_DIR}/fuzz-targets.txt")
 file(WRITE "${LUMRA_FUZZ_MANIFEST}" "")

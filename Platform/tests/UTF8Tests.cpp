@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -63,13 +64,11 @@ TEST(UTF8, NextCodePointStepsOverOneBadByteAtATime) {
 
 // Full case mapping in the root locale; bytes that are no UTF-8 stay.
 TEST(UTF8, LowercasedMapsEveryScriptAndKeepsStrayBytes) {
-    const std::pair<std::string_view, std::string_view> rows[] = {
-        {"", ""},
-        {"Turn On", "turn on"},
-        {"\xC3\x89CLAIR \xCE\xA9", "\xC3\xA9clair \xCF\x89"},
-        {"\xC3\x80B\xFF" "C", "\xC3\xA0" "b\xFF" "c"},
-        {"\xC4\xB0", "i\xCC\x87"},
-    };
+    const std::pair<std::string_view, std::string_view> rows[] = {{"", ""},
+                                                                  {"Turn On", "turn on"},
+                                                                  {"\u00C9CLAIR \u03A9", "\u00E9clair \u03C9"},
+                                                                  {"\xC3\x80Q\xFFZ", "\xC3\xA0q\xFFz"},
+                                                                  {"\xC4\xB0", "i\xCC\x87"}};
     for (auto [text, lower] : rows) EXPECT_EQ(UTF8::lowercased(text), lower) << testing::PrintToString(text);
 }
 

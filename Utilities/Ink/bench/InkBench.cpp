@@ -12,13 +12,15 @@ using namespace Ink;
 Element rows(int count, int changed = -1) {
     std::vector<Element> children{text("Lumra needs a few permissions", Role::largeTitle)};
     for (int i = 0; i < count; ++i) {
-        Element trailing = i % 2 == 0 ? mark(i != changed)
-                                      : button(Button{.key = "row" + std::to_string(i), .label = "Allow",
-                                                      .hue = Hue::yellow, .arrow = true});
-        children.push_back(row(hstack({symbol("bell"), vstack({text("Grant number " + std::to_string(i), Role::title),
-                                                               text("Why this grant is needed, in a few words that wrap",
-                                                                    Role::secondary)})}),
-                               trailing));
+        Element trailing =
+            i % 2 == 0
+                ? mark(i != changed)
+                : button(Button{.key = "row" + std::to_string(i), .label = "Allow", .hue = Hue::yellow, .arrow = true});
+        children.push_back(
+            row(hstack({symbol("bell"),
+                        vstack({text("Grant number " + std::to_string(i), Role::title),
+                                text("Why this grant is needed, in a few words that wrap", Role::secondary)})}),
+                trailing));
     }
     children.push_back(footerBar({button(Button{.key = "done", .label = "Done", .isDefault = true})}));
     return section("Required", std::move(children), "Optional ones can wait.");

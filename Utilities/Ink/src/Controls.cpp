@@ -83,7 +83,10 @@ Block layToggle(const Toggle& toggle, int width, const Context& context) {
     if (toggle.enabled) {
         auto onToggle = toggle.onToggle;
         bool on = toggle.on;
-        box.targets.push_back(Target{toggle.key, 0, false, [onToggle, on] {
+        box.targets.push_back(Target{toggle.key,
+                                     0,
+                                     false,
+                                     [onToggle, on] {
                                          if (onToggle) onToggle(!on);
                                      },
                                      {}});
@@ -97,8 +100,8 @@ Block layCommandLine(const CommandLine& commandLine, int width, const Context& c
     face.focused = context.isFocused(commandLine.key);
     Block copy{{draw(face, width, context.look)}, {}};
     int copyWidth = copy.width();
-    Block shown = layText(Text{"$ " + commandLine.command, Role::body, Hue::accent},
-                          std::max(0, width - copyWidth - 1), context);
+    Block shown =
+        layText(Text{"$ " + commandLine.command, Role::body, Hue::accent}, std::max(0, width - copyWidth - 1), context);
     shown.lines[0] = Terminal::padEnd(shown.lines[0], width - copyWidth) + copy.lines[0];
     shown.targets.push_back(Target{commandLine.key, 0, false, {}, commandLine.command});
     return shown;

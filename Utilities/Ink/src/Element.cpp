@@ -4,7 +4,8 @@ namespace Ink {
 
 namespace {
 
-template <typename Kind> Element make(Kind kind) {
+template <typename Kind>
+Element make(Kind kind) {
     return Element(std::make_shared<const Element::Node>(Element::Node{std::move(kind)}));
 }
 

@@ -76,8 +76,8 @@ std::vector<Key> KeyReader::feed(std::string_view bytes) {
         if (kind == '[') {
             // CSI: parameter and intermediate bytes, then a final byte.
             size_t end = at + 2;
-            while (end < data.size() && (static_cast<unsigned char>(data[end]) < 0x40 ||
-                                         static_cast<unsigned char>(data[end]) > 0x7E))
+            while (end < data.size() &&
+                   (static_cast<unsigned char>(data[end]) < 0x40 || static_cast<unsigned char>(data[end]) > 0x7E))
                 ++end;
             if (end >= data.size()) {
                 incomplete();
@@ -112,8 +112,8 @@ std::vector<Key> KeyReader::feed(std::string_view bytes) {
         } else if (kind == ']' || kind == 'P' || kind == '_' || kind == '^' || kind == 'X') {
             // A string (OSC, DCS, APC, PM, SOS) up to BEL or ST.
             size_t end = at + 2;
-            while (end < data.size() && data[end] != '\x07' && !(data[end] == escape && end + 1 < data.size() &&
-                                                                 data[end + 1] == '\\'))
+            while (end < data.size() && data[end] != '\x07' &&
+                   !(data[end] == escape && end + 1 < data.size() && data[end + 1] == '\\'))
                 ++end;
             if (end >= data.size() || (data[end] == escape && end + 1 >= data.size())) {
                 incomplete();

@@ -1,6 +1,7 @@
 #include "Block.hpp"
 
-#include <Terminal/Text.hpp>
+#include <algorithm>
+#include <type_traits>
 
 namespace Ink {
 
@@ -10,22 +11,38 @@ Block lay(const Element& element, int width, const Context& context) {
     return std::visit(
         [&](const auto& kind) -> Block {
             using Kind = std::decay_t<decltype(kind)>;
-            if constexpr (std::is_same_v<Kind, Nothing>) return {};
-            else if constexpr (std::is_same_v<Kind, Spacer>) return Block{{""}, {}};
-            else if constexpr (std::is_same_v<Kind, Text>) return layText(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Symbol>) return laySymbol(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Mark>) return layMark(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Button>) return layButton(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Link>) return layLink(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Toggle>) return layToggle(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, CommandLine>) return layCommandLine(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Stack>) return layStack(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Row>) return layRow(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Card>) return layCard(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Section>) return laySection(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, Pager>) return layPager(kind, width, context);
-            else if constexpr (std::is_same_v<Kind, FooterBar>) return layFooterBar(kind, width, context);
-            else return layDialog(kind, width, context);
+            if constexpr (std::is_same_v<Kind, Nothing>)
+                return {};
+            else if constexpr (std::is_same_v<Kind, Spacer>)
+                return Block{{""}, {}};
+            else if constexpr (std::is_same_v<Kind, Text>)
+                return layText(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Symbol>)
+                return laySymbol(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Mark>)
+                return layMark(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Button>)
+                return layButton(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Link>)
+                return layLink(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Toggle>)
+                return layToggle(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, CommandLine>)
+                return layCommandLine(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Stack>)
+                return layStack(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Row>)
+                return layRow(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Card>)
+                return layCard(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Section>)
+                return laySection(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, Pager>)
+                return layPager(kind, width, context);
+            else if constexpr (std::is_same_v<Kind, FooterBar>)
+                return layFooterBar(kind, width, context);
+            else
+                return layDialog(kind, width, context);
         },
         element.node().value);
 }

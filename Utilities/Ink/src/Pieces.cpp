@@ -30,7 +30,8 @@ Block layPager(const Pager& pager, int width, const Context& context) {
     }
     Block block;
     if (!pager.dots.empty())
-        block.lines.push_back(fit(std::string(static_cast<size_t>(std::max(0, (width - columns) / 2)), ' ') + dots, width));
+        block.lines.push_back(
+            fit(std::string(static_cast<size_t>(std::max(0, (width - columns) / 2)), ' ') + dots, width));
     Block page = lay(pager.page, width, context);
     if (!page.lines.empty()) {
         if (!block.lines.empty()) block.lines.emplace_back();
@@ -46,7 +47,8 @@ Block layPager(const Pager& pager, int width, const Context& context) {
 
 Block layFooterBar(const FooterBar& bar, int width, const Context& context) {
     Block block;
-    block.lines.push_back(styled(context.look, Terminal::ANSI::dim, repeated(context.look.unicode ? "\u2500" : "-", width)));
+    block.lines.push_back(
+        styled(context.look, Terminal::ANSI::dim, repeated(context.look.unicode ? "\u2500" : "-", width)));
     std::string line;
     std::vector<Target> targets;
     for (const Element& button : bar.buttons) {

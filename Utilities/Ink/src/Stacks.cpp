@@ -72,7 +72,8 @@ Block layRow(const Row& row, int width, const Context& context) {
     for (size_t line = 0; line < height; ++line) {
         std::string left = line < leading.lines.size() ? leading.lines[line] : "";
         if (line < trailing.lines.size())
-            left = Terminal::padEnd(left, width - trailingWidth) + Terminal::padStart(trailing.lines[line], trailingWidth);
+            left =
+                Terminal::padEnd(left, width - trailingWidth) + Terminal::padStart(trailing.lines[line], trailingWidth);
         block.lines.push_back(std::move(left));
     }
     block.targets = std::move(leading.targets);

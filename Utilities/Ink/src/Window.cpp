@@ -1,7 +1,5 @@
 #include "Block.hpp"
 
-#include <Terminal/Text.hpp>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
@@ -78,15 +76,16 @@ Frame Window::compose() {
     detail::Context context{look_, focused_, copied_};
     std::weak_ptr<Dialog> weak = dialog;
     detail::Block box = detail::layDialog(Ink::Dialog{dialog->message, dialog->informativeText, dialog->buttons,
-                                                         [this, weak](size_t button) {
-                                                             if (auto open = weak.lock()) choose(open, button);
-                                                         }},
+                                                      [this, weak](size_t button) {
+                                                          if (auto open = weak.lock()) choose(open, button);
+                                                      }},
                                           width, context);
     int rows = static_cast<int>(frame.lines.size());
     int height = std::min(rows, static_cast<int>(box.lines.size()));
     int top = std::max(0, (rows - height) / 2);
     std::string margin(static_cast<size_t>(std::max(0, (size_.columns - width) / 2)), ' ');
-    for (int i = 0; i < height; ++i) frame.lines[static_cast<size_t>(top + i)] = margin + box.lines[static_cast<size_t>(i)];
+    for (int i = 0; i < height; ++i)
+        frame.lines[static_cast<size_t>(top + i)] = margin + box.lines[static_cast<size_t>(i)];
     for (Target& target : box.targets) {
         target.line += top;
         frame.targets.push_back(std::move(target));

@@ -16,7 +16,9 @@ TEST(KeyReader, DecodesWhatATerminalSends) {
         bool pending = false;
     };
     for (const Case& c : std::vector<Case>{
-             {"plain keys", {"\t\r\n q\x03"}, {Key::tab, Key::enter, Key::enter, Key::space, Key::quit, Key::interrupt}},
+             {"plain keys",
+              {"\t\r\n q\x03"},
+              {Key::tab, Key::enter, Key::enter, Key::space, Key::quit, Key::interrupt}},
              {"CSI arrows", {"\x1B[A\x1B[B\x1B[C\x1B[D"}, {Key::up, Key::down, Key::right, Key::left}},
              {"SS3 arrows", {"\x1BOA\x1BOD"}, {Key::up, Key::left}},
              {"Shift-Tab", {"\x1B[Z"}, {Key::backTab}},

@@ -28,7 +28,10 @@ TEST(Layout, GoldenRendersOfEachPiece) {
         Look look = Look::plain();
     };
     std::vector<Case> cases{
-        {"text wraps at words", text("Keeps the Mac awake while you work"), {12, 4}, {"Keeps the", "Mac awake", "while you", "work"}},
+        {"text wraps at words",
+         text("Keeps the Mac awake while you work"),
+         {12, 4},
+         {"Keeps the", "Mac awake", "while you", "work"}},
         {"a text that fits keeps its runs of spaces", text("state   held"), {12, 1}, {"state   held"}},
         {"a long word is cut", text("supercalifragilistic ok"), {8, 2}, {"superca…", "ok"}},
         {"mark good", mark(true), {20, 1}, {"✓ allowed"}},
@@ -38,13 +41,22 @@ TEST(Layout, GoldenRendersOfEachPiece) {
         {"unknown symbol", symbol("no.such"), {5, 1}, {"•"}},
         {"unknown symbol in ASCII", symbol("no.such"), {5, 1}, {"*"}, Look::ascii()},
         {"tinted button with arrow", button(tinted("a", "Allow", Hue::yellow)), {20, 1}, {"( Allow ↗ )"}},
-        {"default button", button(Button{.key = "c", .label = "Continue", .isDefault = true}), {20, 1},
+        {"default button",
+         button(Button{.key = "c", .label = "Continue", .isDefault = true}),
+         {20, 1},
          {"( Continue ⏎ )"}},
-        {"default button in ASCII", button(Button{.key = "c", .label = "Continue", .isDefault = true}), {20, 1},
-         {"( Continue <- )"}, Look::ascii()},
-        {"disabled button", button(Button{.key = "c", .label = "Continue", .enabled = false, .isDefault = true}),
-         {20, 1}, {"  Continue"}},
-        {"fill button", button(Button{.key = "f", .label = "Open", .fill = true, .arrow = true}), {16, 1},
+        {"default button in ASCII",
+         button(Button{.key = "c", .label = "Continue", .isDefault = true}),
+         {20, 1},
+         {"( Continue <- )"},
+         Look::ascii()},
+        {"disabled button",
+         button(Button{.key = "c", .label = "Continue", .enabled = false, .isDefault = true}),
+         {20, 1},
+         {"  Continue"}},
+        {"fill button",
+         button(Button{.key = "f", .label = "Open", .fill = true, .arrow = true}),
+         {16, 1},
          {"(    Open ↗    )"}},
         {"narrow button", button(tinted("a", "Open Settings", Hue::orange)), {10, 1}, {"( Open … )"}},
         {"link", link("l", "Approve in Settings", {}), {30, 1}, {"(Approve in Settings)"}},
@@ -53,24 +65,35 @@ TEST(Layout, GoldenRendersOfEachPiece) {
         {"command line", commandLine("cmd", "sudo lumra grant"), {30, 1}, {"$ sudo lumra grant    ( copy )"}},
         {"row", row(text("Notifications"), mark(true)), {30, 1}, {"Notifications        ✓ allowed"}},
         {"row, long leading wraps beside the trailing",
-         row(text("Sleep with the lid closed"), button(tinted("a", "Allow", Hue::yellow))), {24, 3},
+         row(text("Sleep with the lid closed"), button(tinted("a", "Allow", Hue::yellow))),
+         {24, 3},
          {"Sleep with   ( Allow ↗ )", "the lid", "closed"}},
         {"hstack", hstack({symbol("bell"), text("Notifications")}), {20, 1}, {"🔔 Notifications"}},
         {"vstack with gap and empty", vstack({text("a"), empty(), text("b")}, 1), {5, 4}, {"a", "", "b", ""}},
         {"card", card(text("Inside")), {12, 3}, {"╭──────────╮", "│ Inside   │", "╰──────────╯"}},
         {"card in ASCII", card(text("Inside")), {10, 3}, {"+--------+", "| Inside |", "+--------+"}, Look::ascii()},
-        {"section", section("Required", {text("row one"), text("row two")}, "Later is fine"), {20, 5},
+        {"section",
+         section("Required", {text("row one"), text("row two")}, "Later is fine"),
+         {20, 5},
          {"Required", "row one", "row two", "Later is fine", ""}},
         {"section without header or footer", section(std::nullopt, {text("row")}), {10, 2}, {"row", ""}},
-        {"pager", pager({Hue::green, Hue::yellow, Hue::none}, 1, text("Page"), footerBar({button(Button{.key = "n", .label = "Continue", .isDefault = true})})),
-         {20, 6}, {"       ○ ● ○", "", "Page", "", "────────────────────", "      ( Continue ⏎ )"}},
+        {"pager",
+         pager({Hue::green, Hue::yellow, Hue::none}, 1, text("Page"),
+               footerBar({button(Button{.key = "n", .label = "Continue", .isDefault = true})})),
+         {20, 6},
+         {"       ○ ● ○", "", "Page", "", "────────────────────", "      ( Continue ⏎ )"}},
         {"pager in ASCII", pager({Hue::none, Hue::none}, 0, empty(), empty()), {7, 1}, {"  * o"}, Look::ascii()},
-        {"footer bar", footerBar({button(Button{.key = "s", .label = "Skip", .tinted = false}),
-                                  button(Button{.key = "d", .label = "Done", .isDefault = true})}),
-         {24, 2}, {"────────────────────────", "    ( Skip )  ( Done ⏎ )"}},
-        {"dialog", dialog("Install for everyone?", "Needs an admin.", {"Install", "Cancel"}, {}), {34, 8},
-         {"╭────────────────────────────────╮", "│ Install for everyone?          │", "│                                │",
-          "│ Needs an admin.                │", "│                                │", "│ ────────────────────────────── │",
+        {"footer bar",
+         footerBar({button(Button{.key = "s", .label = "Skip", .tinted = false}),
+                    button(Button{.key = "d", .label = "Done", .isDefault = true})}),
+         {24, 2},
+         {"────────────────────────", "    ( Skip )  ( Done ⏎ )"}},
+        {"dialog",
+         dialog("Install for everyone?", "Needs an admin.", {"Install", "Cancel"}, {}),
+         {34, 8},
+         {"╭────────────────────────────────╮", "│ Install for everyone?          │",
+          "│                                │", "│ Needs an admin.                │",
+          "│                                │", "│ ────────────────────────────── │",
           "│      ( Install ⏎ )  ( Cancel ) │", "╰────────────────────────────────╯"}},
         {"taller than the screen is cut at the bottom", vstack({text("1"), text("2"), text("3")}), {5, 2}, {"1", "2"}},
         {"nothing on a frame of no rows", text("x"), {5, 0}, {}},
@@ -99,19 +122,25 @@ TEST(Layout, HostileTextNeverEscapesItsPlace) {
         [](const std::string& t) { return toggle("k", t, true, true, {}); },
         [](const std::string& t) { return commandLine("k", t); },
         [](const std::string& t) { return section(t, {row(text(t), mark(false))}, t); },
-        [](const std::string& t) { return card(hstack({symbol(t), text(t)})); },
-        [](const std::string& t) { return pager({Hue::green}, 0, text(t), footerBar({button(Button{.key = "k", .label = t})})); },
-        [](const std::string& t) { return dialog(t, t, {t, t}, {}); },
+        [](const std::string& t) {
+            return card(hstack({symbol(t), text(t)}));
+        },
+        [](const std::string& t) {
+            return pager({Hue::green}, 0, text(t), footerBar({button(Button{.key = "k", .label = t})}));
+        },
+        [](const std::string& t) {
+            return dialog(t, t, {t, t}, {});
+        },
     };
     for (const Look& look : {Look::plain(), Look::ascii(), Look{true, true}})
-        for (Size size : {Size{12, 4}, Size{40, 9}, Size{1, 1}})
+        for (Size size : {Size{12, 4}, Size{40, 9}, Size{1, 1}, Size{0, 2}, Size{-3, -1}})
             for (const std::string& outside : hostile)
                 for (auto piece : pieces) {
                     Frame frame = layout(piece(outside), size, look, "k");
-                    ASSERT_EQ(frame.lines.size(), static_cast<size_t>(size.rows));
+                    ASSERT_EQ(frame.lines.size(), static_cast<size_t>(std::max(0, size.rows)));
                     for (const std::string& line : frame.lines) {
                         std::string shown = Terminal::ANSI::strip(line);
-                        EXPECT_LE(Terminal::width(line), static_cast<size_t>(size.columns)) << line;
+                        EXPECT_LE(Terminal::width(line), static_cast<size_t>(std::max(0, size.columns))) << line;
                         EXPECT_TRUE(Platform::UTF8::isValid(line)) << line;
                         for (unsigned char byte : shown) ASSERT_TRUE(byte >= 0x20 && byte != 0x7F) << line;
                         EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos) << line;
@@ -152,11 +181,11 @@ TEST(Layout, ColourStylesWithoutMovingAnything) {
 
 TEST(Layout, TargetsAreInReadingOrderWithTheirLines) {
     bool pressed = false;
-    Element tree = vstack({text("Head"), row(text("Camera"), button(tinted("cam", "Allow", Hue::yellow))),
-                           card(toggle("login", "Open at login", false, true, {})),
-                           toggle("off", "Disabled", false, false, {}),
-                           footerBar({button(Button{.key = "later", .label = "Later", .onPress = [&] { pressed = true; }}),
-                                      button(Button{.key = "done", .label = "Done", .enabled = false})})});
+    Element tree =
+        vstack({text("Head"), row(text("Camera"), button(tinted("cam", "Allow", Hue::yellow))),
+                card(toggle("login", "Open at login", false, true, {})), toggle("off", "Disabled", false, false, {}),
+                footerBar({button(Button{.key = "later", .label = "Later", .onPress = [&] { pressed = true; }}),
+                           button(Button{.key = "done", .label = "Done", .enabled = false})})});
     Frame frame = layout(tree, {40, 10}, Look::plain());
     std::vector<std::pair<std::string, int>> targets;
     for (const Target& target : frame.targets) targets.emplace_back(target.key, target.line);

@@ -53,7 +53,9 @@ struct Pty {
         }
         return true;
     }
-    void type(std::string_view keys) { ASSERT_EQ(::write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+    void type(std::string_view keys) {
+        ASSERT_EQ(::write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
     termios modes() const {
         termios now{};
         ::tcgetattr(slave, &now);
@@ -65,14 +67,16 @@ bool sameModes(const termios& a, const termios& b) {
     return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag && a.c_cflag == b.c_cflag;
 }
 
-template <typename Work> auto onLoop(Platform::MainLoop& loop, Work work) {
+template <typename Work>
+auto onLoop(Platform::MainLoop& loop, Work work) {
     std::packaged_task<decltype(work())()> task(std::move(work));
     auto result = task.get_future();
     loop.async([&task] { task(); });
     return result.get();
 }
 
-template <typename Condition> bool eventually(Condition condition) {
+template <typename Condition>
+bool eventually(Condition condition) {
     auto deadline = std::chrono::steady_clock::now() + 2s;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -98,7 +102,8 @@ TEST(Screen, TakesTheTerminalAndGivesItBack) {
     ASSERT_TRUE((before.c_lflag & ECHO) && (before.c_lflag & ICANON));
     Platform::MainLoop loop;
     {
-        Screen screen(loop, [] { return text("Hello \x1B[2J\nthere"); }, {}, Look::plain(), pty.slave, pty.slave);
+        Screen screen(
+            loop, [] { return text("Hello \x1B[2J\nthere"); }, {}, Look::plain(), pty.slave, pty.slave);
         termios raw = pty.modes();
         EXPECT_EQ(raw.c_lflag & (ECHO | ICANON | ISIG), 0u);
         EXPECT_TRUE(pty.waitFor(std::string(entered) + "\x1B[H\x1B[2J\x1B[1;1HHello \\x1B[2J\\nthere"));
@@ -152,8 +157,9 @@ TEST(Screen, ServesKeysResizesAndAlertsOnTheLoop) {
     ::kill(::getpid(), SIGWINCH);
     std::promise<std::pair<size_t, bool>> chosen;
     onLoop(loop, [&] {
-        screen->present(Platform::Alert{"Allow it?", "", {"Allow", "Deny"}},
-                        [&](size_t button) { chosen.set_value({button, loop.runsOnThisThread()}); });
+        screen->present(Platform::Alert{"Allow it?", "", {"Allow", "Deny"}}, [&](size_t button) {
+            chosen.set_value({button, loop.runsOnThisThread()});
+        });
         return 0;
     });
     EXPECT_TRUE(pty.waitFor("Allow it?"));
@@ -183,8 +189,9 @@ TEST(Screen, AnEscapeWaitsOnTheWallClockWhateverTheLoopsRate) {
     // Timers on this loop run a thousand times too fast.
     Platform::MainLoop loop(1000.0);
     std::atomic<int> quits = 0;
-    Screen screen(loop, [] { return button(Button{.key = "a", .label = "A"}); }, Window::Handlers{[&] { ++quits; }, {}},
-                  Look::plain(), pty.slave, pty.slave);
+    Screen screen(
+        loop, [] { return button(Button{.key = "a", .label = "A"}); }, Window::Handlers{[&] { ++quits; }, {}},
+        Look::plain(), pty.slave, pty.slave);
     TestSupport::LoopThread thread(loop);
     ASSERT_TRUE(pty.waitFor("( A )"));
     pty.type("\x1B");
@@ -194,6 +201,23 @@ TEST(Screen, AnEscapeWaitsOnTheWallClockWhateverTheLoopsRate) {
     EXPECT_EQ(quits, 0);
     pty.type("\x1B");
     EXPECT_TRUE(eventually([&] { return quits == 1; }));
+    onLoop(loop, [] { return 0; });
+}
+
+TEST(Screen, QuitMayEndTheScreenFromItsOwnKey) {
+    Pty pty(20, 3);
+    Platform::MainLoop loop;
+    std::unique_ptr<Screen> screen;
+    screen = std::make_unique<Screen>(
+        loop, [] { return text("up"); }, Window::Handlers{[&] { screen.reset(); }, {}}, Look::plain(), pty.slave,
+        pty.slave);
+    TestSupport::LoopThread thread(loop);
+    ASSERT_TRUE(pty.waitFor("up"));
+    // Keys after the q find no screen.
+    pty.type("q\tq\x1B");
+    EXPECT_TRUE(pty.waitFor(left));
+    EXPECT_TRUE(onLoop(loop, [&] { return screen == nullptr; }));
+    std::this_thread::sleep_for(100ms);
     onLoop(loop, [] { return 0; });
 }
 
@@ -217,7 +241,8 @@ void endChild(int number, Ending ending) {
             ::sigaction(number, &own, nullptr);
         }
         Platform::MainLoop loop;
-        Screen screen(loop, [] { return text("child"); }, {}, Look::plain(), pty.slave, pty.slave);
+        Screen screen(
+            loop, [] { return text("child"); }, {}, Look::plain(), pty.slave, pty.slave);
         if (ending == Ending::exit) std::exit(3);
         [[maybe_unused]] ssize_t written = ::write(ready[1], "r", 1);
         for (;;) ::pause();
@@ -232,12 +257,8 @@ void endChild(int number, Ending ending) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     switch (ending) {
-    case Ending::signal:
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
-        break;
-    case Ending::handledSignal:
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
-        break;
+    case Ending::signal: EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status; break;
+    case Ending::handledSignal: EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status; break;
     case Ending::exit: EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status; break;
     }
     EXPECT_TRUE(sameModes(pty.modes(), before)) << number;

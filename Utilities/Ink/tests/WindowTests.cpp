@@ -1,6 +1,8 @@
 #include <Ink/Element.hpp>
 #include <Ink/Window.hpp>
 
+#include <Terminal/Text.hpp>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -19,11 +21,10 @@ struct View {
         ++renders;
         std::vector<Element> rows{text("Title")};
         for (const std::string& key : keys)
-            rows.push_back(button(Button{.key = key,
-                                         .label = key,
-                                         .tinted = false,
-                                         .isDefault = key == defaultKey,
-                                         .onPress = [this, key] { pressed.push_back(key); }}));
+            rows.push_back(button(Button{
+                .key = key, .label = key, .tinted = false, .isDefault = key == defaultKey, .onPress = [this, key] {
+                    pressed.push_back(key);
+                }}));
         return vstack(std::move(rows));
     }
 };
@@ -175,10 +176,23 @@ TEST_F(WindowTest, ADialogIsDrawnOverTheView) {
     window.resize({24, 10});
     window.present("Sure?", "Really.", {"OK"}, {});
     keys({});
-    EXPECT_EQ(window.frame().lines, (Lines{"Title", "╭──────────────────────╮", "│ Sure?                │",
-                                           "│                      │", "│ Really.              │",
-                                           "│                      │", "│ ──────────────────── │",
-                                           "│             [ OK ⏎ ] │", "╰──────────────────────╯", ""}));
+    EXPECT_EQ(window.frame().lines,
+              (Lines{"Title", "╭──────────────────────╮", "│ Sure?                │", "│                      │",
+                     "│ Really.              │", "│                      │", "│ ──────────────────── │",
+                     "│             [ OK ⏎ ] │", "╰──────────────────────╯", ""}));
+}
+
+TEST_F(WindowTest, ADialogFitsAnyTerminal) {
+    window.present("A question far too long for the terminal", "And more text.", {"Yes", "No"}, {});
+    for (Size size : {Size{0, 0}, Size{1, 1}, Size{4, 2}, Size{8, 3}, Size{200, 60}}) {
+        window.resize(size);
+        window.redraw();
+        ASSERT_EQ(window.frame().lines.size(), static_cast<size_t>(size.rows));
+        for (const std::string& line : window.frame().lines)
+            EXPECT_LE(Terminal::width(line), static_cast<size_t>(size.columns)) << line;
+    }
+    EXPECT_EQ(window.frame().lines[27], "                                                                      │ A "
+                                        "question far too long for the terminal                 │");
 }
 
 TEST_F(WindowTest, ADialogPresentedFromItsCompletionShowsNext) {
@@ -197,8 +211,11 @@ TEST_F(WindowTest, ADialogPresentedFromItsCompletionShowsNext) {
 }
 
 TEST(WindowCopy, ACommandLineCopiesThroughTheSideOutput) {
-    Window window{[] { return vstack({commandLine("cmd", "sudo lumra grant"), button(Button{.key = "ok", .label = "OK"})}); },
-                  Look::plain()};
+    Window window{
+        [] {
+            return vstack({commandLine("cmd", "sudo lumra grant"), button(Button{.key = "ok", .label = "OK"})});
+        },
+        Look::plain()};
     window.resize({40, 2});
     window.redraw();
     window.key(Key::tab);
@@ -219,9 +236,7 @@ TEST(WindowCopy, ACommandLineCopiesThroughTheSideOutput) {
 TEST(WindowToggle, ASwitchFlipsAndADisabledOneTakesNoFocus) {
     bool on = false;
     bool enabled = true;
-    Window window{[&] {
-                      return toggle("login", "Open at login", on, enabled, [&](bool now) { on = now; });
-                  },
+    Window window{[&] { return toggle("login", "Open at login", on, enabled, [&](bool now) { on = now; }); },
                   Look::plain()};
     window.resize({30, 1});
     window.redraw();

@@ -16,8 +16,8 @@ enum class Key {
     right, // ESC [ A..D, ESC O A..D
     enter, // CR or LF
     space,
-    escape, // a lone ESC
-    quit,   // q
+    escape,    // a lone ESC
+    quit,      // q
     interrupt, // Ctrl-C
     focusIn,   // ESC [ I
     focusOut,  // ESC [ O

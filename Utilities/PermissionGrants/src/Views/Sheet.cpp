@@ -20,9 +20,8 @@ PermissionGrant::Sheet::Sheet(std::string title, std::optional<std::string> subt
 
 std::string PermissionGrant::Sheet::buttonLabel() const {
     bool waiting = std::any_of(sections_.begin(), sections_.end(), [](const Section& section) {
-        return std::any_of(section.rows().begin(), section.rows().end(), [](const Row& row) {
-            return row.grant().required && row.grant().standing().needsUser();
-        });
+        return std::any_of(section.rows().begin(), section.rows().end(),
+                           [](const Row& row) { return row.grant().required && row.grant().standing().needsUser(); });
     });
     return context_.letterCase.apply(waiting ? "Later" : "Done");
 }

@@ -61,7 +61,8 @@ std::optional<Hue> PermissionGrant::Steps::tint(int page) const {
 PermissionGrant::Steps::Button PermissionGrant::Steps::button() const {
     const Page* shown = pageAt(page_);
     bool needsUser = shown && shown->standing().needsUser();
-    if (needsUser && !shown->grant().required) return {Button::Kind::skip, context_.letterCase.apply("Skip"), true, false};
+    if (needsUser && !shown->grant().required)
+        return {Button::Kind::skip, context_.letterCase.apply("Skip"), true, false};
     bool last = page_ >= lastPage();
     bool enabled = !(needsUser && shown->grant().required);
     return {last ? Button::Kind::done : Button::Kind::next, context_.letterCase.apply(last ? "Done" : "Continue"),
