@@ -145,7 +145,9 @@ TEST(Layout, HostileTextNeverEscapesItsPlace) {
                         for (unsigned char byte : shown) ASSERT_TRUE(byte >= 0x20 && byte != 0x7F) << line;
                         EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos) << line;
                         EXPECT_EQ(shown.find("\u202E"), std::string::npos) << line;
-                        if (!look.color) EXPECT_EQ(shown, line);
+                        if (!look.color) {
+                            EXPECT_EQ(shown, line);
+                        }
                     }
                 }
 }

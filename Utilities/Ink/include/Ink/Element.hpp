@@ -56,7 +56,7 @@ struct Button {
     bool enabled = true;
     // Pressed by Return unless focus is on another piece.
     bool isDefault = false;
-    Action onPress;
+    Action onPress = {};
 };
 Element button(Button button);
 
