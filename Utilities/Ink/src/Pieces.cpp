@@ -49,20 +49,37 @@ Block layFooterBar(const FooterBar& bar, int width, const Context& context) {
     Block block;
     block.lines.push_back(
         styled(context.look, Terminal::ANSI::dim, repeated(context.look.unicode ? "\u2500" : "-", width)));
+    // Buttons that do not fit beside each other go on further lines, so
+    // every one of them keeps its whole label.
     std::string line;
+    int columns = 0;
     std::vector<Target> targets;
+    auto finish = [&] {
+        if (line.empty()) return;
+        int at = static_cast<int>(block.lines.size());
+        block.lines.push_back(fit(Terminal::padStart(line, width), width));
+        for (Target& target : targets) {
+            target.line = at;
+            block.targets.push_back(std::move(target));
+        }
+        line.clear();
+        columns = 0;
+        targets.clear();
+    };
     for (const Element& button : bar.buttons) {
         Block laid = lay(button, width, context);
         if (laid.lines.empty()) continue;
-        if (!line.empty()) line += "  ";
+        int wide = laid.width();
+        if (!line.empty() && columns + 2 + wide > width) finish();
+        if (!line.empty()) {
+            line += "  ";
+            columns += 2;
+        }
         line += laid.lines[0];
+        columns += wide;
         for (Target& target : laid.targets) targets.push_back(std::move(target));
     }
-    block.lines.push_back(fit(Terminal::padStart(line, width), width));
-    for (Target& target : targets) {
-        target.line = 1;
-        block.targets.push_back(std::move(target));
-    }
+    finish();
     return block;
 }
 
