@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace TestSupport {
@@ -23,6 +24,13 @@ inline std::string contents(const std::filesystem::path& file) {
 inline void writeFile(const std::filesystem::path& file, std::string_view text) {
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The permission bits of a file (of a link itself, not what it points to);
+// 0 when there is nothing at `path`.
+inline mode_t modeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
 // The lines of a file, each without its newline.

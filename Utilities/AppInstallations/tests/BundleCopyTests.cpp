@@ -13,14 +13,10 @@
 
 namespace {
 
+using TestSupport::modeOf;
+
 namespace fs = std::filesystem;
 using AppInstallation::copyBundle;
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
 
 // A small bundle with the kinds of things bundles hold.
 void makeBundle(const fs::path& app) {

@@ -24,17 +24,12 @@ namespace {
 using LumraApp::LidGrant;
 using LumraApp::ServiceStatus;
 using PermissionGrants::Standing;
+using TestSupport::modeOf;
 using TestSupport::contents;
 using TestSupport::writeFile;
 
 const std::string aliceRule =
     "alice ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, /usr/bin/pmset -a disablesleep 1\n";
-
-mode_t modeOf(const std::filesystem::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
 
 class FirstRun : public testing::Test {
 protected:

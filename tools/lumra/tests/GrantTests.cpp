@@ -14,18 +14,13 @@
 namespace {
 
 namespace Grant = Client::Grant;
+using TestSupport::modeOf;
 using TestSupport::contents;
 using TestSupport::entries;
 using TestSupport::writeFile;
 
 const std::string aliceRule =
     "alice ALL=(root) NOPASSWD: /usr/bin/pmset -a disablesleep 0, /usr/bin/pmset -a disablesleep 1\n";
-
-mode_t modeOf(const std::filesystem::path& file) {
-    struct stat info {};
-    EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;
-    return info.st_mode & 07777;
-}
 
 TEST(GrantRule, IsOneLineForTheUser) { EXPECT_EQ(Grant::rule("alice"), aliceRule); }
 

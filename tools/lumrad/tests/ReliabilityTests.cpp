@@ -5,6 +5,7 @@
 #include "LumradProcess.hpp"
 
 #include <TestSupport/Collector.hpp>
+#include <TestSupport/FileContents.hpp>
 #include <TestSupport/LocalClient.hpp>
 #include <TestSupport/Subprocess.hpp>
 
@@ -16,13 +17,10 @@
 
 namespace {
 
+using TestSupport::modeOf;
+
 using namespace LumradTesting;
 using testing::HasSubstr;
-
-mode_t modeOf(const fs::path& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
 
 // The announcements `parent` runs (its notifier and hook children, from
 // /proc), leaving out the tools it runs and waits for and what has ended
