@@ -4,6 +4,9 @@
 # same identity and state folder. An executable outside a bundle is a
 # development build.
 set(LUMRA_APP_DIR "${CMAKE_BINARY_DIR}/Lumra.app" CACHE INTERNAL "The service's application bundle")
+# GrantLab.app, the harness app (tools/grantlab), is built beside it; tests
+# of other folders, configured before that one, copy it too.
+set(GRANTLAB_APP_DIR "${CMAKE_BINARY_DIR}/GrantLab.app" CACHE INTERNAL "The harness app's bundle")
 
 # Writes <contents>/Info.plist for a bundle with this identifier, name and
 # main executable.
