@@ -3,12 +3,8 @@
 // services while the person and the settings change them underneath.
 
 #include <Platform/Launchd.hpp>
-#include <Platform/SimulatedHost.hpp>
-#include <TestSupport/AppCopies.hpp>
 #include <TestSupport/IdleApp.hpp>
-#include <TestSupport/ProcessGuard.hpp>
-#include <TestSupport/Processes.hpp>
-#include <TestSupport/SimMachine.hpp>
+#include <TestSupport/LabMachine.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -48,22 +44,10 @@ std::string probeAnswer(const std::map<std::string, int>& codes) {
     return text;
 }
 
-// A fresh machine whose time runs 10 times faster (the hub's 2-second
-// refresh takes 200 ms, its two-minute window 12 s), with GrantLab.app
-// installed for everyone. Booting the jobs out is how it shuts down; any
-// process of an app still running then fails the test.
-struct Machine : TestSupport::SimMachine {
-    Machine() : SimMachine(LUMRA_SIM_EXE) {
-        Platform::SimulatedHost::initialize(root);
-        TestSupport::writeFile(root / "clock.json", R"({"rate": 10})");
-        TestSupport::copyBundle(GRANTLAB_APP, lab);
-    }
-    // A probe the hub started may outlive its parent by a moment; nothing
-    // else may.
-    ~Machine() {
-        Platform::Launchd::stopAll(root);
-        eventually([&] { return guard.running().empty(); });
-    }
+// The lab machine (the hub's 2-second refresh takes 200 ms there, its
+// two-minute window 12 s).
+struct Machine : TestSupport::LabMachine {
+    Machine() : LabMachine(LUMRA_SIM_EXE, GRANTLAB_APP) {}
 
     std::string macPath(const fs::path& path) const {
         std::string text = path.string();
@@ -83,11 +67,6 @@ struct Machine : TestSupport::SimMachine {
     Finished run(const fs::path& program, const std::vector<std::string>& arguments) const {
         return TestSupport::runProcess(program, arguments, environment(), 60s);
     }
-    void ok(const std::vector<std::string>& command) const {
-        auto done = sim(command);
-        EXPECT_EQ(done.status, 0) << done.err;
-    }
-    void rules(const std::string& json) const { TestSupport::writeFile(root / "person/rules.json", json); }
     std::vector<std::string> openedURLs() const { return TestSupport::lines(root / "opened-urls.log"); }
     // The prompts the person was shown, of one kind.
     std::vector<nlohmann::json> prompts(const std::string& kind) const {
@@ -119,9 +98,6 @@ struct Machine : TestSupport::SimMachine {
         ::kill(pid, SIGTERM);
         EXPECT_TRUE(eventually([&] { return TestSupport::hasEnded(pid); }, patience));
     }
-
-    fs::path lab = root / "Applications/GrantLab.app";
-    TestSupport::ProcessGuard guard{{root, home.path()}};
 };
 
 // A probe launch prints the ten codes in table order and nothing else, from

@@ -3,12 +3,7 @@
 // simulated Mac, keys are typed as a person types them, the screen is read
 // back, and after quitting the terminal must be as it was before.
 
-#include <Platform/Launchd.hpp>
-#include <Platform/SimulatedHost.hpp>
-#include <TestSupport/AppCopies.hpp>
-#include <TestSupport/ProcessGuard.hpp>
-#include <TestSupport/Processes.hpp>
-#include <TestSupport/SimMachine.hpp>
+#include <TestSupport/LabMachine.hpp>
 #include <TestSupport/Tmux.hpp>
 
 #include <gmock/gmock.h>
@@ -41,20 +36,10 @@ std::vector<std::string> thenShowTerminal(std::vector<std::string> command) {
     return command;
 }
 
-// A fresh machine whose time runs 10 times faster, with GrantLab.app
-// installed for everyone. Booting the jobs out is how it shuts down; any
-// process of an app still running then fails the test. A terminal is
-// declared after it, so it closes first.
-struct Machine : TestSupport::SimMachine {
-    Machine() : SimMachine(LUMRA_SIM_EXE) {
-        Platform::SimulatedHost::initialize(root);
-        TestSupport::writeFile(root / "clock.json", R"({"rate": 10})");
-        TestSupport::copyBundle(GRANTLAB_APP, lab);
-    }
-    ~Machine() {
-        Platform::Launchd::stopAll(root);
-        TestSupport::eventually([&] { return guard.running().empty(); });
-    }
+// The lab machine, with terminals of its own. A terminal is declared after
+// it, so it closes first.
+struct Machine : TestSupport::LabMachine {
+    Machine() : LabMachine(LUMRA_SIM_EXE, GRANTLAB_APP) {}
 
     Tmux::Options terminal(int columns = 80, int lines = 30) const {
         return {.columns = columns, .lines = lines, .environment = environment()};
@@ -65,14 +50,6 @@ struct Machine : TestSupport::SimMachine {
         command.insert(command.end(), arguments.begin(), arguments.end());
         return std::make_unique<Tmux>(thenShowTerminal(command), terminal(columns, 30));
     }
-    void ok(const std::vector<std::string>& command) const {
-        auto done = sim(command);
-        EXPECT_EQ(done.status, 0) << done.err;
-    }
-    void rules(const std::string& json) const { TestSupport::writeFile(root / "person/rules.json", json); }
-
-    fs::path lab = root / "Applications/GrantLab.app";
-    TestSupport::ProcessGuard guard{{root, home.path()}};
 };
 
 // Waits for `text` on the screen; the screen is shown when it never comes.
