@@ -34,21 +34,25 @@ Ink::Element welcome() {
                        1);
 }
 
+// Shows the lid grant's command while the window lives.
+std::function<void()> showingCommand(std::weak_ptr<AppWindow*> weak) {
+    return [weak = std::move(weak)] {
+        if (auto self = weak.lock()) (*self)->showGrantCommand();
+    };
+}
+
 } // namespace
 
 AppWindow::AppWindow(Parts parts, Platform::Queue& loop, Screens::Invalidate invalidate)
     : parts_(std::move(parts)), loop_(loop), invalidate_(std::move(invalidate)),
-      self_(std::make_shared<AppWindow*>(this)) {
+      self_(std::make_shared<AppWindow*>(this)), lidGrant_(parts_.lid.grant(showingCommand(self_))) {
     if (parts_.onboarded) {
         showWindowProper();
         return;
     }
     std::weak_ptr<AppWindow*> weak = self_;
-    auto showCommand = [weak] {
-        if (auto self = weak.lock()) (*self)->showGrantCommand();
-    };
     PermissionGrant::Steps steps(
-        {parts_.backgroundService, parts_.lid.grant(showCommand), parts_.notifications, parts_.openAtLogin}, true,
+        {parts_.backgroundService, lidGrant_, parts_.notifications, parts_.openAtLogin}, true,
         [this, weak] {
             // The onboarding calls this from its own button press (or its
             // advance): it is replaced once that is over.
@@ -75,14 +79,10 @@ void AppWindow::finishOnboarding() {
 }
 
 void AppWindow::showWindowProper() {
-    std::weak_ptr<AppWindow*> weak = self_;
-    auto showCommand = [weak] {
-        if (auto self = weak.lock()) (*self)->showGrantCommand();
-    };
     // The sheet's button closes nothing here: the window stays as it is,
     // and pressing it only confirms the onboarding as done.
     PermissionGrant::Sheet sheet("Lumra", "Keeps this Mac awake for as long as you need it.",
-                                 {parts_.backgroundService, parts_.lid.grant(showCommand), parts_.notifications},
+                                 {parts_.backgroundService, lidGrant_, parts_.notifications},
                                  "Lumra works without these; each one adds something.",
                                  [remember = parts_.rememberOnboarded] { remember(); }, parts_.context);
     sheet_ = Screens::show(std::move(sheet), invalidate_);

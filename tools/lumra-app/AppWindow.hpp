@@ -70,6 +70,9 @@ private:
     bool shown_ = false;
     // Tasks posted to the loop find the window gone once it is destroyed.
     std::shared_ptr<AppWindow*> self_;
+    // The lid grant of the onboarding and the sheet alike: its action shows
+    // the command under the grants.
+    PermissionGrants::PermissionGrant lidGrant_;
 };
 
 } // namespace LumraApp
