@@ -113,14 +113,14 @@ int Loop::wait() {
     std::erase_if(clients_, [](const LumraKit::Wire::Exchange& client) { return client.done(); });
 
     if (watched[0].revents != 0) {
-        // Everyone waiting, as far as the limit allows; a new exchange starts
-        // reading at once, as its request is usually there already.
+        // Everyone waiting, as far as the limit allows. They are served on
+        // the next pass, after those already here: serving them now would let
+        // clients who connect meanwhile keep this loop accepting for ever,
+        // with no ticks and the exchanges already open never served.
         while (clients_.size() < clientLimit) {
             auto accepted = LumraKit::Wire::Exchange::accept(parts_.listener, Clock::now());
             if (!accepted) break;
-            accepted->advance(Clock::now(), parts_.handle);
-            if (parts_.handedBack()) return handBack(*accepted);
-            if (!accepted->done()) clients_.push_back(std::move(*accepted));
+            clients_.push_back(std::move(*accepted));
         }
     }
     return -1;

@@ -86,4 +86,31 @@ TEST_F(LoopTest, TicksGoOnWhileAClientDawdles) {
     EXPECT_THAT(log.text(), HasSubstr("Z lumrad handed back: everything released, claims kept\n"));
 }
 
+// A client accepted before its request arrived is served while others keep
+// connecting: each request handled brings the next client, as under steady
+// load, and the quiet client's hand-back still comes within a few requests.
+TEST_F(LoopTest, ClientsConnectingMeanwhileStarveNoOne) {
+    TestSupport::LocalClient quiet(folder / "lumra.sock");
+    TestSupport::LocalClient first(folder / "lumra.sock");
+    first.send("{\"status\":{}}\n");
+    std::vector<std::unique_ptr<TestSupport::LocalClient>> arriving;
+    int handled = 0;
+    auto serving = loop([&](const Command& command) {
+        ++handled;
+        if (command.kind() == Command::Kind::handBack) {
+            handedBack = true;
+        } else {
+            if (handled == 1) quiet.send("{\"handBack\":{}}\n");
+            if (arriving.size() < 100) {
+                arriving.push_back(std::make_unique<TestSupport::LocalClient>(folder / "lumra.sock"));
+                arriving.back()->send("{\"status\":{}}\n");
+            }
+        }
+        return Reply(true, std::nullopt, engine.snapshot());
+    });
+    EXPECT_EQ(serving.run(), Lumrad::Loop::stopped);
+    EXPECT_LE(handled, 4) << "the hand-back waited behind " << handled - 1 << " later clients";
+    EXPECT_THAT(quiet.readToEnd(), HasSubstr("\"ok\":true"));
+}
+
 } // namespace

@@ -54,8 +54,8 @@ struct RawAnswer {
     std::string bytes;
 };
 
-inline RawAnswer rawExchange(const fs::path& socket, std::string_view bytes) {
-    TestSupport::LocalClient client(socket);
+inline RawAnswer rawExchange(const fs::path& socket, std::string_view bytes, int timeoutSeconds = 10) {
+    TestSupport::LocalClient client(socket, timeoutSeconds);
     if (client.error() != 0) return {client.error(), {}};
     client.send(bytes);
     client.closeSending();
