@@ -55,7 +55,7 @@ Block layButton(const Button& button, int width, const Context& context) {
     if (button.tinted) face.codes = background(button.hue);
     if (button.isDefault) face.codes += Terminal::ANSI::bold;
     Block block{{draw(face, width, look)}, {}};
-    if (button.enabled) block.targets.push_back(Target{button.key, 0, button.isDefault, button.onPress, {}});
+    if (button.enabled) block.targets.push_back(Target{button.key, 0, button.isDefault, button.onPress, {}, {}});
     return block;
 }
 
@@ -65,7 +65,7 @@ Block layLink(const Link& link, int width, const Context& context) {
     face.focused = context.isFocused(link.key);
     face.codes = std::string(Terminal::ANSI::underline) + foreground(Hue::accent);
     face.padded = false;
-    return Block{{draw(face, width, context.look)}, {Target{link.key, 0, false, link.onPress, {}}}};
+    return Block{{draw(face, width, context.look)}, {Target{link.key, 0, false, link.onPress, {}, {}}}};
 }
 
 Block layToggle(const Toggle& toggle, int width, const Context& context) {
@@ -89,6 +89,7 @@ Block layToggle(const Toggle& toggle, int width, const Context& context) {
                                      [onToggle, on] {
                                          if (onToggle) onToggle(!on);
                                      },
+                                     {},
                                      {}});
     }
     return box;
@@ -103,7 +104,7 @@ Block layCommandLine(const CommandLine& commandLine, int width, const Context& c
     Block shown =
         layText(Text{"$ " + commandLine.command, Role::body, Hue::accent}, std::max(0, width - copyWidth - 1), context);
     shown.lines[0] = Terminal::padEnd(shown.lines[0], width - copyWidth) + copy.lines[0];
-    shown.targets.push_back(Target{commandLine.key, 0, false, {}, commandLine.command});
+    shown.targets.push_back(Target{commandLine.key, 0, false, {}, commandLine.command, {}});
     return shown;
 }
 

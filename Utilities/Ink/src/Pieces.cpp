@@ -42,6 +42,10 @@ Block layPager(const Pager& pager, int width, const Context& context) {
         if (!block.lines.empty()) block.lines.emplace_back();
         block.append(std::move(footer));
     }
+    // A page turn leaves the focus behind, so that a second Enter does not
+    // press whatever now stands where the pressed button stood.
+    for (Target& target : block.targets)
+        if (target.scope.empty()) target.scope = "page " + std::to_string(pager.current);
     return block;
 }
 

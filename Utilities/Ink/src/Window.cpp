@@ -14,6 +14,7 @@ struct Window::Dialog {
     // The view's focus, given back when the dialog closes.
     std::string viewFocus;
     int viewFocusLine = 0;
+    std::string viewFocusScope;
 };
 
 namespace {
@@ -25,11 +26,12 @@ const Target* find(const std::vector<Target>& targets, const std::string& key) {
     return nullptr;
 }
 
-// The target closest to `line`, the earlier one on a tie.
-const Target* nearest(const std::vector<Target>& targets, int line) {
+// The target of `scope` closest to `line`, the earlier one on a tie.
+const Target* nearest(const std::vector<Target>& targets, int line, const std::string& scope) {
     const Target* best = nullptr;
     for (const Target& target : targets)
-        if (best == nullptr || std::abs(target.line - line) < std::abs(best->line - line)) best = &target;
+        if (target.scope == scope && (best == nullptr || std::abs(target.line - line) < std::abs(best->line - line)))
+            best = &target;
     return best;
 }
 
@@ -60,12 +62,13 @@ Frame Window::compose() {
     Element view = render_ ? render_() : empty();
     if (dialogs_.empty()) {
         Frame frame = layout(view, size_, look_, focused_, copied_);
-        if (!focused_.empty() && find(frame.targets, focused_) == nullptr) {
-            const Target* closest = nearest(frame.targets, focusLine_);
+        const Target* held = find(frame.targets, focused_);
+        if (!focused_.empty() && (held == nullptr || held->scope != focusScope_)) {
+            const Target* closest = nearest(frame.targets, focusLine_, focusScope_);
             focused_ = closest != nullptr ? closest->key : std::string();
-            if (!focused_.empty()) frame = layout(view, size_, look_, focused_, copied_);
+            frame = layout(view, size_, look_, focused_, copied_);
         }
-        if (const Target* target = find(frame.targets, focused_)) focusLine_ = target->line;
+        focus(find(frame.targets, focused_));
         return frame;
     }
     // The view stays in sight behind the dialog but takes no keys.
@@ -147,8 +150,14 @@ void Window::move(int step) {
     else
         index = ((index + step) % count + count) % count;
     focused_ = targets[static_cast<size_t>(index)].key;
-    focusLine_ = targets[static_cast<size_t>(index)].line;
+    focus(&targets[static_cast<size_t>(index)]);
     stale_ = true;
+}
+
+void Window::focus(const Target* target) {
+    if (target == nullptr) return;
+    focusLine_ = target->line;
+    focusScope_ = target->scope;
 }
 
 void Window::press(const Target& target) {
@@ -167,7 +176,7 @@ void Window::press(const Target& target) {
 void Window::present(std::string message, std::string informativeText, std::vector<std::string> buttons,
                      std::function<void(size_t button)> completion) {
     auto dialog = std::make_shared<Dialog>(Dialog{std::move(message), std::move(informativeText), std::move(buttons),
-                                                  std::move(completion), focused_, focusLine_});
+                                                  std::move(completion), focused_, focusLine_, focusScope_});
     dialogs_.push_back(dialog);
     // The default button has focus.
     focused_ = "dialog.0";
@@ -184,6 +193,7 @@ void Window::choose(const std::shared_ptr<Dialog>& dialog, size_t button) {
     if (top) {
         focused_ = dialogs_.empty() ? dialog->viewFocus : "dialog.0";
         focusLine_ = dialog->viewFocusLine;
+        focusScope_ = dialog->viewFocusScope;
     }
     stale_ = true;
     if (dialog->completion) dialog->completion(button);

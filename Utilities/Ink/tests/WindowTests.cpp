@@ -108,6 +108,49 @@ TEST_F(WindowTest, FocusStaysOnItsKeyOrMovesToTheNearest) {
     EXPECT_TRUE(view.pressed.empty());
 }
 
+
+// A pager whose page action and footer button keep their keys from page to
+// page: a press that turns the page leaves the focus behind, so a second
+// Enter presses only the new page's default, never its action or the
+// footer's button again.
+TEST(WindowPager, APageTurnLeavesTheFocusBehind) {
+    int page = 0;
+    std::vector<std::string> pressed;
+    auto render = [&] {
+        auto act = [&](std::string what) {
+            return [&, what] {
+                pressed.push_back(what + " " + std::to_string(page));
+                page = std::min(page + 1, 2);
+            };
+        };
+        return pager({Hue::none, Hue::none, Hue::none}, page,
+                     button(Button{.key = "action", .label = "Allow", .tinted = false, .onPress = act("action")}),
+                     footerBar({button(Button{.key = "next",
+                                              .label = "Continue",
+                                              .tinted = false,
+                                              .isDefault = page == 2,
+                                              .onPress = act("next")})}));
+    };
+    for (std::string first : {"action", "next"}) {
+        page = 0;
+        pressed.clear();
+        Window window{render, Look::plain()};
+        window.resize({30, 8});
+        window.redraw();
+        while (window.focused() != first) window.key(Key::tab);
+        window.redraw();
+        window.key(Key::enter);
+        window.redraw();
+        EXPECT_EQ(window.focused(), "") << first;
+        window.key(Key::enter); // page 1 has no default: nothing
+        window.redraw();
+        window.key(Key::tab);
+        window.key(Key::enter);
+        window.redraw();
+        window.key(Key::enter); // page 2's default
+        EXPECT_EQ(pressed, (std::vector<std::string>{first + " 0", "action 1", "next 2"})) << first;
+    }
+}
 TEST_F(WindowTest, QuitKeysAndFocusIn) {
     keys({Key::escape, Key::quit, Key::interrupt});
     EXPECT_EQ(quits, 3);

@@ -25,6 +25,9 @@ struct Target {
     Action onPress;
     // What pressing it puts on the terminal's clipboard, if anything.
     std::string copies;
+    // Which page of a pager it is on (empty outside one): focus does not
+    // follow a key, or move to a neighbour, onto another page.
+    std::string scope;
 };
 
 // An element tree laid out at a size: exactly `rows` lines, none wider
@@ -96,8 +99,10 @@ private:
     bool shown_ = false;
     bool stale_ = true;
     std::string focused_;
-    // Where the focused target was, to find the nearest one when it goes.
+    // Where the focused target was, to find the nearest one when it goes,
+    // and the page it was on.
     int focusLine_ = 0;
+    std::string focusScope_;
     std::string copied_;
     std::string sideOutput_;
     struct Dialog;
@@ -105,6 +110,7 @@ private:
 
     Frame compose();
     void move(int step);
+    void focus(const Target* target);
     void press(const Target& target);
     void choose(const std::shared_ptr<Dialog>& dialog, size_t button);
 };
