@@ -48,7 +48,7 @@ Block layFooterBar(const FooterBar& bar, int width, const Context& context);
 Block layDialog(const Dialog& dialog, int width, const Context& context);
 
 // The text cut to at most `width` columns (nothing for none).
-std::string fit(std::string_view text, int width);
+std::string fit(std::string_view text, int width, const Look& look);
 // `count` copies of `piece`.
 std::string repeated(std::string_view piece, int count);
 

@@ -25,7 +25,7 @@ std::string draw(const Face& face, int width, const Look& look) {
     std::string_view open = !face.enabled ? " " : face.focused ? "[" : "(";
     std::string_view close = !face.enabled ? " " : face.focused ? "]" : ")";
     int frame = face.padded ? 4 : 2;
-    std::string body = fit(face.body, std::max(1, width - frame));
+    std::string body = fit(face.body, std::max(1, width - frame), look);
     if (face.fill) {
         int spare = std::max(0, width - frame - static_cast<int>(Terminal::width(body)));
         body = std::string(static_cast<size_t>(spare / 2), ' ') + body +
@@ -38,7 +38,7 @@ std::string draw(const Face& face, int width, const Look& look) {
         codes = std::string(Terminal::ANSI::dim);
     else if (face.focused)
         codes += reverse;
-    return styled(look, codes, fit(shown, width));
+    return styled(look, codes, fit(shown, width, look));
 }
 
 } // namespace

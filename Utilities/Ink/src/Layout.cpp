@@ -62,7 +62,7 @@ Frame layout(const Element& root, Size size, const Look& look, const std::string
     frame.lines.reserve(static_cast<size_t>(rows));
     for (int i = 0; i < rows; ++i) {
         size_t at = static_cast<size_t>(offset + i);
-        std::string line = at < block.lines.size() ? detail::fit(block.lines[at], size.columns) : std::string();
+        std::string line = at < block.lines.size() ? detail::fit(block.lines[at], size.columns, look) : std::string();
         while (!line.empty() && line.back() == ' ') line.pop_back();
         frame.lines.push_back(std::move(line));
     }

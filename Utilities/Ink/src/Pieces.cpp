@@ -31,7 +31,7 @@ Block layPager(const Pager& pager, int width, const Context& context) {
     Block block;
     if (!pager.dots.empty())
         block.lines.push_back(
-            fit(std::string(static_cast<size_t>(std::max(0, (width - columns) / 2)), ' ') + dots, width));
+            fit(std::string(static_cast<size_t>(std::max(0, (width - columns) / 2)), ' ') + dots, width, look));
     Block page = lay(pager.page, width, context);
     if (!page.lines.empty()) {
         if (!block.lines.empty()) block.lines.emplace_back();
@@ -61,7 +61,7 @@ Block layFooterBar(const FooterBar& bar, int width, const Context& context) {
     auto finish = [&] {
         if (line.empty()) return;
         int at = static_cast<int>(block.lines.size());
-        block.lines.push_back(fit(Terminal::padStart(line, width), width));
+        block.lines.push_back(fit(Terminal::padStart(line, width), width, context.look));
         for (Target& target : targets) {
             target.line = at;
             block.targets.push_back(std::move(target));

@@ -52,7 +52,7 @@ Block layHorizontal(const std::vector<Element>& children, int gap, int width, co
     // Reading order: top to bottom, then left to right.
     std::stable_sort(block.targets.begin(), block.targets.end(),
                      [](const Target& a, const Target& b) { return a.line < b.line; });
-    for (std::string& line : block.lines) line = fit(line, width);
+    for (std::string& line : block.lines) line = fit(line, width, context.look);
     return block;
 }
 

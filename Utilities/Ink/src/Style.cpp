@@ -54,9 +54,9 @@ std::string styled(const Look& look, std::string_view codes, std::string_view te
     return out;
 }
 
-std::string fit(std::string_view text, int width) {
+std::string fit(std::string_view text, int width, const Look& look) {
     if (width <= 0) return {};
-    return Terminal::clip(text, width);
+    return Terminal::clip(text, width, look.unicode ? "\u2026" : "~");
 }
 
 std::string repeated(std::string_view piece, int count) {

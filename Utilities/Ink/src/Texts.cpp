@@ -9,7 +9,7 @@ namespace {
 // Greedy wrapping at spaces; a word wider than a line is cut. A text that
 // fits is kept as it is, runs of spaces and all, so aligned columns (a
 // table, a key-value list) stay aligned.
-std::vector<std::string> wrap(std::string_view shown, int width) {
+std::vector<std::string> wrap(std::string_view shown, int width, const Look& look) {
     if (static_cast<int>(Terminal::width(shown)) <= width) return {std::string(shown)};
     std::vector<std::string> lines;
     std::string line;
@@ -21,7 +21,7 @@ std::vector<std::string> wrap(std::string_view shown, int width) {
         std::string_view word = shown.substr(start, end - start);
         start = end + 1;
         if (word.empty()) continue;
-        std::string piece = fit(word, width);
+        std::string piece = fit(word, width, look);
         int columns = static_cast<int>(Terminal::width(piece));
         if (used > 0 && used + 1 + columns > width) {
             lines.push_back(std::move(line));
@@ -45,21 +45,21 @@ Block layText(const Text& text, int width, const Context& context) {
     std::string codes(roleCodes(text.role));
     codes += foreground(text.hue);
     Block block;
-    for (const std::string& line : wrap(visible(text.content), width))
+    for (const std::string& line : wrap(visible(text.content), width, context.look))
         block.lines.push_back(styled(context.look, codes, line));
     return block;
 }
 
 Block laySymbol(const Symbol& symbol, int width, const Context& context) {
-    return Block{{styled(context.look, foreground(symbol.hue), fit(glyph(symbol.name, context.look), width))}, {}};
+    return Block{{styled(context.look, foreground(symbol.hue), fit(glyph(symbol.name, context.look), width, context.look))}, {}};
 }
 
 Block layMark(const Mark& mark, int width, const Context& context) {
     if (mark.good) {
         std::string shown = std::string(glyph("checkmark", context.look)) + " allowed";
-        return Block{{styled(context.look, foreground(Hue::green), fit(shown, width))}, {}};
+        return Block{{styled(context.look, foreground(Hue::green), fit(shown, width, context.look))}, {}};
     }
-    return Block{{styled(context.look, roleCodes(Role::tertiary), fit("unknown", width))}, {}};
+    return Block{{styled(context.look, roleCodes(Role::tertiary), fit("unknown", width, context.look))}, {}};
 }
 
 } // namespace Ink::detail

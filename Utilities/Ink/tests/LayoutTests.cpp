@@ -34,6 +34,7 @@ TEST(Layout, GoldenRendersOfEachPiece) {
          {"Keeps the", "Mac awake", "while you", "work"}},
         {"a text that fits keeps its runs of spaces", text("state   held"), {12, 1}, {"state   held"}},
         {"a long word is cut", text("supercalifragilistic ok"), {8, 2}, {"superca…", "ok"}},
+        {"a long word is cut in ASCII", text("supercalifragilistic ok"), {8, 2}, {"superca~", "ok"}, Look::ascii()},
         {"mark good", mark(true), {20, 1}, {"✓ allowed"}},
         {"mark unknown", mark(false), {20, 1}, {"unknown"}},
         {"mark in ASCII", mark(true), {20, 1}, {"v allowed"}, Look::ascii()},

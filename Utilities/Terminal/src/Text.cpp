@@ -11,7 +11,6 @@ namespace Terminal {
 
 namespace {
 
-constexpr std::string_view ellipsis = "\u2026";
 
 // Spaces needed to bring `text` to `n` columns; 0 when it is that wide already.
 std::size_t shortfall(std::string_view text, int n) {
@@ -87,7 +86,7 @@ std::string padEnd(std::string_view text, int n) {
     return out;
 }
 
-std::string clip(std::string_view text, int max) {
+std::string clip(std::string_view text, int max, std::string_view mark) {
     if (max >= 0 && width(text) <= static_cast<std::size_t>(max)) return std::string(text);
 
     // Clusters are found in the visible text, exactly as width() finds them;
@@ -97,7 +96,7 @@ std::string clip(std::string_view text, int max) {
     std::vector<detail::Cluster> clusters = detail::clusters(visible);
 
     std::string out;
-    out.reserve(text.size() + ellipsis.size() + ANSI::reset.size());
+    out.reserve(text.size() + mark.size() + ANSI::reset.size());
     bool styled = false;
     std::size_t pos = 0;
     std::size_t seen = 0; // bytes of `visible` copied so far
@@ -117,7 +116,7 @@ std::string clip(std::string_view text, int max) {
         while (copyStyle()) {
         }
         if (used + cluster.columns > room) {
-            out.append(ellipsis);
+            out.append(mark);
             cut = true;
             break;
         }

@@ -18,11 +18,12 @@ std::size_t width(std::string_view text);
 std::string padStart(std::string_view text, int n);
 std::string padEnd(std::string_view text, int n);
 
-// The text cut to at most `max` visible columns, the last of them "…", when it
-// is wider than that; unchanged otherwise. SGR sequences before the cut are
-// kept and a styled result ends with ANSI::reset, so no style leaks past it.
-// Characters are never split; kept bytes are copied as they were.
-std::string clip(std::string_view text, int max);
+// The text cut to at most `max` visible columns, the last of them `mark` (one
+// column wide), when it is wider than that; unchanged otherwise. SGR
+// sequences before the cut are kept and a styled result ends with
+// ANSI::reset, so no style leaks past it. Characters are never split; kept
+// bytes are copied as they were.
+std::string clip(std::string_view text, int max, std::string_view mark = "\u2026");
 
 // Outside text (a name, a note, an error) made safe to print within a line:
 // C0 controls and DEL become visible escapes ("\n", "\t", "\r", "\x1B",
