@@ -3,6 +3,7 @@
 #include "Ink/Window.hpp"
 #include "Node.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@ struct Block {
     std::vector<std::string> lines;
     // Lines relative to the block's first.
     std::vector<Target> targets;
+    // Where blank lines go when the whole frame is shorter than the screen,
+    // so that a pager's footer sits at the bottom; none: below everything.
+    std::optional<int> stretch = std::nullopt;
 
     // The widest line.
     int width() const;

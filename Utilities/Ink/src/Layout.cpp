@@ -52,6 +52,12 @@ Block lay(const Element& element, int width, const Context& context) {
 Frame layout(const Element& root, Size size, const Look& look, const std::string& focused, const std::string& copied) {
     detail::Context context{look, focused, copied};
     detail::Block block = detail::lay(root, size.columns, context);
+    if (block.stretch && static_cast<int>(block.lines.size()) < size.rows) {
+        int room = size.rows - static_cast<int>(block.lines.size());
+        block.lines.insert(block.lines.begin() + *block.stretch, static_cast<size_t>(room), "");
+        for (Target& target : block.targets)
+            if (target.line >= *block.stretch) target.line += room;
+    }
     // Taller than the screen: the bottom is cut, unless that would hide the
     // focused target, which then comes up to the last line.
     int rows = std::max(0, size.rows);

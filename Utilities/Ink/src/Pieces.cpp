@@ -39,6 +39,7 @@ Block layPager(const Pager& pager, int width, const Context& context) {
     }
     Block footer = lay(pager.footer, width, context);
     if (!footer.lines.empty()) {
+        block.stretch = static_cast<int>(block.lines.size());
         if (!block.lines.empty()) block.lines.emplace_back();
         block.append(std::move(footer));
     }

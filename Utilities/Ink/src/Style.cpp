@@ -73,6 +73,7 @@ int Block::width() const {
 
 void Block::append(Block other) {
     int offset = static_cast<int>(lines.size());
+    if (other.stretch && !stretch) stretch = *other.stretch + offset;
     for (Target& target : other.targets) {
         target.line += offset;
         targets.push_back(std::move(target));

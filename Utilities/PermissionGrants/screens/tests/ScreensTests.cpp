@@ -67,9 +67,11 @@ struct Surfaces {
 
 // The frame's lines (in ASCII unless told otherwise, so that the goldens
 // read plainly) without trailing blanks or the empty lines under the last.
-std::string render(const Ink::Element& root, const Ink::Look& look = Ink::Look::ascii(), int columns = 60) {
+// `rows` tall; a pager's footer goes to the bottom of the rows.
+std::string render(const Ink::Element& root, const Ink::Look& look = Ink::Look::ascii(), int columns = 60,
+                   int rows = 30) {
     std::string text;
-    for (std::string line : Ink::layout(root, {columns, 30}, look).lines)
+    for (std::string line : Ink::layout(root, {columns, rows}, look).lines)
         text += line.erase(line.find_last_not_of(' ') + 1) + "\n";
     while (text.ends_with("\n\n")) text.pop_back();
     return text == "\n" ? "" : text;
@@ -215,7 +217,7 @@ TEST(GrantScreens, TheOnboardingsPagesAndFooterButton) {
             [] {}, [] { return Ink::text("Hello there", Ink::Role::largeTitle); });
     };
     auto without = steps(false);
-    EXPECT_EQ(render(without->draw(), Ink::Look::ascii(), 40), "                  * o\n"
+    EXPECT_EQ(render(without->draw(), Ink::Look::ascii(), 40, 12), "                  * o\n"
                                                                "\n"
                                                                "!\n"
                                                                "\n"
@@ -240,9 +242,11 @@ TEST(GrantScreens, TheOnboardingsPagesAndFooterButton) {
     EXPECT_EQ(done, 1);
 
     auto with = steps(true);
-    EXPECT_EQ(render(with->draw(), Ink::Look::ascii(), 40), "                 * o o\n"
+    EXPECT_EQ(render(with->draw(), Ink::Look::ascii(), 40, 8), "                 * o o\n"
                                                             "\n"
                                                             "Hello there\n"
+                                                            "\n"
+                                                            "\n"
                                                             "\n"
                                                             "----------------------------------------\n"
                                                             "                         ( Continue <- )\n");
